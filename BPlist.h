@@ -1,0 +1,11 @@
+// Conversion of a binary property list (bplist00) into an XML property list.
+#pragma once
+
+#include <string>
+
+// Converts the binary plist at InputP into an XML plist at OutputP (standard
+// output when OutputP is empty). Returns false when nothing was converted,
+// after printing the reason where there is one; a file already at OutputP is
+// then left as it was. A failed file operation or exhausted memory throws
+// bplist::RuntimeFailure or std::bad_alloc.
+bool BinaryToXML(const std::string& InputP, const std::string& OutputP);

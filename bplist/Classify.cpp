@@ -1,0 +1,100 @@
+// Classification of marker bytes and the dispatch of every object to the
+// writer for its type code.
+#include "bplist/Context.h"
+
+namespace bplist {
+
+TypeCode TypeOfObject(uint8_t marker) {
+  switch (marker) {
+    case kMarkerNull:
+      return EMP;
+    case kMarkerFalse:
+    case kMarkerTrue:
+      return BOOL;
+    case kMarkerFill:
+      return FILL;
+    case kMarkerDate:
+      return DATE;
+  }
+  switch (marker >> 4) {
+    case kNibbleInt:
+      return INT;
+    case kNibbleReal:
+      return RL;
+    case kNibbleData:
+      return DATA;
+    case kNibbleString:
+      return STR;
+    case kNibbleUtf16:
+      return UTF;
+    case kNibbleUid:
+      return UID;
+    case kNibbleArray:
+      return ARR;
+    case kNibbleDict:
+      return DICT;
+  }
+  return NONE;
+}
+
+namespace {
+
+// Writes a dictionary or array: guards the nesting depth and cycles, and
+// indents its lines four spaces deeper than its parent's.
+bool WriteContainer(Context& c, uint64_t Pos, uint64_t o, bool isDict) {
+  if (c.Depth >= kMaxDepth)
+    return Damaged(c, "containers nest deeper than " + std::to_string(kMaxDepth) + " levels");
+  if (c.OnPath[Pos]) return Damaged(c, "object " + std::to_string(Pos) + " contains itself");
+  c.OnPath[Pos] = true;
+  ++c.Depth;
+  c.DictSpace += 4;
+  bool ok = isDict ? GetDict(c, o) : GetArray(c, o);
+  c.DictSpace -= 4;
+  --c.Depth;
+  c.OnPath[Pos] = false;
+  return ok;
+}
+
+}  // namespace
+
+bool WriteObject(Context& c, uint64_t Pos, Role role) {
+  uint64_t o;
+  if (!Locate(c, Pos, &o)) return false;
+  bool AsKey = role == Role::Key;
+  switch (TypeOfObject(c.Binary[o])) {
+    case DICT:
+      return WriteContainer(c, Pos, o, true);
+    case ARR:
+      return WriteContainer(c, Pos, o, false);
+    case STR:
+      return GetStr(c, o, AsKey);
+    case BOOL:
+      return GetBool(c, o);
+    case INT:
+      return GetInt(c, o, AsKey);
+    case RL:
+      return GetReal(c, o, AsKey);
+    case DATE:
+      return GetDate(c, o, AsKey);
+    case DATA:
+      return GetData(c, o, AsKey);
+    case UTF:
+      return GetUnicode(c, o, AsKey);
+    case UID:
+      return GetUID(c, o, AsKey);
+    case FILL:
+    case EMP:
+      // Skipped inside containers; a document cannot consist of nothing.
+      return role != Role::Top;
+    case NONE:
+      break;
+  }
+  return false;
+}
+
+bool GetTopObject(Context& c) {
+  c.DictSpace = 0;
+  return WriteObject(c, c.T.TopObject, Role::Top);
+}
+
+}  // namespace bplist

@@ -1,0 +1,115 @@
+// State shared by the object writers during one conversion, and the
+// writers' declarations. Internal to the engine.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bplist/Format.h"
+#include "bplist/XmlWriter.h"
+
+namespace bplist {
+
+// The deepest nesting of containers written. Deeper files are refused as
+// damaged; this also bounds the recursion's stack use.
+constexpr unsigned kMaxDepth = 512;
+
+// The output budget is kOutputBudgetBase + kOutputBudgetPerInputByte times
+// the input's size. A file whose shared objects would expand the document
+// past it is refused as damaged, so the work done stays linear in the input.
+// Files without shared containers stay far below it.
+constexpr uint64_t kOutputBudgetBase = uint64_t(64) << 20;
+constexpr uint64_t kOutputBudgetPerInputByte = 256;
+
+// The trailer's fields, checked by DecodeTrailer before any object is read.
+struct Trailer {
+  unsigned OffsetSize = 0;         // width of an offset-table entry, 1 to 8
+  unsigned ObjRefSize = 0;         // width of an object reference, 1 to 8
+  uint64_t NumObjects = 0;         // entries in the offset table, at least 1
+  uint64_t TopObject = 0;          // below NumObjects
+  uint64_t OffsetTableOffset = 0;  // the table lies between header and trailer
+};
+
+// One conversion in progress.
+struct Context {
+  Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, XmlWriter& out);
+
+  const uint8_t* Binary;  // the whole file
+  uint64_t Size;          // its length
+  Trailer T;
+  // Objects lie in [kHeaderSize, End): between the header and the offset table.
+  uint64_t End;
+  XmlWriter& Out;
+  // Current indentation in spaces; grows by four per open container.
+  size_t DictSpace = 0;
+  unsigned Depth = 0;
+  // Containers on the path from the top object to the one being written.
+  std::vector<bool> OnPath;
+  uint64_t OutputBudget;
+  // Why the file is damaged; empty while nothing is found.
+  std::string Damage;
+};
+
+// Returns the reason when the file's trailer is unsound, else "" with *t set.
+std::string DecodeTrailer(const uint8_t* data, uint64_t size, Trailer* t);
+
+// Records `reason` as the damage found (the first one wins) and returns
+// false, so writers can `return Damaged(...)`.
+bool Damaged(Context& c, const std::string& reason);
+
+// Reads `width` (1 to 8) bytes at p as a big-endian unsigned number.
+inline uint64_t ReadBigEndian(const uint8_t* p, unsigned width) {
+  uint64_t v = 0;
+  for (unsigned i = 0; i < width; ++i) v = v << 8 | p[i];
+  return v;
+}
+
+// True when [pos, pos + len) lies inside the object area.
+inline bool Inside(const Context& c, uint64_t pos, uint64_t len) {
+  return pos <= c.End && len <= c.End - pos;
+}
+
+// Finds object number Pos; *o receives its marker's position. Returns false
+// (damaged) when Pos names no object or the object lies outside the area.
+bool Locate(Context& c, uint64_t Pos, uint64_t* o);
+
+// Reads the count of the container, string or data object at o, from the
+// marker's low nibble or from the integer after it, and the position of the
+// first byte after the count. Returns false (damaged) when it runs past the end.
+bool GetCount(Context& c, uint64_t o, uint64_t* count, uint64_t* start);
+
+// Where an object stands; decides key lines and what null and fill mean.
+enum class Role { Top, Element, Key, Value };
+
+// Writes object Pos and everything nested in it. Returns false when it
+// cannot be written; c.Damage then says whether the file is damaged.
+bool WriteObject(Context& c, uint64_t Pos, Role role);
+
+// Starts from an empty indentation and writes the top object.
+bool GetTopObject(Context& c);
+
+// The writers, one per type code; o is the object's marker position.
+bool GetDict(Context& c, uint64_t o);
+bool GetArray(Context& c, uint64_t o);
+bool GetStr(Context& c, uint64_t o, bool AsKey);
+bool GetUnicode(Context& c, uint64_t o, bool AsKey);
+bool GetUID(Context& c, uint64_t o, bool AsKey);
+bool GetBool(Context& c, uint64_t o);
+bool GetDate(Context& c, uint64_t o, bool AsKey);
+bool GetData(Context& c, uint64_t o, bool AsKey);
+bool GetInt(Context& c, uint64_t o, bool AsKey);
+bool GetReal(Context& c, uint64_t o, bool AsKey);
+
+// Writes one line: the indentation, then `open`, `text` and `close`.
+inline void Line(Context& c, std::string_view open, std::string_view text = {},
+                 std::string_view close = {}) {
+  c.Out.Spaces(c.DictSpace);
+  c.Out.Put(open);
+  c.Out.Put(text);
+  c.Out.Put(close);
+  c.Out.LineEnd();
+}
+
+}  // namespace bplist

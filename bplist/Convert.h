@@ -1,0 +1,29 @@
+// The engine's internal entry: converts a binary plist held in memory. The
+// file front (BinaryToXML) and the fuzz target both come through here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "bplist/XmlWriter.h"
+
+namespace bplist {
+
+enum class Outcome {
+  Converted,  // the whole document was written
+  Failed,     // an object cannot be written (null top object, unknown marker, bad date)
+  Damaged,    // the file's structure is broken; `reason` says how
+};
+
+struct ConvertResult {
+  Outcome outcome = Outcome::Failed;
+  std::string reason;  // set when Damaged
+};
+
+// Converts the file data[0, size) and writes the XML document, prologue to
+// "</plist>", to `out`. Never reads outside the buffer. On failure `out`
+// holds a partial document that the caller discards.
+ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out);
+
+}  // namespace bplist

@@ -1,0 +1,151 @@
+// Element texts: strings turned into UTF-8 that any XML reader accepts.
+#include <algorithm>
+
+#include "bplist/Texts.h"
+
+namespace bplist {
+
+namespace {
+
+// Input units handled per reserved stretch of the writer's buffer; each can
+// grow to at most six output bytes ("&amp;" or a replaced character).
+constexpr size_t kChunk = 65536;
+constexpr size_t kMaxGrowth = 6;
+
+// U+FFFD, written for every character XML 1.0 cannot carry.
+constexpr char kReplacement[] = "\xEF\xBF\xBD";
+
+// Bytes an 8-bit string cannot pass through unchanged: & < >, C0 controls
+// other than tab, line feed and carriage return, and bytes from 0x80 on.
+struct SpecialTable {
+  bool special[256];
+  constexpr SpecialTable() : special() {
+    for (int b = 0; b < 256; ++b)
+      special[b] = b == '&' || b == '<' || b == '>' || b >= 0x80 ||
+                   (b < 0x20 && b != '\t' && b != '\n' && b != '\r');
+  }
+};
+constexpr SpecialTable kSpecial;
+
+// Writes the escape or replacement for an ASCII byte that is special.
+char* PutAsciiSpecial(char* dst, uint8_t b) {
+  const char* text = b == '&' ? "&amp;" : b == '<' ? "&lt;" : b == '>' ? "&gt;" : kReplacement;
+  while (*text) *dst++ = *text++;
+  return dst;
+}
+
+char* PutCodePoint(char* dst, uint32_t cp) {
+  if (cp < 0x80) {
+    if (kSpecial.special[cp]) return PutAsciiSpecial(dst, uint8_t(cp));
+    *dst++ = char(cp);
+  } else if (cp < 0x800) {
+    *dst++ = char(0xC0 | cp >> 6);
+    *dst++ = char(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    *dst++ = char(0xE0 | cp >> 12);
+    *dst++ = char(0x80 | (cp >> 6 & 0x3F));
+    *dst++ = char(0x80 | (cp & 0x3F));
+  } else {
+    *dst++ = char(0xF0 | cp >> 18);
+    *dst++ = char(0x80 | (cp >> 12 & 0x3F));
+    *dst++ = char(0x80 | (cp >> 6 & 0x3F));
+    *dst++ = char(0x80 | (cp & 0x3F));
+  }
+  return dst;
+}
+
+// Length of the well-formed UTF-8 sequence at p (at most `left` bytes), or
+// 0 when there is none: no overlong forms, surrogates or values past U+10FFFF.
+size_t Utf8Length(const uint8_t* p, size_t left) {
+  uint8_t b = p[0];
+  size_t len = b < 0xC2 ? 0 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : b < 0xF5 ? 4 : 0;
+  if (len == 0 || len > left) return 0;
+  uint8_t lo = 0x80, hi = 0xBF;
+  if (b == 0xE0) lo = 0xA0;
+  if (b == 0xED) hi = 0x9F;
+  if (b == 0xF0) lo = 0x90;
+  if (b == 0xF4) hi = 0x8F;
+  if (p[1] < lo || p[1] > hi) return 0;
+  for (size_t i = 2; i < len; ++i)
+    if ((p[i] & 0xC0) != 0x80) return 0;
+  return len;
+}
+
+bool IsUtf8(const uint8_t* p, size_t n) {
+  for (size_t i = 0; i < n;) {
+    if (p[i] < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t len = Utf8Length(p + i, n - i);
+    if (len == 0) return false;
+    i += len;
+  }
+  return true;
+}
+
+}  // namespace
+
+void PutEscaped8(XmlWriter& out, const uint8_t* p, size_t n) {
+  bool utf8 = IsUtf8(p, n);
+  size_t i = 0;
+  while (i < n) {
+    size_t stop = std::min(n, i + kChunk);
+    char* start = out.Reserve(kChunk * kMaxGrowth);
+    char* dst = start;
+    while (i < stop) {
+      // Copy the run of bytes that pass unchanged, then handle one that doesn't.
+      size_t run = i;
+      while (run < stop && !kSpecial.special[p[run]]) ++run;
+      std::copy(p + i, p + run, dst);
+      dst += run - i;
+      i = run;
+      if (i == stop) break;
+      uint8_t b = p[i];
+      if (b < 0x80) {
+        dst = PutAsciiSpecial(dst, b);
+        ++i;
+      } else if (!utf8) {
+        dst = PutCodePoint(dst, b);  // Latin-1
+        ++i;
+      } else {
+        size_t len = Utf8Length(p + i, n - i);
+        bool nonchar = len == 3 && b == 0xEF && p[i + 1] == 0xBF && p[i + 2] >= 0xBE;
+        if (nonchar) {
+          dst = std::copy(kReplacement, kReplacement + 3, dst);
+        } else {
+          dst = std::copy(p + i, p + i + len, dst);
+        }
+        i += len;
+      }
+    }
+    out.Commit(size_t(dst - start));
+  }
+}
+
+void PutEscaped16(XmlWriter& out, const uint8_t* p, size_t units) {
+  size_t i = 0;
+  while (i < units) {
+    size_t stop = std::min(units, i + kChunk);
+    char* start = out.Reserve(kChunk * kMaxGrowth + 8);
+    char* dst = start;
+    while (i < stop) {
+      uint32_t u = uint32_t(p[2 * i]) << 8 | p[2 * i + 1];
+      ++i;
+      bool high = u >= 0xD800 && u <= 0xDBFF, surrogate = u >= 0xD800 && u <= 0xDFFF;
+      if (high && i < units) {
+        uint32_t next = uint32_t(p[2 * i]) << 8 | p[2 * i + 1];
+        if (next >= 0xDC00 && next <= 0xDFFF) {
+          dst = PutCodePoint(dst, 0x10000 + ((u - 0xD800) << 10) + (next - 0xDC00));
+          ++i;
+          continue;
+        }
+      }
+      if (surrogate || u == 0xFFFE || u == 0xFFFF) u = 0xFFFD;
+      dst = PutCodePoint(dst, u);
+    }
+    out.Commit(size_t(dst - start));
+  }
+}
+
+}  // namespace bplist

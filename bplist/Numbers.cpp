@@ -1,0 +1,172 @@
+// Decimal texts of integers, UIDs and reals.
+#include <cstring>
+#include <vector>
+
+#include "bplist/Context.h"
+#include "bplist/Texts.h"
+
+namespace bplist {
+
+namespace {
+
+using u128 = unsigned __int128;
+
+std::string Decimal(u128 v) {
+  char buf[40];
+  char* p = buf + sizeof buf;
+  do {
+    *--p = char('0' + unsigned(v % 10));
+    v /= 10;
+  } while (v != 0);
+  return std::string(p, buf + sizeof buf);
+}
+
+std::string SignedDecimal(int64_t v) {
+  if (v >= 0) return Decimal(uint64_t(v));
+  return "-" + Decimal(uint64_t(0) - uint64_t(v));
+}
+
+// A non-negative integer of any size as 32-bit limbs, least significant first.
+using BigNum = std::vector<uint32_t>;
+
+// Decimal text of m * 2^shift, exactly.
+std::string ShiftedDecimal(uint64_t m, unsigned shift) {
+  BigNum n(shift / 32 + 3, 0);
+  unsigned word = shift / 32, bit = shift % 32;
+  u128 placed = u128(m) << bit;
+  for (unsigned i = 0; i < 3 && placed != 0; ++i, placed >>= 32) n[word + i] = uint32_t(placed);
+  std::string digits;
+  // Peel off nine decimal digits at a time.
+  while (n.size() > 1 || n[0] != 0) {
+    uint64_t rem = 0;
+    for (size_t i = n.size(); i-- > 0;) {
+      uint64_t cur = rem << 32 | n[i];
+      n[i] = uint32_t(cur / 1000000000);
+      rem = cur % 1000000000;
+    }
+    while (n.size() > 1 && n.back() == 0) n.pop_back();
+    for (int i = 0; i < 9; ++i, rem /= 10) digits.push_back(char('0' + rem % 10));
+  }
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  return std::string(digits.rbegin(), digits.rend());
+}
+
+// Digits of m / 2^shift for a fraction below 0.00001 (the first digits
+// after the point are zeros), rounded half up to 15 significant digits with
+// trailing zeros removed. Fifteen digits read back as the same value to at
+// least 14 significant digits, and the text stays plain decimal however
+// small the value (down to the smallest subnormal).
+std::string TinyFraction(uint64_t m, unsigned shift) {
+  // n / 2^shift is the fraction still to render; n gains a digit per step.
+  BigNum n(shift / 32 + 3, 0);
+  n[0] = uint32_t(m);
+  n[1] = uint32_t(m >> 32);
+  unsigned top = shift / 32, bit = shift % 32;
+  auto nextDigit = [&]() {
+    uint64_t carry = 0;
+    for (uint32_t& limb : n) {
+      uint64_t cur = uint64_t(limb) * 10 + carry;
+      limb = uint32_t(cur);
+      carry = cur >> 32;
+    }
+    // The digit is the part of n at and above bit `shift`.
+    uint64_t digit = (uint64_t(n[top + 1]) << 32 | n[top]) >> bit;
+    n[top] &= bit == 0 ? 0 : (uint32_t(1) << bit) - 1;
+    for (size_t i = top + 1; i < n.size(); ++i) n[i] = 0;
+    return char('0' + digit);
+  };
+  std::string out;
+  char d;
+  while ((d = nextDigit()) == '0') out.push_back('0');
+  std::string significant(1, d);
+  while (significant.size() < 16) significant.push_back(nextDigit());
+  bool up = significant[15] >= '5';
+  significant.pop_back();
+  for (size_t i = significant.size(); up && i-- > 0;) {
+    up = significant[i] == '9';
+    significant[i] = up ? '0' : char(significant[i] + 1);
+  }
+  if (up) {  // 9.99...e-k rounded to 1e-(k-1): one leading zero fewer
+    out.pop_back();
+    significant.insert(significant.begin(), '1');
+  }
+  out += significant;
+  while (out.back() == '0') out.pop_back();
+  return out;
+}
+
+}  // namespace
+
+std::string IntegerText(const uint8_t* p, size_t width) {
+  if (width <= 4) return Decimal(ReadBigEndian(p, unsigned(width)));
+  uint64_t last8 = ReadBigEndian(p + width - 8, 8);
+  // 16-byte integers carry unsigned 64-bit values; other widths are signed.
+  if (width == 16) return Decimal(last8);
+  return SignedDecimal(int64_t(last8));
+}
+
+std::string UidText(const uint8_t* p, size_t width) {
+  u128 v = 0;
+  for (size_t i = 0; i < width; ++i) v = v << 8 | p[i];
+  return Decimal(v);
+}
+
+std::string BinFrac2Dec(uint64_t m, unsigned shift, bool* carry) {
+  *carry = false;
+  if (m == 0) return "";
+  // Fractions of 0.00001 and above: raise by one part in 2^52, rounding to
+  // a 64-bit significand; round half up at the 15th decimal; keep 14.
+  if (shift < 120 && u128(m) * 100000 >= u128(1) << shift) {
+    u128 p = u128(m) * ((u128(1) << 52) + 1);
+    unsigned e = shift + 52;  // the raised fraction is p / 2^e
+    uint64_t high = uint64_t(p >> 64);
+    unsigned bits = high != 0 ? 128 - unsigned(__builtin_clzll(high))
+                              : 64 - unsigned(__builtin_clzll(uint64_t(p)));
+    if (bits > 64) {
+      unsigned drop = bits - 64;
+      u128 rest = p & ((u128(1) << drop) - 1), half = u128(1) << (drop - 1);
+      p >>= drop;
+      e -= drop;
+      if (rest > half || (rest == half && (p & 1))) ++p;
+    }
+    u128 scaled = p * 1000000000000000ull;  // p < 2^65, so this fits
+    u128 digits = scaled >> e;
+    if ((scaled >> (e - 1)) & 1) ++digits;
+    if (digits >= 1000000000000000ull) {
+      *carry = true;
+      return "";
+    }
+    std::string text = Decimal(digits);
+    text.insert(0, 15 - text.size(), '0');
+    text.resize(14);
+    while (!text.empty() && text.back() == '0') text.pop_back();
+    return text;
+  }
+  return TinyFraction(m, shift);
+}
+
+std::string BinaryToReal(uint64_t bits) {
+  bool negative = bits >> 63;
+  unsigned exponent = unsigned(bits >> 52) & 0x7FF;
+  uint64_t fraction = bits & ((uint64_t(1) << 52) - 1);
+  std::string sign = negative ? "-" : "";
+  if (exponent == 0x7FF) return fraction != 0 ? "nan" : negative ? "-infinity" : "+infinity";
+  if (exponent == 0 && fraction == 0) return sign + "0.";
+  // The value is m * 2^(level - 52); subnormals have level -1022 and no
+  // implicit leading bit.
+  uint64_t m = exponent == 0 ? fraction : fraction | uint64_t(1) << 52;
+  int level = exponent == 0 ? -1022 : int(exponent) - 1023;
+  if (level >= 52) return sign + ShiftedDecimal(m, unsigned(level - 52)) + ".";
+  uint64_t integer = 0, frac = m;
+  unsigned shift = unsigned(52 - level);
+  if (level >= 0) {
+    integer = m >> shift;
+    frac = m & ((uint64_t(1) << shift) - 1);
+  }
+  bool carry;
+  std::string digits = BinFrac2Dec(frac, shift, &carry);
+  if (carry) ++integer;
+  return sign + Decimal(integer) + "." + digits;
+}
+
+}  // namespace bplist

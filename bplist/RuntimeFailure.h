@@ -1,0 +1,34 @@
+// Failures the conversion does not recover from: a failed file operation or
+// exhausted memory. They unwind to the main program, which prints the
+// unhandled-error report and ends the process with kRuntimeFailureExitCode.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace bplist {
+
+constexpr int kRuntimeFailureExitCode = 217;
+
+struct RuntimeFailure {
+  std::string ClassName;  // "EInOutError", "EOutOfMemory" or "Exception"
+  std::string Message;    // e.g. "Disk Full"
+  uintptr_t Address = 0;  // code address that raised it
+  std::string Where;      // the operation and the file it concerned
+};
+
+// Throws the RuntimeFailure for a failed file operation; `err` is the errno
+// value, `operation` a verb phrase ("writing"), `path` the file concerned.
+[[noreturn]] void RaiseInOutError(int err, const char* operation, const std::string& path);
+
+// The failure reported when memory runs out.
+RuntimeFailure OutOfMemory();
+
+// Prints the unhandled-error report for `failure` on standard output.
+void PrintRuntimeFailureReport(const RuntimeFailure& failure);
+
+// Writes `text` and CR LF to standard output, unbuffered, ignoring errors:
+// there is nowhere left to report a failing standard output.
+void PrintLine(const std::string& text);
+
+}  // namespace bplist

@@ -1,0 +1,45 @@
+// Texts of scalar values, shared by the object writers, the tests and the
+// benchmarks. None of them reads the file; all are pure.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "bplist/XmlWriter.h"
+
+namespace bplist {
+
+// Decimal text of a real from its IEEE double bits: the integer part, ".",
+// then the fraction's digits made by BinFrac2Dec.
+std::string BinaryToReal(uint64_t bits);
+
+// Digits after the point for the fraction m / 2^shift (0 <= m < 2^shift,
+// m < 2^53, shift <= 1100); empty for a zero fraction. Sets *carry when the
+// fraction rounds up to 1, which the caller adds to the integer part.
+std::string BinFrac2Dec(uint64_t m, unsigned shift, bool* carry);
+
+// Decimal text of an integer object's value bytes p[0, width).
+std::string IntegerText(const uint8_t* p, size_t width);
+
+// Decimal text of a UID's value bytes p[0, width), width 1 to 16.
+std::string UidText(const uint8_t* p, size_t width);
+
+// Writes seconds since 2001-01-01T00:00:00Z as YYYY-MM-DDTHH:MM:SSZ into
+// text (20 characters). Returns false for a non-finite value or a year
+// outside 0001 to 9999.
+bool DateText(double seconds, std::string* text);
+
+// Writes the padded standard base64 of p[0, n) to out, on one line.
+void PutBase64(XmlWriter& out, const uint8_t* p, size_t n);
+
+// Writes an 8-bit string as UTF-8 with & < > escaped: unchanged when it is
+// valid UTF-8, each byte taken as Latin-1 otherwise. Characters XML cannot
+// carry become U+FFFD.
+void PutEscaped8(XmlWriter& out, const uint8_t* p, size_t n);
+
+// Writes `units` big-endian UTF-16 code units at p as escaped UTF-8;
+// surrogate pairs are joined, anything XML cannot carry becomes U+FFFD.
+void PutEscaped16(XmlWriter& out, const uint8_t* p, size_t units);
+
+}  // namespace bplist

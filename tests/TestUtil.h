@@ -1,0 +1,104 @@
+// Helpers shared by the tests: a scratch directory, file I/O and running the
+// tarnwick program as a user would.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "PlistBuilder.h"
+
+namespace testutil {
+
+// A fresh directory, removed with its contents when the object goes.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    char tmpl[] = "/tmp/tarnwick-test-XXXXXX";
+    path_ = mkdtemp(tmpl);
+  }
+  ~ScratchDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  // Names of the entries in the directory, sorted.
+  std::vector<std::string> Entries() const;
+
+ private:
+  std::string path_;
+};
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+inline void WriteFile(const std::string& path, const testplist::Bytes& bytes) {
+  WriteFile(path, std::string(bytes.begin(), bytes.end()));
+}
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+inline bool Exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+struct RunResult {
+  int exitCode = -1;   // -1 when the program did not exit normally
+  std::string output;  // everything it printed on standard output
+};
+
+// Runs tarnwick with `args` and captures its standard output. `prelude` is
+// shell text run before it in the same shell (ulimit and the like).
+inline RunResult RunTarnwick(const std::vector<std::string>& args,
+                             const std::string& prelude = "") {
+  std::string cmd = prelude + " '" TARNWICK_PATH "'";
+  for (const std::string& a : args) {
+    std::string quoted;
+    for (char c : a) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    cmd += " '" + quoted + "'";
+  }
+  RunResult r;
+  FILE* p = popen(cmd.c_str(), "r");
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
+  int status = pclose(p);
+  if (WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
+  return r;
+}
+
+// Writes `plist` to a scratch file, converts it with tarnwick, and returns
+// the run's result; *xml receives the output file's bytes ("" when none).
+inline RunResult ConvertBytes(const testplist::Bytes& plist, std::string* xml) {
+  ScratchDir dir;
+  WriteFile(dir.File("in.plist"), plist);
+  RunResult r = RunTarnwick({"-c", dir.File("in.plist"), dir.File("out.xml")});
+  *xml = Exists(dir.File("out.xml")) ? ReadFile(dir.File("out.xml")) : "";
+  return r;
+}
+
+}  // namespace testutil
+
+#include <dirent.h>
+
+#include <algorithm>
+
+inline std::vector<std::string> testutil::ScratchDir::Entries() const {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(path_.c_str())) {
+    while (dirent* e = readdir(d)) {
+      std::string n = e->d_name;
+      if (n != "." && n != "..") names.push_back(n);
+    }
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
