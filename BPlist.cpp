@@ -64,22 +64,30 @@ bool CanConvert(const std::string& path) {
          std::memcmp(head, kSignature, kSignatureSize) == 0;
 }
 
-// Loads the whole file with as few reads as its size allows.
-std::vector<uint8_t> Load(const std::string& path) {
+// The input file's bytes.
+struct FileData {
+  std::unique_ptr<uint8_t[]> bytes;
+  size_t size = 0;
+};
+
+// Loads the whole file: one read for a regular file, growing chunks for
+// anything else. The buffer is not zero-filled first, since every byte kept
+// is read into it.
+FileData Load(const std::string& path) {
   FdCloser in{OpenOrRaise(path, O_RDONLY, "opening")};
   struct stat st;
   if (fstat(in.fd, &st) != 0) RaiseInOutError(errno, "reading", path);
-  std::vector<uint8_t> data;
-  size_t size = 0;
-  size_t chunk = S_ISREG(st.st_mode) ? size_t(st.st_size) + 1 : size_t(1) << 20;
+  FileData data;
+  size_t capacity = S_ISREG(st.st_mode) ? size_t(st.st_size) + 1 : size_t(1) << 20;
+  data.bytes.reset(new uint8_t[capacity]);
   for (;;) {
-    data.resize(size + chunk);
-    size_t got = ReadUpTo(in.fd, data.data() + size, chunk, path);
-    size += got;
-    if (got < chunk) break;
+    data.size += ReadUpTo(in.fd, data.bytes.get() + data.size, capacity - data.size, path);
+    if (data.size < capacity) return data;
+    std::unique_ptr<uint8_t[]> grown(new uint8_t[capacity * 2]);
+    std::memcpy(grown.get(), data.bytes.get(), data.size);
+    data.bytes = std::move(grown);
+    capacity *= 2;
   }
-  data.resize(size);
-  return data;
 }
 
 std::string DirectoryOf(const std::string& path) {
@@ -153,22 +161,20 @@ bool Report(const ConvertResult& r, const std::string& InputP) {
 
 // Writes to a stream that cannot be taken back (standard output, a device,
 // a pipe): a dry run first, so a failing file writes nothing at all.
-bool ConvertToStream(const std::vector<uint8_t>& data, const std::string& InputP,
-                     const std::string& OutputP) {
+bool ConvertToStream(const FileData& data, const std::string& InputP, const std::string& OutputP) {
   XmlWriter dry(-1, OutputP);
-  if (!Report(ConvertBuffer(data.data(), data.size(), dry), InputP)) return false;
+  if (!Report(ConvertBuffer(data.bytes.get(), data.size, dry), InputP)) return false;
   FdCloser stream{OutputP.empty() ? -1 : OpenOrRaise(OutputP, O_WRONLY, "opening")};
   XmlWriter out(OutputP.empty() ? STDOUT_FILENO : stream.fd, OutputP);
-  ConvertBuffer(data.data(), data.size(), out);
+  ConvertBuffer(data.bytes.get(), data.size, out);
   out.Flush();
   return true;
 }
 
-bool ConvertToFile(const std::vector<uint8_t>& data, const std::string& InputP,
-                   const std::string& target) {
+bool ConvertToFile(const FileData& data, const std::string& InputP, const std::string& target) {
   TempFile temp(target);
   XmlWriter out(temp.fd(), target);
-  if (!Report(ConvertBuffer(data.data(), data.size(), out), InputP)) return false;
+  if (!Report(ConvertBuffer(data.bytes.get(), data.size, out), InputP)) return false;
   out.Flush();
   temp.PutInPlace(target, ModeFor(target));
   return true;
@@ -185,7 +191,7 @@ bool BinaryToXML(const std::string& InputP, const std::string& OutputP) {
     PrintLine("File " + InputP + " is not a binary plist!");
     return false;
   }
-  std::vector<uint8_t> data = Load(InputP);
+  FileData data = Load(InputP);
   if (OutputP.empty()) return ConvertToStream(data, InputP, OutputP);
   std::string target = FollowLinks(OutputP);
   struct stat st;

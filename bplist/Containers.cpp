@@ -16,7 +16,7 @@ bool GetReferences(Context& c, uint64_t o, unsigned perEntry, uint64_t* count, u
 }
 
 uint64_t Reference(const Context& c, uint64_t start, uint64_t index) {
-  return ReadBigEndian(c.Binary + start + index * c.T.ObjRefSize, c.T.ObjRefSize);
+  return ReadBigEndianPadded(c.Binary + start + index * c.T.ObjRefSize, c.T.ObjRefSize);
 }
 
 // Refuses to go on once shared objects have expanded the output too far.

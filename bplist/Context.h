@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,6 +67,16 @@ inline uint64_t ReadBigEndian(const uint8_t* p, unsigned width) {
   return v;
 }
 
+// Reads `width` (1 to 8) bytes at p as a big-endian unsigned number, with
+// one eight-byte load: p[0, 8) must all lie inside the file. Object
+// references and offset-table entries always have the 32-byte trailer after
+// them, so they can be read this way.
+inline uint64_t ReadBigEndianPadded(const uint8_t* p, unsigned width) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return __builtin_bswap64(v) >> (64 - 8 * width);
+}
+
 // True when [pos, pos + len) lies inside the object area.
 inline bool Inside(const Context& c, uint64_t pos, uint64_t len) {
   return pos <= c.End && len <= c.End - pos;
@@ -102,14 +113,11 @@ bool GetData(Context& c, uint64_t o, bool AsKey);
 bool GetInt(Context& c, uint64_t o, bool AsKey);
 bool GetReal(Context& c, uint64_t o, bool AsKey);
 
-// Writes one line: the indentation, then `open`, `text` and `close`.
-inline void Line(Context& c, std::string_view open, std::string_view text = {},
-                 std::string_view close = {}) {
-  c.Out.Spaces(c.DictSpace);
-  c.Out.Put(open);
-  c.Out.Put(text);
-  c.Out.Put(close);
-  c.Out.LineEnd();
+// Writes one line of a container: the indentation, then `text`.
+inline void Line(Context& c, std::string_view text) {
+  char* dst = c.Out.BeginLine(c.DictSpace, text.size());
+  std::memcpy(dst, text.data(), text.size());
+  c.Out.EndLine(dst + text.size());
 }
 
 }  // namespace bplist

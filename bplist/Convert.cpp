@@ -60,7 +60,7 @@ bool Locate(Context& c, uint64_t Pos, uint64_t* o) {
   if (Pos >= c.T.NumObjects)
     return Damaged(c, "reference to object " + std::to_string(Pos) + " names no object");
   const uint8_t* entry = c.Binary + c.T.OffsetTableOffset + Pos * c.T.OffsetSize;
-  *o = ReadBigEndian(entry, c.T.OffsetSize);
+  *o = ReadBigEndianPadded(entry, c.T.OffsetSize);
   if (*o < kHeaderSize || *o >= c.End)
     return Damaged(c, "object " + std::to_string(Pos) + " lies outside the object data");
   return true;

@@ -1,6 +1,5 @@
 // Date texts and base64, the two scalar texts computed from raw bytes.
 #include <cmath>
-#include <cstdio>
 
 #include "bplist/Texts.h"
 
@@ -55,10 +54,25 @@ bool DateText(double seconds, std::string* text) {
   int64_t y;
   unsigned m, d;
   CivilFromDays(days + kEpochDays, &y, &m, &d);
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d-%02u-%02uT%02d:%02d:%02dZ", int(y), m, d, int(rest / 3600),
-                int(rest / 60 % 60), int(rest % 60));
-  *text = buf;
+  char buf[20];
+  // Writes v as `width` decimal digits ending just before `end`.
+  auto digits = [](char* end, unsigned v, int width) {
+    while (width-- > 0) {
+      *--end = char('0' + v % 10);
+      v /= 10;
+    }
+  };
+  digits(buf + 4, unsigned(y), 4);
+  digits(buf + 7, m, 2);
+  digits(buf + 10, d, 2);
+  digits(buf + 13, unsigned(rest / 3600), 2);
+  digits(buf + 16, unsigned(rest / 60 % 60), 2);
+  digits(buf + 19, unsigned(rest % 60), 2);
+  buf[4] = buf[7] = '-';
+  buf[10] = 'T';
+  buf[13] = buf[16] = ':';
+  buf[19] = 'Z';
+  text->assign(buf, sizeof buf);
   return true;
 }
 

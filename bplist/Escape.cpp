@@ -87,18 +87,21 @@ bool IsUtf8(const uint8_t* p, size_t n) {
 }  // namespace
 
 void PutEscaped8(XmlWriter& out, const uint8_t* p, size_t n) {
-  bool utf8 = IsUtf8(p, n);
+  // Most strings need nothing done: find the first byte that does.
   size_t i = 0;
+  while (i < n && !kSpecial.special[p[i]]) ++i;
+  out.Put(std::string_view(reinterpret_cast<const char*>(p), i));
+  if (i == n) return;
+  bool utf8 = IsUtf8(p + i, n - i);
   while (i < n) {
     size_t stop = std::min(n, i + kChunk);
-    char* start = out.Reserve(kChunk * kMaxGrowth);
+    char* start = out.Reserve((stop - i + 3) * kMaxGrowth);
     char* dst = start;
     while (i < stop) {
       // Copy the run of bytes that pass unchanged, then handle one that doesn't.
       size_t run = i;
       while (run < stop && !kSpecial.special[p[run]]) ++run;
-      std::copy(p + i, p + run, dst);
-      dst += run - i;
+      dst = std::copy(p + i, p + run, dst);
       i = run;
       if (i == stop) break;
       uint8_t b = p[i];
@@ -127,7 +130,7 @@ void PutEscaped16(XmlWriter& out, const uint8_t* p, size_t units) {
   size_t i = 0;
   while (i < units) {
     size_t stop = std::min(units, i + kChunk);
-    char* start = out.Reserve(kChunk * kMaxGrowth + 8);
+    char* start = out.Reserve((stop - i + 1) * kMaxGrowth);
     char* dst = start;
     while (i < stop) {
       uint32_t u = uint32_t(p[2 * i]) << 8 | p[2 * i + 1];

@@ -11,19 +11,22 @@ namespace {
 
 using u128 = unsigned __int128;
 
-std::string Decimal(u128 v) {
-  char buf[40];
+std::string Decimal(uint64_t v) {
+  char buf[24];
   char* p = buf + sizeof buf;
   do {
-    *--p = char('0' + unsigned(v % 10));
+    *--p = char('0' + v % 10);
     v /= 10;
   } while (v != 0);
   return std::string(p, buf + sizeof buf);
 }
 
-std::string SignedDecimal(int64_t v) {
-  if (v >= 0) return Decimal(uint64_t(v));
-  return "-" + Decimal(uint64_t(0) - uint64_t(v));
+// The wide form, for UIDs of more than eight bytes and rounding arithmetic.
+std::string Decimal(u128 v) {
+  if (v >> 64 == 0) return Decimal(uint64_t(v));
+  u128 tenPow19 = u128(10000000000000000000ull);
+  std::string low = Decimal(uint64_t(v % tenPow19));
+  return Decimal(v / tenPow19) + std::string(19 - low.size(), '0') + low;
 }
 
 // A non-negative integer of any size as 32-bit limbs, least significant first.
@@ -97,12 +100,28 @@ std::string TinyFraction(uint64_t m, unsigned shift) {
 
 }  // namespace
 
+char* PutIntegerText(char* dst, const uint8_t* p, size_t width) {
+  uint64_t v = width <= 4 ? ReadBigEndian(p, unsigned(width)) : ReadBigEndian(p + width - 8, 8);
+  // 1, 2 and 4 bytes hold unsigned values and so do 16 (unsigned 64-bit
+  // values); 8 bytes and every other width are signed.
+  if (width > 4 && width != 16 && int64_t(v) < 0) {
+    *dst++ = '-';
+    v = uint64_t(0) - v;
+  }
+  char buf[24];
+  char* q = buf + sizeof buf;
+  do {
+    *--q = char('0' + v % 10);
+    v /= 10;
+  } while (v != 0);
+  size_t n = size_t(buf + sizeof buf - q);
+  std::memcpy(dst, q, n);
+  return dst + n;
+}
+
 std::string IntegerText(const uint8_t* p, size_t width) {
-  if (width <= 4) return Decimal(ReadBigEndian(p, unsigned(width)));
-  uint64_t last8 = ReadBigEndian(p + width - 8, 8);
-  // 16-byte integers carry unsigned 64-bit values; other widths are signed.
-  if (width == 16) return Decimal(last8);
-  return SignedDecimal(int64_t(last8));
+  char buf[kMaxIntegerText];
+  return std::string(buf, PutIntegerText(buf, p, width));
 }
 
 std::string UidText(const uint8_t* p, size_t width) {

@@ -14,7 +14,25 @@ struct Tags {
   std::string_view open, close;
 };
 constexpr Tags kKeyTags{"    <key>", "</key>"};
+// Room for the longest opening plus closing literal.
+constexpr size_t kMaxTags = 32;
 
+char* Copy(char* dst, std::string_view text) {
+  std::memcpy(dst, text.data(), text.size());
+  return dst + text.size();
+}
+
+// Writes a whole line holding `text`, short enough for one reservation.
+void ShortLine(Context& c, bool AsKey, Tags element, std::string_view text) {
+  Tags t = AsKey ? kKeyTags : element;
+  char* dst = c.Out.BeginLine(c.DictSpace, kMaxTags + text.size());
+  dst = Copy(dst, t.open);
+  dst = Copy(dst, text);
+  c.Out.EndLine(Copy(dst, t.close));
+}
+
+// For texts of any length: the indentation and opening literal, then the
+// closing literal and line end once the caller has written the text.
 void OpenLine(Context& c, bool AsKey, Tags element) {
   c.Out.Spaces(c.DictSpace);
   c.Out.Put(AsKey ? kKeyTags.open : element.open);
@@ -68,7 +86,7 @@ bool GetUID(Context& c, uint64_t o, bool AsKey) {
   if (!Inside(c, o + 1, width)) return Damaged(c, "a value runs past the end of the object data");
   std::string text = UidText(c.Binary + o + 1, width);
   if (AsKey) {
-    Line(c, kKeyTags.open, text, kKeyTags.close);
+    ShortLine(c, true, kKeyTags, text);
     return true;
   }
   // The conventional form: a dictionary holding "CF$UID" and the number,
@@ -76,14 +94,14 @@ bool GetUID(Context& c, uint64_t o, bool AsKey) {
   c.DictSpace += 4;
   Line(c, "<dict>");
   Line(c, "    <key>CF$UID</key>");
-  Line(c, "    <integer>", text, "</integer>");
+  ShortLine(c, false, {"    <integer>", "</integer>"}, text);
   Line(c, "</dict>");
   c.DictSpace -= 4;
   return true;
 }
 
 bool GetBool(Context& c, uint64_t o) {
-  Line(c, c.Binary[o] == kMarkerTrue ? "    <true/>" : "    <false/>");
+  ShortLine(c, false, {c.Binary[o] == kMarkerTrue ? "    <true/>" : "    <false/>", ""}, "");
   return true;
 }
 
@@ -95,10 +113,7 @@ bool GetDate(Context& c, uint64_t o, bool AsKey) {
   std::memcpy(&seconds, &bits, sizeof seconds);
   std::string text;
   if (!DateText(seconds, &text)) return false;
-  constexpr Tags tags{"    <date>", "</date>"};
-  OpenLine(c, AsKey, tags);
-  c.Out.Put(text);
-  CloseLine(c, AsKey, tags);
+  ShortLine(c, AsKey, {"    <date>", "</date>"}, text);
   return true;
 }
 
@@ -115,10 +130,10 @@ bool GetData(Context& c, uint64_t o, bool AsKey) {
 bool GetInt(Context& c, uint64_t o, bool AsKey) {
   uint64_t width;
   if (!GetValueBytes(c, o, &width)) return false;
-  constexpr Tags tags{"    <integer>", "</integer>"};
-  OpenLine(c, AsKey, tags);
-  c.Out.Put(IntegerText(c.Binary + o + 1, width));
-  CloseLine(c, AsKey, tags);
+  char digits[kMaxIntegerText];
+  char* end = PutIntegerText(digits, c.Binary + o + 1, width);
+  ShortLine(c, AsKey, {"    <integer>", "</integer>"},
+            std::string_view(digits, size_t(end - digits)));
   return true;
 }
 
@@ -138,10 +153,13 @@ bool GetReal(Context& c, uint64_t o, bool AsKey) {
     std::memcpy(&wide, &widened, sizeof wide);
     text = BinaryToReal(wide);
   }
-  constexpr Tags tags{"    <real>", "</real>"};
-  OpenLine(c, AsKey, tags);
-  c.Out.Put(text);
-  CloseLine(c, AsKey, tags);
+  if (text.size() < XmlWriter::kBufferSize / 4) {
+    ShortLine(c, AsKey, {"    <real>", "</real>"}, text);
+  } else {  // the exact digits of a huge magnitude
+    OpenLine(c, AsKey, {"    <real>", "</real>"});
+    c.Out.Put(text);
+    CloseLine(c, AsKey, {"    <real>", "</real>"});
+  }
   return true;
 }
 

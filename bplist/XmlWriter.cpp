@@ -28,7 +28,7 @@ void WriteAll(int fd, const char* data, size_t n, const std::string& path) {
 XmlWriter::XmlWriter(int fd, std::string path)
     : fd_(fd), path_(std::move(path)), buffer_(new char[kBufferSize]) {}
 
-void XmlWriter::Spaces(size_t count) {
+void XmlWriter::SpacesLong(size_t count) {
   while (count > 0) {
     if (used_ == kBufferSize) Flush();
     size_t now = std::min(count, kBufferSize - used_);
