@@ -1,0 +1,351 @@
+// The command line as a user meets it: which argument lists do what, the
+// messages and exit codes of a failed conversion, and the handling of the
+// output path that keeps an existing file safe when a conversion fails.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "TestUtil.h"
+
+namespace {
+
+using testplist::Bytes;
+using testplist::Document;
+using testplist::PlistBuilder;
+using testutil::Exists;
+using testutil::ReadFile;
+using testutil::RunResult;
+using testutil::RunTarnwick;
+using testutil::ScratchDir;
+using testutil::WriteFile;
+
+const std::string kUsage = "Usage:\r\n-about \r\n-c [input] [output]\r\n";
+const std::string kAboutStart =
+    "Tarnwick v0.1\r\nConversion from Apple binary plist format to XML plist\r\n";
+
+// The smallest complete file: the dictionary {"a": 1}, 50 bytes.
+const Bytes kSmallDict = {0x62, 0x70, 0x6C, 0x69, 0x73, 0x74, 0x30, 0x30, 0xD1, 0x01,
+                          0x02, 0x51, 0x61, 0x10, 0x01, 0x08, 0x0B, 0x0D, 0x00, 0x00,
+                          0x00, 0x00, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00,
+                          0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                          0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0F};
+const std::string kSmallDictXml =
+    Document({"    <dict>", "        <key>a</key>", "        <integer>1</integer>", "    </dict>"});
+
+// A well-formed file whose top object is null, which cannot be converted.
+Bytes NullTop() {
+  PlistBuilder b;
+  b.Raw({0x00});
+  return b.Build();
+}
+
+std::string FailureLine(const std::string& in) {
+  return "Error: Unable convert file " + in + "\r\n";
+}
+
+size_t CountLines(const std::string& s) {
+  size_t n = 0;
+  for (size_t i = 0; i + 1 < s.size(); ++i) n += s[i] == '\r' && s[i + 1] == '\n';
+  return n;
+}
+
+TEST(Cli, AboutTextIsFourLinesAndExitsZero) {
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"-about"}, {"-about", "x", "y"}, {"-about", "-c", "-c"}}) {
+    SCOPED_TRACE(args.size());
+    RunResult r = RunTarnwick(args);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.output.substr(0, kAboutStart.size()), kAboutStart);
+    EXPECT_EQ(CountLines(r.output), 4u);
+    EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 4);
+    EXPECT_EQ(r.output.substr(r.output.size() - 2), "\r\n");
+  }
+}
+
+// Every argument list that is not "-about" (alone or with two more) or "-c"
+// with exactly two paths prints the usage text, exits 2 and touches no file.
+TEST(Cli, ArgumentTableFallsBackToUsage) {
+  ScratchDir dir;
+  const std::string in = dir.File("in.plist"), out = dir.File("out.xml");
+  WriteFile(in, kSmallDict);
+  const std::vector<std::vector<std::string>> table = {
+      {},
+      {"-c"},
+      {"-about", in},
+      {"x"},
+      {"a", "b"},
+      {"-c", in},
+      {"-c", in, out, out},
+      {"-about", in, out, out},
+      {"-C", in, out},
+      {"--c", in, out},
+      {"-c ", in, out},
+      {" -c", in, out},
+      {"c", in, out},
+      {"-ABOUT"},
+      {"--about"},
+      {"-about "},
+      {"x", in, out},
+      {"", in, out},
+  };
+  for (const auto& args : table) {
+    std::string name;
+    for (const std::string& a : args) name += "[" + a + "]";
+    SCOPED_TRACE(name);
+    RunResult r = RunTarnwick(args);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.output, kUsage);
+    EXPECT_FALSE(Exists(out));
+  }
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.plist"});
+}
+
+TEST(Cli, FiftyByteExampleConvertsExactly) {
+  ScratchDir dir;
+  WriteFile(dir.File("in.plist"), kSmallDict);
+  RunResult r = RunTarnwick({"-c", dir.File("in.plist"), dir.File("out.xml")});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(ReadFile(dir.File("out.xml")), kSmallDictXml);
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.plist", "out.xml"}));
+}
+
+// The two version bytes and the six unused trailer bytes are not looked at.
+TEST(Cli, VersionAndUnusedTrailerBytesAreIgnored) {
+  const std::vector<std::pair<size_t, uint8_t>> edits = {{6, '9'},   {7, '9'},   {6, 0xFF},
+                                                         {18, 0xAA}, {21, 0x01}, {23, 0xFF}};
+  for (auto [at, byte] : edits) {
+    SCOPED_TRACE(at);
+    Bytes plist = kSmallDict;
+    plist[at] = byte;
+    std::string xml;
+    RunResult r = testutil::ConvertBytes(plist, &xml);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(xml, kSmallDictXml);
+  }
+}
+
+// Inputs that are refused before anything is written: the printed lines, the
+// exit code, and an existing output file that keeps its content.
+TEST(Cli, RefusedInputsLeaveOutputUntouched) {
+  enum Kind { kMissing, kDirectory, kContent };
+  struct Case {
+    const char* name;
+    Kind kind;
+    std::string content;
+    const char* reason;  // printed after the path; empty for no reason line
+  };
+  std::string validTail(kSmallDict.begin() + 6, kSmallDict.end());
+  Bytes nullTop = NullTop();
+  const std::vector<Case> table = {
+      {"missing file", kMissing, "", " not found!"},
+      {"directory", kDirectory, "", " not found!"},
+      {"empty file", kContent, "", " is not a binary plist!"},
+      {"five bytes", kContent, "bplis", " is not a binary plist!"},
+      {"upper case signature", kContent, "BPLIST" + validTail, " is not a binary plist!"},
+      {"leading blank", kContent, " bplist00", " is not a binary plist!"},
+      {"xml plist", kContent, "<?xml version=\"1.0\"?>\n<plist/>\n", " is not a binary plist!"},
+      {"null top object", kContent, std::string(nullTop.begin(), nullTop.end()), ""},
+  };
+  for (const Case& c : table) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    const std::string in = dir.File("in.plist"), out = dir.File("out.xml");
+    if (c.kind == kDirectory) mkdir(in.c_str(), 0755);
+    if (c.kind == kContent) WriteFile(in, c.content);
+    WriteFile(out, std::string("keep me\n"));
+    RunResult r = RunTarnwick({"-c", in, out});
+    std::string expected = c.reason[0] ? "File " + in + c.reason + "\r\n" : "";
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.output, expected + FailureLine(in));
+    EXPECT_EQ(ReadFile(out), "keep me\n");
+    std::vector<std::string> entries = {"out.xml"};
+    if (c.kind != kMissing) entries.insert(entries.begin(), "in.plist");
+    EXPECT_EQ(dir.Entries(), entries);
+  }
+}
+
+TEST(Cli, EmptyInputPathIsNotFound) {
+  ScratchDir dir;
+  RunResult r = RunTarnwick({"-c", "", dir.File("out.xml")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.output, "File  not found!\r\n" + FailureLine(""));
+  EXPECT_TRUE(dir.Entries().empty());
+}
+
+// A failed conversion with no file at the output path creates none and
+// leaves no temporary file behind.
+TEST(Cli, FailedConversionCreatesNoFile) {
+  ScratchDir dir;
+  WriteFile(dir.File("in.plist"), NullTop());
+  RunResult r = RunTarnwick({"-c", dir.File("in.plist"), dir.File("out.xml")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.output, FailureLine(dir.File("in.plist")));
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.plist"});
+}
+
+TEST(Cli, ExistingLongerOutputIsReplacedWhole) {
+  ScratchDir dir;
+  WriteFile(dir.File("in.plist"), kSmallDict);
+  WriteFile(dir.File("out.xml"), std::string(5000, 'x'));
+  RunResult r = RunTarnwick({"-c", dir.File("in.plist"), dir.File("out.xml")});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(ReadFile(dir.File("out.xml")), kSmallDictXml);
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.plist", "out.xml"}));
+}
+
+TEST(Cli, InputAndOutputMayBeTheSameFile) {
+  ScratchDir dir;
+  const std::string f = dir.File("same.plist");
+  WriteFile(f, kSmallDict);
+  RunResult r = RunTarnwick({"-c", f, f});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(ReadFile(f), kSmallDictXml);
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"same.plist"});
+}
+
+TEST(Cli, SameFileKeepsInputWhenConversionFails) {
+  ScratchDir dir;
+  const std::string f = dir.File("same.plist");
+  Bytes bad = NullTop();
+  WriteFile(f, bad);
+  RunResult r = RunTarnwick({"-c", f, f});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(ReadFile(f), std::string(bad.begin(), bad.end()));
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"same.plist"});
+}
+
+TEST(Cli, DevNullIsWrittenInPlace) {
+  ScratchDir dir;
+  WriteFile(dir.File("in.plist"), kSmallDict);
+  RunResult r = RunTarnwick({"-c", dir.File("in.plist"), "/dev/null"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.output, "");
+  struct stat st;
+  ASSERT_EQ(stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+  EXPECT_EQ(ReadFile("/dev/null"), "");
+}
+
+// A symbolic link at the output path is followed: its target gets the
+// document (also in another directory) and the link itself stays.
+TEST(Cli, SymlinkOutputReplacesTargetAndKeepsLink) {
+  ScratchDir a, b;
+  WriteFile(a.File("in.plist"), kSmallDict);
+  WriteFile(b.File("target.xml"), std::string("old"));
+  ASSERT_EQ(symlink(b.File("target.xml").c_str(), a.File("out.xml").c_str()), 0);
+  RunResult r = RunTarnwick({"-c", a.File("in.plist"), a.File("out.xml")});
+  EXPECT_EQ(r.exitCode, 0);
+  struct stat st;
+  ASSERT_EQ(lstat(a.File("out.xml").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  char link[4096] = {};
+  ASSERT_GT(readlink(a.File("out.xml").c_str(), link, sizeof link - 1), 0);
+  EXPECT_EQ(std::string(link), b.File("target.xml"));
+  EXPECT_EQ(ReadFile(b.File("target.xml")), kSmallDictXml);
+  EXPECT_EQ(a.Entries(), (std::vector<std::string>{"in.plist", "out.xml"}));
+  EXPECT_EQ(b.Entries(), std::vector<std::string>{"target.xml"});
+}
+
+TEST(Cli, RelativeSymlinkTargetIsReplaced) {
+  ScratchDir dir;
+  WriteFile(dir.File("in.plist"), kSmallDict);
+  WriteFile(dir.File("target.xml"), std::string("old"));
+  ASSERT_EQ(symlink("target.xml", dir.File("link.xml").c_str()), 0);
+  RunResult r = RunTarnwick({"-c", dir.File("in.plist"), dir.File("link.xml")});
+  EXPECT_EQ(r.exitCode, 0);
+  struct stat st;
+  ASSERT_EQ(lstat(dir.File("link.xml").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadFile(dir.File("target.xml")), kSmallDictXml);
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.plist", "link.xml", "target.xml"}));
+}
+
+// A FIFO at the output path is written in place: a reader gets the
+// document and the FIFO stays.
+TEST(Cli, FifoIsWrittenInPlace) {
+  ScratchDir dir;
+  WriteFile(dir.File("in.plist"), kSmallDict);
+  ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0644), 0);
+  const std::string reader =
+      "timeout 10 cat '" + dir.File("pipe") + "' > '" + dir.File("got.xml") + "' &";
+  RunResult r = RunTarnwick({"-c", dir.File("in.plist"), dir.File("pipe")}, reader);
+  EXPECT_EQ(r.exitCode, 0);
+  for (int i = 0; i < 100 && ReadFile(dir.File("got.xml")) != kSmallDictXml; ++i) usleep(50000);
+  EXPECT_EQ(ReadFile(dir.File("got.xml")), kSmallDictXml);
+  struct stat st;
+  ASSERT_EQ(lstat(dir.File("pipe").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// A chain of links is followed to its end, and a link whose target does
+// not exist yet gets that target created.
+TEST(Cli, SymlinkChainAndDanglingLink) {
+  ScratchDir dir;
+  WriteFile(dir.File("in.plist"), kSmallDict);
+  ASSERT_EQ(symlink("middle.xml", dir.File("first.xml").c_str()), 0);
+  ASSERT_EQ(symlink("last.xml", dir.File("middle.xml").c_str()), 0);
+  WriteFile(dir.File("last.xml"), std::string("old"));
+  ASSERT_EQ(symlink("new.xml", dir.File("dangling.xml").c_str()), 0);
+  EXPECT_EQ(RunTarnwick({"-c", dir.File("in.plist"), dir.File("first.xml")}).exitCode, 0);
+  EXPECT_EQ(RunTarnwick({"-c", dir.File("in.plist"), dir.File("dangling.xml")}).exitCode, 0);
+  EXPECT_EQ(ReadFile(dir.File("last.xml")), kSmallDictXml);
+  EXPECT_EQ(ReadFile(dir.File("new.xml")), kSmallDictXml);
+  for (const char* link : {"first.xml", "middle.xml", "dangling.xml"}) {
+    struct stat st;
+    ASSERT_EQ(lstat(dir.File(link).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << link;
+  }
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"dangling.xml", "first.xml", "in.plist",
+                                                     "last.xml", "middle.xml", "new.xml"}));
+}
+
+TEST(Cli, SymlinkTargetUntouchedWhenConversionFails) {
+  ScratchDir dir;
+  WriteFile(dir.File("in.plist"), NullTop());
+  WriteFile(dir.File("target.xml"), std::string("old"));
+  ASSERT_EQ(symlink("target.xml", dir.File("link.xml").c_str()), 0);
+  RunResult r = RunTarnwick({"-c", dir.File("in.plist"), dir.File("link.xml")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(ReadFile(dir.File("target.xml")), "old");
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.plist", "link.xml", "target.xml"}));
+}
+
+TEST(Cli, EmptyOutputPathWritesDocumentToStdout) {
+  ScratchDir dir;
+  WriteFile(dir.File("in.plist"), kSmallDict);
+  RunResult r = RunTarnwick({"-c", dir.File("in.plist"), ""});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.output, kSmallDictXml);
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.plist"});
+}
+
+TEST(Cli, EmptyOutputPathFailureEndsWithFailureLine) {
+  ScratchDir dir;
+  WriteFile(dir.File("in.plist"), NullTop());
+  RunResult r = RunTarnwick({"-c", dir.File("in.plist"), ""});
+  EXPECT_EQ(r.exitCode, 1);
+  const std::string tail = FailureLine(dir.File("in.plist"));
+  ASSERT_GE(r.output.size(), tail.size());
+  EXPECT_EQ(r.output.substr(r.output.size() - tail.size()), tail);
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.plist"});
+}
+
+// An output in a directory that does not exist cannot be created: the
+// unhandled-error report and exit code 217.
+TEST(Cli, OutputInMissingDirectoryIsRuntimeFailure) {
+  ScratchDir dir;
+  WriteFile(dir.File("in.plist"), kSmallDict);
+  RunResult r = RunTarnwick({"-c", dir.File("in.plist"), dir.File("no/such/out.xml")});
+  EXPECT_EQ(r.exitCode, 217);
+  EXPECT_EQ(r.output.rfind("An unhandled exception occurred at $", 0), 0u) << r.output;
+  EXPECT_NE(r.output.find("\r\nEInOutError : "), std::string::npos) << r.output;
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.plist"});
+}
+
+}  // namespace
