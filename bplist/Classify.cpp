@@ -58,7 +58,7 @@ bool WriteContainer(Context& c, uint64_t Pos, uint64_t o, bool isDict) {
 }  // namespace
 
 bool WriteObject(Context& c, uint64_t Pos, Role role) {
-  uint64_t o;
+  uint64_t o = 0;
   if (!Locate(c, Pos, &o)) return false;
   bool AsKey = role == Role::Key;
   switch (TypeOfObject(c.Binary[o])) {

@@ -82,14 +82,31 @@ inline bool Inside(const Context& c, uint64_t pos, uint64_t len) {
   return pos <= c.End && len <= c.End - pos;
 }
 
+// Records that object Pos names no object or lies outside the object data.
+bool LocateFailed(Context& c, uint64_t Pos);
+
 // Finds object number Pos; *o receives its marker's position. Returns false
 // (damaged) when Pos names no object or the object lies outside the area.
-bool Locate(Context& c, uint64_t Pos, uint64_t* o);
+inline bool Locate(Context& c, uint64_t Pos, uint64_t* o) {
+  if (Pos >= c.T.NumObjects) return LocateFailed(c, Pos);
+  *o = ReadBigEndianPadded(c.Binary + c.T.OffsetTableOffset + Pos * c.T.OffsetSize, c.T.OffsetSize);
+  if (*o < kHeaderSize || *o >= c.End) return LocateFailed(c, Pos);
+  return true;
+}
+
+// Reads an extended count: the integer object after the marker at o.
+bool GetExtendedCount(Context& c, uint64_t o, uint64_t* count, uint64_t* start);
 
 // Reads the count of the container, string or data object at o, from the
 // marker's low nibble or from the integer after it, and the position of the
 // first byte after the count. Returns false (damaged) when it runs past the end.
-bool GetCount(Context& c, uint64_t o, uint64_t* count, uint64_t* start);
+inline bool GetCount(Context& c, uint64_t o, uint64_t* count, uint64_t* start) {
+  uint8_t low = c.Binary[o] & 0x0F;
+  if (low == kExtendedCount) return GetExtendedCount(c, o, count, start);
+  *count = low;
+  *start = o + 1;
+  return true;
+}
 
 // Where an object stands; decides key lines and what null and fill mean.
 enum class Role { Top, Element, Key, Value };

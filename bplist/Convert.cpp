@@ -56,23 +56,13 @@ bool Damaged(Context& c, const std::string& reason) {
   return false;
 }
 
-bool Locate(Context& c, uint64_t Pos, uint64_t* o) {
+bool LocateFailed(Context& c, uint64_t Pos) {
   if (Pos >= c.T.NumObjects)
     return Damaged(c, "reference to object " + std::to_string(Pos) + " names no object");
-  const uint8_t* entry = c.Binary + c.T.OffsetTableOffset + Pos * c.T.OffsetSize;
-  *o = ReadBigEndianPadded(entry, c.T.OffsetSize);
-  if (*o < kHeaderSize || *o >= c.End)
-    return Damaged(c, "object " + std::to_string(Pos) + " lies outside the object data");
-  return true;
+  return Damaged(c, "object " + std::to_string(Pos) + " lies outside the object data");
 }
 
-bool GetCount(Context& c, uint64_t o, uint64_t* count, uint64_t* start) {
-  uint8_t low = c.Binary[o] & 0x0F;
-  if (low != kExtendedCount) {
-    *count = low;
-    *start = o + 1;
-    return true;
-  }
+bool GetExtendedCount(Context& c, uint64_t o, uint64_t* count, uint64_t* start) {
   if (!Inside(c, o + 1, 1)) return Damaged(c, "a count runs past the end of the object data");
   uint64_t width = uint64_t(1) << (c.Binary[o + 1] & 0x0F);
   if (!Inside(c, o + 2, width)) return Damaged(c, "a count runs past the end of the object data");

@@ -86,10 +86,15 @@ bool IsUtf8(const uint8_t* p, size_t n) {
 
 }  // namespace
 
-void PutEscaped8(XmlWriter& out, const uint8_t* p, size_t n) {
-  // Most strings need nothing done: find the first byte that does.
+size_t PlainPrefix(const uint8_t* p, size_t n) {
   size_t i = 0;
   while (i < n && !kSpecial.special[p[i]]) ++i;
+  return i;
+}
+
+void PutEscaped8(XmlWriter& out, const uint8_t* p, size_t n) {
+  // Most strings need nothing done: find the first byte that does.
+  size_t i = PlainPrefix(p, n);
   out.Put(std::string_view(reinterpret_cast<const char*>(p), i));
   if (i == n) return;
   bool utf8 = IsUtf8(p + i, n - i);

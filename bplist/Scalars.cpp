@@ -9,22 +9,49 @@ namespace bplist {
 
 namespace {
 
+// A tag literal padded to 16 bytes, so that it is copied with one
+// fixed-size move.
+struct Literal {
+  char text[16];
+  size_t size;
+  constexpr Literal(const char* s) : text(), size(0) {
+    while (s[size] != '\0') {
+      text[size] = s[size];
+      ++size;
+    }
+  }
+  operator std::string_view() const { return {text, size}; }
+};
+
 // Opening and closing literals of an element line, or of a key line.
 struct Tags {
-  std::string_view open, close;
+  Literal open, close;
 };
 constexpr Tags kKeyTags{"    <key>", "</key>"};
-// Room for the longest opening plus closing literal.
-constexpr size_t kMaxTags = 32;
+constexpr Tags kStringTags{"    <string>", "</string>"};
+constexpr Tags kIntegerTags{"    <integer>", "</integer>"};
+constexpr Tags kRealTags{"    <real>", "</real>"};
+constexpr Tags kDateTags{"    <date>", "</date>"};
+constexpr Tags kDataTags{"    <data>", "</data>"};
+constexpr Tags kTrueTags{"    <true/>", ""};
+constexpr Tags kFalseTags{"    <false/>", ""};
+// Room for an opening and a closing literal, each copied whole.
+constexpr size_t kMaxTags = 2 * sizeof(Literal::text);
+// Strings up to this long that need no escaping are written in one piece.
+constexpr uint64_t kShortText = 4096;
 
 char* Copy(char* dst, std::string_view text) {
   std::memcpy(dst, text.data(), text.size());
   return dst + text.size();
 }
+char* Copy(char* dst, const Literal& literal) {
+  std::memcpy(dst, literal.text, sizeof literal.text);
+  return dst + literal.size;
+}
 
 // Writes a whole line holding `text`, short enough for one reservation.
-void ShortLine(Context& c, bool AsKey, Tags element, std::string_view text) {
-  Tags t = AsKey ? kKeyTags : element;
+void ShortLine(Context& c, bool AsKey, const Tags& element, std::string_view text) {
+  const Tags& t = AsKey ? kKeyTags : element;
   char* dst = c.Out.BeginLine(c.DictSpace, kMaxTags + text.size());
   dst = Copy(dst, t.open);
   dst = Copy(dst, text);
@@ -33,11 +60,11 @@ void ShortLine(Context& c, bool AsKey, Tags element, std::string_view text) {
 
 // For texts of any length: the indentation and opening literal, then the
 // closing literal and line end once the caller has written the text.
-void OpenLine(Context& c, bool AsKey, Tags element) {
+void OpenLine(Context& c, bool AsKey, const Tags& element) {
   c.Out.Spaces(c.DictSpace);
   c.Out.Put(AsKey ? kKeyTags.open : element.open);
 }
-void CloseLine(Context& c, bool AsKey, Tags element) {
+void CloseLine(Context& c, bool AsKey, const Tags& element) {
   c.Out.Put(AsKey ? kKeyTags.close : element.close);
   c.Out.LineEnd();
 }
@@ -64,9 +91,14 @@ bool GetValueBytes(Context& c, uint64_t o, uint64_t* width) {
 bool GetStr(Context& c, uint64_t o, bool AsKey) {
   uint64_t count, start;
   if (!GetPayload(c, o, 1, &count, &start)) return false;
-  constexpr Tags tags{"    <string>", "</string>"};
+  const Tags& tags = kStringTags;
+  const uint8_t* text = c.Binary + start;
+  if (count <= kShortText && PlainPrefix(text, count) == count) {
+    ShortLine(c, AsKey, tags, std::string_view(reinterpret_cast<const char*>(text), count));
+    return true;
+  }
   OpenLine(c, AsKey, tags);
-  PutEscaped8(c.Out, c.Binary + start, count);
+  PutEscaped8(c.Out, text, count);
   CloseLine(c, AsKey, tags);
   return true;
 }
@@ -74,7 +106,7 @@ bool GetStr(Context& c, uint64_t o, bool AsKey) {
 bool GetUnicode(Context& c, uint64_t o, bool AsKey) {
   uint64_t count, start;
   if (!GetPayload(c, o, 2, &count, &start)) return false;
-  constexpr Tags tags{"    <string>", "</string>"};
+  const Tags& tags = kStringTags;
   OpenLine(c, AsKey, tags);
   PutEscaped16(c.Out, c.Binary + start, count);
   CloseLine(c, AsKey, tags);
@@ -94,14 +126,14 @@ bool GetUID(Context& c, uint64_t o, bool AsKey) {
   c.DictSpace += 4;
   Line(c, "<dict>");
   Line(c, "    <key>CF$UID</key>");
-  ShortLine(c, false, {"    <integer>", "</integer>"}, text);
+  ShortLine(c, false, kIntegerTags, text);
   Line(c, "</dict>");
   c.DictSpace -= 4;
   return true;
 }
 
 bool GetBool(Context& c, uint64_t o) {
-  ShortLine(c, false, {c.Binary[o] == kMarkerTrue ? "    <true/>" : "    <false/>", ""}, "");
+  ShortLine(c, false, c.Binary[o] == kMarkerTrue ? kTrueTags : kFalseTags, "");
   return true;
 }
 
@@ -113,14 +145,14 @@ bool GetDate(Context& c, uint64_t o, bool AsKey) {
   std::memcpy(&seconds, &bits, sizeof seconds);
   std::string text;
   if (!DateText(seconds, &text)) return false;
-  ShortLine(c, AsKey, {"    <date>", "</date>"}, text);
+  ShortLine(c, AsKey, kDateTags, text);
   return true;
 }
 
 bool GetData(Context& c, uint64_t o, bool AsKey) {
   uint64_t count, start;
   if (!GetPayload(c, o, 1, &count, &start)) return false;
-  constexpr Tags tags{"    <data>", "</data>"};
+  const Tags& tags = kDataTags;
   OpenLine(c, AsKey, tags);
   PutBase64(c.Out, c.Binary + start, count);
   CloseLine(c, AsKey, tags);
@@ -132,8 +164,7 @@ bool GetInt(Context& c, uint64_t o, bool AsKey) {
   if (!GetValueBytes(c, o, &width)) return false;
   char digits[kMaxIntegerText];
   char* end = PutIntegerText(digits, c.Binary + o + 1, width);
-  ShortLine(c, AsKey, {"    <integer>", "</integer>"},
-            std::string_view(digits, size_t(end - digits)));
+  ShortLine(c, AsKey, kIntegerTags, std::string_view(digits, size_t(end - digits)));
   return true;
 }
 
@@ -154,11 +185,11 @@ bool GetReal(Context& c, uint64_t o, bool AsKey) {
     text = BinaryToReal(wide);
   }
   if (text.size() < XmlWriter::kBufferSize / 4) {
-    ShortLine(c, AsKey, {"    <real>", "</real>"}, text);
+    ShortLine(c, AsKey, kRealTags, text);
   } else {  // the exact digits of a huge magnitude
-    OpenLine(c, AsKey, {"    <real>", "</real>"});
+    OpenLine(c, AsKey, kRealTags);
     c.Out.Put(text);
-    CloseLine(c, AsKey, {"    <real>", "</real>"});
+    CloseLine(c, AsKey, kRealTags);
   }
   return true;
 }

@@ -38,6 +38,9 @@ bool DateText(double seconds, std::string* text);
 // Writes the padded standard base64 of p[0, n) to out, on one line.
 void PutBase64(XmlWriter& out, const uint8_t* p, size_t n);
 
+// Length of the leading run of p[0, n) that PutEscaped8 writes unchanged.
+size_t PlainPrefix(const uint8_t* p, size_t n);
+
 // Writes an 8-bit string as UTF-8 with & < > escaped: unchanged when it is
 // valid UTF-8, each byte taken as Latin-1 otherwise. Characters XML cannot
 // carry become U+FFFD.
