@@ -1,0 +1,253 @@
+#!/usr/bin/env bash
+# The speed and memory benchmark: converts the same generated binary plists
+# with tarnwick, libplist's plistutil and Python's plistlib in one run and
+# prints median wall times, peak resident memory, tarnwick's ratios against
+# each peer and against copying its output, its scaling from N to 4N records,
+# its cost on huge single objects, and the hot-path micro-benchmarks.
+#
+# Usage: bench/run.sh
+# Environment: RUNS (timed runs per command, default 5), N (records in the
+# main file, default 100000), TARNWICK_BENCH_BUILD (build directory, default
+# build-bench at the top of the tree). Generated inputs are cached in
+# bench/out/ and remade when make_plist.py changes.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(dirname "$here")
+out=$here/out
+build=${TARNWICK_BENCH_BUILD:-$root/build-bench}
+runs=${RUNS:-5}
+n=${N:-100000}
+n4=$((4 * n))
+mib=1048576
+
+# ---- tools -----------------------------------------------------------------
+
+# Installs the peers and measuring tools that are missing (Debian packages).
+install_missing() {
+  local need=()
+  command -v plistutil >/dev/null || need+=(libplist-utils)
+  command -v hyperfine >/dev/null || need+=(hyperfine)
+  [ -x /usr/bin/time ] || need+=(time)
+  command -v cmake >/dev/null || need+=(cmake)
+  command -v g++ >/dev/null || need+=(g++)
+  command -v python3 >/dev/null || need+=(python3)
+  dpkg -s libbenchmark-dev >/dev/null 2>&1 || need+=(libbenchmark-dev)
+  if ((${#need[@]})); then
+    local sudo=""
+    [ "$(id -u)" = 0 ] || sudo=sudo
+    echo "installing: ${need[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${need[@]}" >/dev/null
+  fi
+}
+
+build_release() {
+  if ! cmake -S "$root" -B "$build" -DTARNWICK_MODE=release -DCMAKE_BUILD_TYPE=Release \
+    -DTARNWICK_BENCH=ON -DTARNWICK_TESTS=OFF >"$out/build.log" 2>&1 ||
+    ! cmake --build "$build" -j2 --target tarnwick hot_bench >>"$out/build.log" 2>&1; then
+    cat "$out/build.log"
+    echo "build failed" >&2
+    exit 1
+  fi
+}
+
+# ---- inputs ----------------------------------------------------------------
+
+# Empties the cache when the generator changed since the files were made.
+check_cache() {
+  local stamp
+  stamp=$(sha256sum "$here/make_plist.py" | cut -d' ' -f1)
+  if [ "$(cat "$out/generator.sha256" 2>/dev/null)" != "$stamp" ]; then
+    rm -f "$out"/*.plist
+    echo "$stamp" >"$out/generator.sha256"
+  fi
+}
+
+# make FILE ARGS...: runs the generator with ARGS unless FILE is cached.
+make_input() {
+  local file=$1
+  shift
+  if [ ! -s "$file" ]; then
+    echo "generating $(basename "$file") ..."
+    python3 "$here/make_plist.py" "$@" "$file.part"
+    mv "$file.part" "$file"
+  fi
+}
+
+# The plistlib peer: load the binary plist, dump it as XML.
+write_plistlib_peer() {
+  cat >"$out/plistlib_peer.py" <<'EOF'
+import plistlib, sys
+with open(sys.argv[1], "rb") as f:
+    value = plistlib.load(f)
+with open(sys.argv[2], "wb") as f:
+    plistlib.dump(value, f, fmt=plistlib.FMT_XML)
+EOF
+}
+
+# ---- measuring -------------------------------------------------------------
+
+declare -A median cpu rss
+
+# measure KEY TARGET CMD...: peak RSS (KiB) from one run under /usr/bin/time -v,
+# which also warms the caches, then the median wall time (s) and the mean CPU
+# time, user plus system (s), of $runs runs by hyperfine. TARGET, the file CMD
+# writes, is removed before every run so each tool creates its output afresh.
+measure() {
+  local key=$1 target=$2
+  shift 2
+  rm -f "$target"
+  /usr/bin/time -v -o "$out/time.txt" "$@" >/dev/null
+  rss[$key]=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$out/time.txt")
+  hyperfine -N --style none --runs "$runs" --prepare "rm -f $(printf '%q' "$target")" \
+    --export-json "$out/hyperfine.json" "$(printf '%q ' "$@")" >/dev/null 2>>"$out/hyperfine.log"
+  read -r "median[$key]" "cpu[$key]" < <(python3 -c '
+import json, sys
+r = json.load(open(sys.argv[1]))["results"][0]
+print(r["median"], r["user"] + r["system"])' "$out/hyperfine.json")
+}
+
+# Arithmetic and formatting on decimals.
+calc() { awk "BEGIN { printf \"$1\", $2 }"; }
+size_of() { stat -c %s "$1"; }
+mib_of() { calc "%.1f" "$1 / $mib"; }
+verdict() { awk "BEGIN { print ($1) ? \"met\" : \"MISSED\" }"; }
+
+missed=()
+# target LABEL VALUE GOAL CONDITION: prints one target line and records misses.
+target() {
+  local v
+  v=$(verdict "$4")
+  printf '  %-38s %10s   target %-22s %s\n' "$1" "$2" "$3" "$v"
+  [ "$v" = met ] || missed+=("$1")
+}
+
+row() { printf '  %-38s %9s %9s %12s %12s\n' "$@"; }
+mib_row() { # KEY LABEL BYTES: one timed command with its figures
+  row "$2" "$(calc %.3f "${median[$1]}")" "$(calc %.3f "${cpu[$1]}")" \
+    "$(calc %.1f "${rss[$1]} / 1024")" "$(calc %.4f "${median[$1]} * $mib / $3")"
+}
+
+# ---- the run ---------------------------------------------------------------
+
+mkdir -p "$out"
+install_missing
+build_release
+check_cache
+write_plistlib_peer
+tw=$build/tarnwick
+: >"$out/hyperfine.log"
+
+records=$out/records-$n.plist
+records4=$out/records-$n4.plist
+make_input "$records" "$n"
+make_input "$records4" "$n4"
+huge_files=(int-n15-x1 real-n15-x1 int-n13-x1024 int-n15-x1024 real-n13-x1024 real-n15-x1024
+  string-64m string-256m data-64m data-256m)
+make_input "$out/int-n15-x1.plist" huge-int 15 1
+make_input "$out/real-n15-x1.plist" huge-real 15 1
+make_input "$out/int-n13-x1024.plist" huge-int 13 1024
+make_input "$out/int-n15-x1024.plist" huge-int 15 1024
+make_input "$out/real-n13-x1024.plist" huge-real 13 1024
+make_input "$out/real-n15-x1024.plist" huge-real 15 1024
+make_input "$out/string-64m.plist" huge-string 64
+make_input "$out/string-256m.plist" huge-string 256
+make_input "$out/data-64m.plist" huge-data 64
+make_input "$out/data-256m.plist" huge-data 256
+
+echo
+echo "== tarnwick benchmark, $(date -u '+%Y-%m-%d %H:%M UTC') =="
+echo "  cores (nproc): $(nproc); CPU: $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)"
+echo "  load average at start: $(cut -d' ' -f1-3 /proc/loadavg) (other work on the machine adds noise)"
+echo "  $(hyperfine --version), $(plistutil --version 2>&1 | head -1)," \
+  "Python $(python3 -c 'import platform; print(platform.python_version())'), $(cp --version | head -1)"
+echo "  wall: median of $runs runs (hyperfine); cpu: mean user+system; peak RSS: /usr/bin/time -v"
+
+in_size=$(size_of "$records")
+tw_out=$out/tarnwick.xml
+measure tarnwick "$tw_out" "$tw" -c "$records" "$tw_out"
+tw_out_size=$(size_of "$tw_out")
+mv "$tw_out" "$out/copy-source.xml"
+measure cp "$out/copy.xml" cp --reflink=never "$out/copy-source.xml" "$out/copy.xml"
+measure dd "$out/copy.xml" dd if="$out/copy-source.xml" of="$out/copy.xml" bs=1M status=none
+measure plistutil "$out/plistutil.xml" plistutil -i "$records" -f xml -o "$out/plistutil.xml"
+measure plistlib "$out/plistlib.xml" python3 "$out/plistlib_peer.py" "$records" "$out/plistlib.xml"
+rm -f "$out"/copy-source.xml "$out"/copy.xml "$out"/plistutil.xml "$out"/plistlib.xml
+
+echo
+echo "== $n records: $(mib_of "$in_size") MiB in, tarnwick writes $(mib_of "$tw_out_size") MiB =="
+row "command" "wall s" "cpu s" "peak RSS MiB" "RSS / input"
+show() { # KEY LABEL
+  row "$2" "$(calc %.3f "${median[$1]}")" "$(calc %.3f "${cpu[$1]}")" \
+    "$(calc %.1f "${rss[$1]} / 1024")" "$(calc %.2fx "${rss[$1]} * 1024 / $in_size")"
+}
+show tarnwick "tarnwick -c IN OUT"
+show plistutil "plistutil -i IN -f xml -o OUT"
+show plistlib "python3 plistlib load + dump XML"
+show cp "cp of tarnwick's output"
+show dd "dd bs=1M of the same (info)"
+echo "  (cp --reflink=never copies inside the kernel; dd shows a read/write copy)"
+
+echo
+echo "== tarnwick against the peers, same run =="
+t=${median[tarnwick]}
+target "wall time / plistutil's" "$(calc %.3f "$t / ${median[plistutil]}")" "<= 0.125 (1/8)" \
+  "$t <= ${median[plistutil]} / 8"
+target "wall time / cp of output size" "$(calc %.2f "$t / ${median[cp]}")" "<= 2" \
+  "$t <= 2 * ${median[cp]}"
+printf '  %-38s %10s   (no target)\n' "wall time / plistlib's" "$(calc %.3f "$t / ${median[plistlib]}")"
+printf '  %-38s %10s   (no target)\n' "wall time / dd of output size" "$(calc %.2f "$t / ${median[dd]}")"
+limit_kib=$(calc %.0f "$in_size / 1024 + 32 * 1024")
+target "peak RSS MiB" "$(calc %.1f "${rss[tarnwick]} / 1024")" \
+  "<= input+32 = $(calc %.1f "$limit_kib / 1024")" "${rss[tarnwick]} <= $limit_kib"
+printf '  %-38s %10s   (no target)\n' "peak RSS / plistutil's" \
+  "$(calc %.3f "${rss[tarnwick]} / ${rss[plistutil]}")"
+
+echo
+echo "== scaling: $n and $n4 records, measured back to back =="
+measure n1 "$tw_out" "$tw" -c "$records" "$tw_out"
+measure n4 "$tw_out" "$tw" -c "$records4" "$tw_out"
+rm -f "$tw_out"
+row "input" "wall s" "cpu s" "peak RSS MiB" "wall s/MiB"
+mib_row n1 "$n records ($(mib_of "$in_size") MiB)" "$in_size"
+mib_row n4 "$n4 records ($(mib_of "$(size_of "$records4")") MiB)" "$(size_of "$records4")"
+target "wall time 4N / N" "$(calc %.2f "${median[n4]} / ${median[n1]}")" "<= 4.5" \
+  "${median[n4]} <= 4.5 * ${median[n1]}"
+printf '  %-38s %10s   (no target)\n' "cpu time 4N / N" "$(calc %.2f "${cpu[n4]} / ${cpu[n1]}")"
+
+echo
+echo "== huge objects (n15: 32,768-byte values, n13: 8,192-byte; x1: one object, x1024: an array) =="
+row "input" "wall s" "cpu s" "peak RSS MiB" "wall s/MiB"
+for name in "${huge_files[@]}"; do
+  measure "$name" "$tw_out" "$tw" -c "$out/$name.plist" "$tw_out"
+  rm -f "$tw_out"
+  size=$(size_of "$out/$name.plist")
+  mib_row "$name" "$name ($(calc %.2f "$size / $mib") MiB)" "$size"
+done
+echo "  (one 32 KiB object costs little more than starting the process; linear cost means"
+echo "   4x the bytes take at most 4.5x the time)"
+linear() { # LABEL SMALL BIG
+  target "$1" "$(calc %.2f "${median[$3]} / ${median[$2]}")" "<= 4.5" \
+    "${median[$3]} <= 4.5 * ${median[$2]}"
+}
+linear "int: 1024 x 32768 B / 1024 x 8192 B" int-n13-x1024 int-n15-x1024
+linear "real: 1024 x 32768 B / 1024 x 8192 B" real-n13-x1024 real-n15-x1024
+linear "string: 256 MiB / 64 MiB" string-64m string-256m
+linear "data: 256 MiB / 64 MiB" data-64m data-256m
+for name in string-256m data-256m; do
+  limit=$(calc %.0f "$(size_of "$out/$name.plist") / 1024 + 32 * 1024")
+  target "peak RSS MiB, $name" "$(calc %.1f "${rss[$name]} / 1024")" \
+    "<= input+32 = $(calc %.1f "$limit / 1024")" "${rss[$name]} <= $limit"
+done
+
+echo
+echo "== micro-benchmarks of the hot paths (Google Benchmark) =="
+"$build/bench/hot_bench" --benchmark_min_time=0.2 2>&1
+
+echo
+if ((${#missed[@]})); then
+  echo "targets missed (${#missed[@]}): $(printf '%s; ' "${missed[@]}")"
+else
+  echo "all targets met"
+fi
