@@ -2,6 +2,7 @@
 // tarnwick program as a user would.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -82,6 +83,35 @@ inline RunResult ConvertBytes(const testplist::Bytes& plist, std::string* xml) {
   RunResult r = RunTarnwick({"-c", dir.File("in.plist"), dir.File("out.xml")});
   *xml = Exists(dir.File("out.xml")) ? ReadFile(dir.File("out.xml")) : "";
   return r;
+}
+
+using Lines = std::vector<std::string>;
+
+// `text` indented by `n` spaces.
+inline std::string Ln(int n, const std::string& text) {
+  return std::string(n, ' ') + text;
+}
+
+// Converts `plist` and expects success, no message and exactly `body`
+// between the prologue and "</plist>".
+inline void ExpectConverts(const testplist::Bytes& plist, const Lines& body) {
+  std::string xml;
+  RunResult r = ConvertBytes(plist, &xml);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(xml, testplist::Document(body));
+}
+
+// Converts `plist` and expects a failed object: exit code 1, the failure
+// line alone (the file is not damaged), and nothing left in the directory.
+inline void ExpectFails(const testplist::Bytes& plist) {
+  ScratchDir dir;
+  const std::string in = dir.File("in.plist");
+  WriteFile(in, plist);
+  RunResult r = RunTarnwick({"-c", in, dir.File("out.xml")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.output, "Error: Unable convert file " + in + "\r\n");
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.plist"});
 }
 
 }  // namespace testutil

@@ -15,34 +15,10 @@ namespace {
 using testplist::Bytes;
 using testplist::Document;
 using testplist::PlistBuilder;
-using Lines = std::vector<std::string>;
-
-// `text` indented by `n` spaces.
-std::string Ln(int n, const std::string& text) {
-  return std::string(n, ' ') + text;
-}
-
-// Converts `plist` and expects success, no message and exactly `body`
-// between the prologue and "</plist>".
-void ExpectConverts(const Bytes& plist, const Lines& body) {
-  std::string xml;
-  testutil::RunResult r = testutil::ConvertBytes(plist, &xml);
-  EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.output, "");
-  EXPECT_EQ(xml, Document(body));
-}
-
-// Converts `plist` and expects a failed object: exit code 1, the failure
-// line alone (the file is not damaged), and nothing left in the directory.
-void ExpectFails(const Bytes& plist) {
-  testutil::ScratchDir dir;
-  const std::string in = dir.File("in.plist");
-  testutil::WriteFile(in, plist);
-  testutil::RunResult r = testutil::RunTarnwick({"-c", in, dir.File("out.xml")});
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.output, "Error: Unable convert file " + in + "\r\n");
-  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.plist"});
-}
+using testutil::ExpectConverts;
+using testutil::ExpectFails;
+using testutil::Lines;
+using testutil::Ln;
 
 // Adds the strings prefix0 .. prefix(n-1) and returns their object numbers.
 std::vector<uint64_t> AddStrings(PlistBuilder& b, int n, const std::string& prefix) {

@@ -18,22 +18,13 @@
 
 namespace {
 
+using testutil::ExpectConverts;
+using testutil::Ln;
+
 using testplist::BigEndian;
 using testplist::Bytes;
 using testplist::Document;
 using testplist::PlistBuilder;
-
-std::string Ln(int n, const std::string& text) {
-  return std::string(n, ' ') + text;
-}
-
-void ExpectConverts(const Bytes& plist, const std::vector<std::string>& body) {
-  std::string xml;
-  testutil::RunResult r = testutil::ConvertBytes(plist, &xml);
-  EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.output, "");
-  EXPECT_EQ(xml, Document(body));
-}
 
 // Converts the object `object` as the top value and as both key and value
 // of a dictionary, expecting `text` between <tag> and </tag> or the key tags.

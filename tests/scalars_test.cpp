@@ -19,29 +19,10 @@ using testplist::BigEndian;
 using testplist::Bytes;
 using testplist::Document;
 using testplist::PlistBuilder;
-using Lines = std::vector<std::string>;
-
-std::string Ln(int n, const std::string& text) {
-  return std::string(n, ' ') + text;
-}
-
-void ExpectConverts(const Bytes& plist, const Lines& body) {
-  std::string xml;
-  testutil::RunResult r = testutil::ConvertBytes(plist, &xml);
-  EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.output, "");
-  EXPECT_EQ(xml, Document(body));
-}
-
-void ExpectFails(const Bytes& plist) {
-  testutil::ScratchDir dir;
-  const std::string in = dir.File("in.plist");
-  testutil::WriteFile(in, plist);
-  testutil::RunResult r = testutil::RunTarnwick({"-c", in, dir.File("out.xml")});
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.output, "Error: Unable convert file " + in + "\r\n");
-  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.plist"});
-}
+using testutil::ExpectConverts;
+using testutil::ExpectFails;
+using testutil::Lines;
+using testutil::Ln;
 
 // Converts `object` as the top value, as an array element and as both key
 // and value of a dictionary; `element` is its element text and `key` its

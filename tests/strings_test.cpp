@@ -14,21 +14,12 @@ namespace {
 using testplist::Bytes;
 using testplist::Document;
 using testplist::PlistBuilder;
-using Lines = std::vector<std::string>;
+using testutil::ExpectConverts;
+using testutil::ExpectFails;
+using testutil::Lines;
+using testutil::Ln;
 
 const std::string kReplacement = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
-
-std::string Ln(int n, const std::string& text) {
-  return std::string(n, ' ') + text;
-}
-
-void ExpectConverts(const Bytes& plist, const Lines& body) {
-  std::string xml;
-  testutil::RunResult r = testutil::ConvertBytes(plist, &xml);
-  EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.output, "");
-  EXPECT_EQ(xml, Document(body));
-}
 
 // A file whose only object is `object`, given as its exact bytes.
 Bytes Single(const Bytes& object) {
