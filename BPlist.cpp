@@ -40,8 +40,16 @@ int OpenOrRaise(const std::string& path, int flags) {
   return fd;
 }
 
-// True when the file at `path` begins with the signature "bplist".
+bool HasSignature(const uint8_t* data, size_t size) {
+  return size >= kSignatureSize && std::memcmp(data, kSignature, kSignatureSize) == 0;
+}
+
+// True when the file at `path` begins with the signature "bplist". A pipe or
+// a device can be read only once, so for those the test is left to the
+// loaded bytes.
 bool CanConvert(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return true;
   FdCloser in{OpenOrRaise(path, O_RDONLY)};
   char head[kSignatureSize];
   size_t got = 0;
@@ -53,6 +61,11 @@ bool CanConvert(const std::string& path) {
     got += size_t(r);
   }
   return std::memcmp(head, kSignature, kSignatureSize) == 0;
+}
+
+bool NotBinaryPlist(const std::string& InputP) {
+  PrintLine("File " + InputP + " is not a binary plist!");
+  return false;
 }
 
 // Prints why the conversion failed, where the engine knows.
@@ -75,19 +88,12 @@ bool ConvertToStream(const InputFile& in, const std::string& InputP, const std::
 
 bool ConvertToFile(const InputFile& in, const std::string& InputP, const std::string& target) {
   TempFile temp(target);
-  SetFaultCleanupPath(temp.path());
   XmlWriter out(temp.fd(), target);
   if (!Report(ConvertBuffer(in.data(), in.size(), out), InputP)) return false;
   out.Flush();
   temp.PutInPlace();
   return true;
 }
-
-// Keeps the input fault guard armed for as long as the input is in use.
-struct FaultGuard {
-  explicit FaultGuard(const std::string& path) { ArmInputFaultGuard(path); }
-  ~FaultGuard() { DisarmInputFaultGuard(); }
-};
 
 }  // namespace
 
@@ -96,12 +102,9 @@ bool BinaryToXML(const std::string& InputP, const std::string& OutputP) {
     PrintLine("File " + InputP + " not found!");
     return false;
   }
-  if (!CanConvert(InputP)) {
-    PrintLine("File " + InputP + " is not a binary plist!");
-    return false;
-  }
-  FaultGuard guard(InputP);
+  if (!CanConvert(InputP)) return NotBinaryPlist(InputP);
   InputFile in(InputP);
+  if (!HasSignature(in.data(), in.size())) return NotBinaryPlist(InputP);
   if (OutputP.empty()) return ConvertToStream(in, InputP, OutputP);
   std::string target = FollowLinks(OutputP);
   if (IsStream(target)) return ConvertToStream(in, InputP, target);

@@ -1,10 +1,8 @@
-// Loading the input file: mapped when it is large, read when it is small or
-// not a regular file.
+// Loading the whole input file into memory.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 namespace bplist {
@@ -21,21 +19,11 @@ class InputFile {
   size_t size() const { return size_; }
 
  private:
-  void Read(int fd, bool regular, size_t size, const std::string& path);
+  void Grow(size_t capacity);
 
-  const uint8_t* data_ = nullptr;
+  uint8_t* data_ = nullptr;
   size_t size_ = 0;
-  size_t mapped_ = 0;  // length of the mapping, 0 when the file was read
-  std::unique_ptr<uint8_t[]> buffer_;
+  size_t capacity_ = 0;  // length of the buffer's mapping
 };
-
-// While the input is mapped, another program that shrinks the file makes
-// reading it fault. The guard turns that fault into the read-past-end
-// report and exit code 217, after removing the output's temporary file if
-// one is registered, instead of a crash.
-void ArmInputFaultGuard(const std::string& inputPath);
-void DisarmInputFaultGuard();
-// Registers the temporary file to remove on such a fault ("" for none).
-void SetFaultCleanupPath(const std::string& path);
 
 }  // namespace bplist

@@ -325,6 +325,20 @@ TEST(Cli, EmptyOutputPathWritesDocumentToStdout) {
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.plist"});
 }
 
+// Regression: a pipe as input used to lose its first six bytes to the
+// signature test, which read them before the file was loaded.
+TEST(Cli, InputFromAPipeConverts) {
+  ScratchDir dir;
+  WriteFile(dir.File("in.plist"), kSmallDict);
+  RunResult r = RunTarnwick({"-c", "/dev/stdin", ""}, "cat '" + dir.File("in.plist") + "' |");
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.output, kSmallDictXml);
+  r = RunTarnwick({"-c", "/dev/stdin", ""}, "printf 'bplis' |");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.output,
+            "File /dev/stdin is not a binary plist!\r\nError: Unable convert file /dev/stdin\r\n");
+}
+
 TEST(Cli, EmptyOutputPathFailureEndsWithFailureLine) {
   ScratchDir dir;
   WriteFile(dir.File("in.plist"), NullTop());
