@@ -19,10 +19,13 @@ constexpr unsigned kMaxDepth = 512;
 
 // The output budget is kOutputBudgetBase + kOutputBudgetPerInputByte times
 // the input's size. A file whose shared objects would expand the document
-// past it is refused as damaged, so the work done stays linear in the input.
-// Files without shared containers stay far below it.
-constexpr uint64_t kOutputBudgetBase = uint64_t(64) << 20;
-constexpr uint64_t kOutputBudgetPerInputByte = 256;
+// past it is refused as damaged, so the work done stays linear in the input
+// and a small hostile file cannot make a huge document. Files without shared
+// containers stay far below it: their output is a few times their size
+// unless containers nest about 28 levels deep around long runs of tiny
+// elements.
+constexpr uint64_t kOutputBudgetBase = uint64_t(16) << 20;
+constexpr uint64_t kOutputBudgetPerInputByte = 128;
 
 // The trailer's fields, checked by DecodeTrailer before any object is read.
 struct Trailer {
