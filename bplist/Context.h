@@ -22,10 +22,10 @@ constexpr unsigned kMaxDepth = 512;
 // past it is refused as damaged, so the work done stays linear in the input
 // and a small hostile file cannot make a huge document. Files without shared
 // containers stay far below it: their output is a few times their size
-// unless containers nest about 28 levels deep around long runs of tiny
-// elements.
-constexpr uint64_t kOutputBudgetBase = uint64_t(16) << 20;
-constexpr uint64_t kOutputBudgetPerInputByte = 128;
+// unless containers nest more than a dozen levels deep around long runs of
+// tiny elements.
+constexpr uint64_t kOutputBudgetBase = uint64_t(8) << 20;
+constexpr uint64_t kOutputBudgetPerInputByte = 64;
 
 // The trailer's fields, checked by DecodeTrailer before any object is read.
 struct Trailer {

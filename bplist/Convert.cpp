@@ -42,9 +42,11 @@ std::string DecodeTrailer(const uint8_t* data, uint64_t size, Trailer* t) {
     return "object reference size " + std::to_string(t->ObjRefSize) + " is not between 1 and 8";
   // The table must lie between the header and the trailer.
   uint64_t tableEnd = size - kTrailerSize;
-  if (t->OffsetTableOffset < kHeaderSize || t->OffsetTableOffset > tableEnd ||
-      t->NumObjects > (tableEnd - t->OffsetTableOffset) / t->OffsetSize)
+  if (t->OffsetTableOffset < kHeaderSize || t->OffsetTableOffset >= size)
     return "offset table lies outside the file";
+  if (t->OffsetTableOffset > tableEnd ||
+      t->NumObjects > (tableEnd - t->OffsetTableOffset) / t->OffsetSize)
+    return "offset table of " + std::to_string(t->NumObjects) + " entries runs into the trailer";
   if (t->TopObject >= t->NumObjects)
     return "top object " + std::to_string(t->TopObject) + " is not below the object count " +
            std::to_string(t->NumObjects);

@@ -15,21 +15,26 @@ constexpr size_t kMaxGrowth = 6;
 // U+FFFD, written for every character XML 1.0 cannot carry.
 constexpr char kReplacement[] = "\xEF\xBF\xBD";
 
-// Bytes an 8-bit string cannot pass through unchanged: & < >, C0 controls
-// other than tab, line feed and carriage return, and bytes from 0x80 on.
+// Bytes an 8-bit string cannot pass through unchanged: & < >, carriage
+// return (XML readers would turn a raw one into a line feed), C0 controls
+// other than tab and line feed, and bytes from 0x80 on.
 struct SpecialTable {
   bool special[256];
   constexpr SpecialTable() : special() {
     for (int b = 0; b < 256; ++b)
-      special[b] = b == '&' || b == '<' || b == '>' || b >= 0x80 ||
-                   (b < 0x20 && b != '\t' && b != '\n' && b != '\r');
+      special[b] =
+          b == '&' || b == '<' || b == '>' || b >= 0x80 || (b < 0x20 && b != '\t' && b != '\n');
   }
 };
 constexpr SpecialTable kSpecial;
 
 // Writes the escape or replacement for an ASCII byte that is special.
 char* PutAsciiSpecial(char* dst, uint8_t b) {
-  const char* text = b == '&' ? "&amp;" : b == '<' ? "&lt;" : b == '>' ? "&gt;" : kReplacement;
+  const char* text = b == '&'    ? "&amp;"
+                     : b == '<'  ? "&lt;"
+                     : b == '>'  ? "&gt;"
+                     : b == '\r' ? "&#13;"
+                                 : kReplacement;
   while (*text) *dst++ = *text++;
   return dst;
 }
