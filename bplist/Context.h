@@ -20,12 +20,12 @@ constexpr unsigned kMaxDepth = 512;
 // The output budget is kOutputBudgetBase + kOutputBudgetPerInputByte times
 // the input's size. A file whose shared objects would expand the document
 // past it is refused as damaged, so the work done stays linear in the input
-// and a small hostile file cannot make a huge document. Files without shared
-// containers stay far below it: their output is a few times their size
-// unless containers nest more than a dozen levels deep around long runs of
-// tiny elements.
+// and a small hostile file cannot make a huge document. Honest files stay
+// below it: their output is a few times their size, and only long runs of
+// tiny elements nested a hundred levels deep, or one long number text shared
+// by a large share of all references, come near it.
 constexpr uint64_t kOutputBudgetBase = uint64_t(8) << 20;
-constexpr uint64_t kOutputBudgetPerInputByte = 64;
+constexpr uint64_t kOutputBudgetPerInputByte = 512;
 
 // The trailer's fields, checked by DecodeTrailer before any object is read.
 struct Trailer {

@@ -1,4 +1,5 @@
 // Decimal texts of integers, UIDs and reals.
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -54,46 +55,52 @@ std::string ShiftedDecimal(uint64_t m, unsigned shift) {
   return std::string(digits.rbegin(), digits.rend());
 }
 
+// floor(m * 10^k / 2^shift) for a result below 2^64 (k <= shift): m * 5^k
+// exactly, then shifted right by shift - k bits.
+uint64_t ScaledFloor(uint64_t m, unsigned k, unsigned shift) {
+  BigNum n{uint32_t(m), uint32_t(m >> 32)};
+  // Multiply by 5^k, thirteen factors of five (5^13 < 2^32) at a time.
+  for (unsigned left = k; left > 0;) {
+    unsigned step = left < 13 ? left : 13;
+    uint64_t factor = 1;
+    for (unsigned i = 0; i < step; ++i) factor *= 5;
+    uint64_t carry = 0;
+    for (uint32_t& limb : n) {
+      uint64_t cur = uint64_t(limb) * factor + carry;
+      limb = uint32_t(cur);
+      carry = cur >> 32;
+    }
+    if (carry != 0) n.push_back(uint32_t(carry));
+    left -= step;
+  }
+  unsigned drop = shift - k, word = drop / 32, bit = drop % 32;
+  u128 window = 0;
+  for (unsigned i = 0; i < 4 && word + i < n.size(); ++i) window |= u128(n[word + i]) << (32 * i);
+  return uint64_t(window >> bit);
+}
+
 // Digits of m / 2^shift for a fraction below 0.00001 (the first digits
 // after the point are zeros), rounded half up to 15 significant digits with
 // trailing zeros removed. Fifteen digits read back as the same value to at
 // least 14 significant digits, and the text stays plain decimal however
 // small the value (down to the smallest subnormal).
 std::string TinyFraction(uint64_t m, unsigned shift) {
-  // n / 2^shift is the fraction still to render; n gains a digit per step.
-  BigNum n(shift / 32 + 3, 0);
-  n[0] = uint32_t(m);
-  n[1] = uint32_t(m >> 32);
-  unsigned top = shift / 32, bit = shift % 32;
-  auto nextDigit = [&]() {
-    uint64_t carry = 0;
-    for (uint32_t& limb : n) {
-      uint64_t cur = uint64_t(limb) * 10 + carry;
-      limb = uint32_t(cur);
-      carry = cur >> 32;
-    }
-    // The digit is the part of n at and above bit `shift`.
-    uint64_t digit = (uint64_t(n[top + 1]) << 32 | n[top]) >> bit;
-    n[top] &= bit == 0 ? 0 : (uint32_t(1) << bit) - 1;
-    for (size_t i = top + 1; i < n.size(); ++i) n[i] = 0;
-    return char('0' + digit);
-  };
-  std::string out;
-  char d;
-  while ((d = nextDigit()) == '0') out.push_back('0');
-  std::string significant(1, d);
-  while (significant.size() < 16) significant.push_back(nextDigit());
-  bool up = significant[15] >= '5';
-  significant.pop_back();
-  for (size_t i = significant.size(); up && i-- > 0;) {
-    up = significant[i] == '9';
-    significant[i] = up ? '0' : char(significant[i] + 1);
+  constexpr uint64_t kLow = 1000000000000000ull, kHigh = 10 * kLow;  // 10^15, 10^16
+  // Pick k so that the fraction times 10^k has sixteen digits; the estimate
+  // from logarithms can be one off either way, which the loop mends.
+  double log10Value = std::log10(double(m)) - shift * 0.30102999566398120;
+  unsigned k = unsigned(15 - std::floor(log10Value));
+  uint64_t d = ScaledFloor(m, k, shift);
+  while (d >= kHigh) d = ScaledFloor(m, --k, shift);
+  while (d < kLow) d = ScaledFloor(m, ++k, shift);
+  // The fraction lies in [10^(15-k), 10^(16-k)): k - 16 zeros come first.
+  std::string zeros(k - 16, '0');
+  uint64_t kept = d / 10 + (d % 10 >= 5);
+  if (kept == kLow) {  // 9.99...e-n rounded to 1e-(n-1): one leading zero fewer
+    zeros.pop_back();
+    kept /= 10;
   }
-  if (up) {  // 9.99...e-k rounded to 1e-(k-1): one leading zero fewer
-    out.pop_back();
-    significant.insert(significant.begin(), '1');
-  }
-  out += significant;
+  std::string out = zeros + Decimal(kept);
   while (out.back() == '0') out.pop_back();
   return out;
 }

@@ -25,7 +25,7 @@ rm -rf "$seeds" "$artifacts"
 mkdir -p "$work" "$artifacts"
 python3 "$repo/fuzz/make_seeds.py" "$seeds"
 
-# Inputs are capped at 64 KiB: every structure the reader knows fits, and
+# Inputs are capped at 8 KiB: every structure the reader knows fits, and
 # short inputs keep the executions fast. Leak detection is on; a smaller
 # quarantine keeps the sanitizer's own memory well below the RSS limit.
 status=0
@@ -33,7 +33,7 @@ ASAN_OPTIONS="detect_leaks=1:allocator_may_return_null=0:quarantine_size_mb=64:$
 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}" \
   "$build/fuzz/bplist_fuzz" \
   -max_total_time="$seconds" -timeout=1 -rss_limit_mb=512 -malloc_limit_mb=512 \
-  -detect_leaks=1 -max_len=65536 -print_final_stats=1 \
+  -detect_leaks=1 -max_len=8192 -print_final_stats=1 \
   -dict="$seeds/bplist.dict" -artifact_prefix="$artifacts/" \
   "$work" "$seeds" 2>&1 | tee "$build/fuzz.log" || status=$?
 
