@@ -18,15 +18,18 @@ constexpr char kReplacement[] = "\xEF\xBF\xBD";
 // Bytes an 8-bit string cannot pass through unchanged: & < >, carriage
 // return (XML readers would turn a raw one into a line feed), C0 controls
 // other than tab and line feed, and bytes from 0x80 on.
+// In text already known to be valid UTF-8, bytes from 0x80 on pass too,
+// except 0xEF, which starts U+FFFE and U+FFFF.
 struct SpecialTable {
   bool special[256];
-  constexpr SpecialTable() : special() {
+  constexpr explicit SpecialTable(bool validUtf8) : special() {
     for (int b = 0; b < 256; ++b)
-      special[b] =
-          b == '&' || b == '<' || b == '>' || b >= 0x80 || (b < 0x20 && b != '\t' && b != '\n');
+      special[b] = b == '&' || b == '<' || b == '>' || (b < 0x20 && b != '\t' && b != '\n') ||
+                   (b >= 0x80 && (!validUtf8 || b == 0xEF));
   }
 };
-constexpr SpecialTable kSpecial;
+constexpr SpecialTable kSpecial(false);
+constexpr SpecialTable kSpecialInUtf8(true);
 
 // Writes the escape or replacement for an ASCII byte that is special.
 char* PutAsciiSpecial(char* dst, uint8_t b) {
@@ -103,6 +106,7 @@ void PutEscaped8(XmlWriter& out, const uint8_t* p, size_t n) {
   out.Put(std::string_view(reinterpret_cast<const char*>(p), i));
   if (i == n) return;
   bool utf8 = IsUtf8(p + i, n - i);
+  const SpecialTable& table = utf8 ? kSpecialInUtf8 : kSpecial;
   while (i < n) {
     size_t stop = std::min(n, i + kChunk);
     char* start = out.Reserve((stop - i + 3) * kMaxGrowth);
@@ -110,7 +114,7 @@ void PutEscaped8(XmlWriter& out, const uint8_t* p, size_t n) {
     while (i < stop) {
       // Copy the run of bytes that pass unchanged, then handle one that doesn't.
       size_t run = i;
-      while (run < stop && !kSpecial.special[p[run]]) ++run;
+      while (run < stop && !table.special[p[run]]) ++run;
       dst = std::copy(p + i, p + run, dst);
       i = run;
       if (i == stop) break;
