@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "bplist/Convert.h"
+#include "bplist/FdCloser.h"
 #include "bplist/Format.h"
 #include "bplist/InputFile.h"
 #include "bplist/OutputFile.h"
@@ -20,19 +21,10 @@ using namespace bplist;
 namespace {
 
 // True when the file system has attributes for `path` and they do not mark
-// a directory. The empty path does not exist.
-bool Exists(const std::string& path) {
-  struct stat st;
-  return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+// a directory (the empty path does not exist); *st receives them.
+bool Exists(const std::string& path, struct stat* st) {
+  return !path.empty() && stat(path.c_str(), st) == 0 && !S_ISDIR(st->st_mode);
 }
-
-// Closes fd when it goes.
-struct FdCloser {
-  int fd;
-  ~FdCloser() {
-    if (fd >= 0) ::close(fd);
-  }
-};
 
 int OpenOrRaise(const std::string& path, int flags) {
   int fd = ::open(path.c_str(), flags | O_CLOEXEC);
@@ -44,12 +36,8 @@ bool HasSignature(const uint8_t* data, size_t size) {
   return size >= kSignatureSize && std::memcmp(data, kSignature, kSignatureSize) == 0;
 }
 
-// True when the file at `path` begins with the signature "bplist". A pipe or
-// a device can be read only once, so for those the test is left to the
-// loaded bytes.
+// True when the regular file at `path` begins with the signature "bplist".
 bool CanConvert(const std::string& path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return true;
   FdCloser in{OpenOrRaise(path, O_RDONLY)};
   char head[kSignatureSize];
   size_t got = 0;
@@ -98,11 +86,14 @@ bool ConvertToFile(const InputFile& in, const std::string& InputP, const std::st
 }  // namespace
 
 bool BinaryToXML(const std::string& InputP, const std::string& OutputP) {
-  if (!Exists(InputP)) {
+  struct stat st;
+  if (!Exists(InputP, &st)) {
     PrintLine("File " + InputP + " not found!");
     return false;
   }
-  if (!CanConvert(InputP)) return NotBinaryPlist(InputP);
+  // A pipe or a device can be read only once: its signature is tested on the
+  // loaded bytes alone. A regular file is tested before it is loaded.
+  if (S_ISREG(st.st_mode) && !CanConvert(InputP)) return NotBinaryPlist(InputP);
   InputFile in(InputP);
   if (!HasSignature(in.data(), in.size())) return NotBinaryPlist(InputP);
   if (OutputP.empty()) return ConvertToStream(in, InputP, OutputP);

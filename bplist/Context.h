@@ -41,7 +41,6 @@ struct Context {
   Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, XmlWriter& out);
 
   const uint8_t* Binary;  // the whole file
-  uint64_t Size;          // its length
   Trailer T;
   // Objects lie in [kHeaderSize, End): between the header and the offset table.
   uint64_t End;

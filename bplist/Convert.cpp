@@ -21,7 +21,6 @@ void AddHeader(XmlWriter& out) {
 
 Context::Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, XmlWriter& out)
     : Binary(binary),
-      Size(size),
       T(trailer),
       End(trailer.OffsetTableOffset),
       Out(out),

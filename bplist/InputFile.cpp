@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "bplist/FdCloser.h"
 #include "bplist/RuntimeFailure.h"
 
 namespace bplist {
@@ -21,12 +22,6 @@ namespace {
 constexpr size_t kHugePage = size_t(2) << 20;
 // First buffer for an input whose size is not known (a pipe, a device).
 constexpr size_t kUnknownSizeStart = kHugePage;
-
-// Closes fd when it goes.
-struct FdCloser {
-  int fd;
-  ~FdCloser() { ::close(fd); }
-};
 
 }  // namespace
 

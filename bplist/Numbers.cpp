@@ -12,14 +12,22 @@ namespace {
 
 using u128 = unsigned __int128;
 
-std::string Decimal(uint64_t v) {
-  char buf[24];
+// Writes the decimal digits of v at dst and returns their end.
+char* PutDecimal(char* dst, uint64_t v) {
+  char buf[20];
   char* p = buf + sizeof buf;
   do {
     *--p = char('0' + v % 10);
     v /= 10;
   } while (v != 0);
-  return std::string(p, buf + sizeof buf);
+  size_t n = size_t(buf + sizeof buf - p);
+  std::memcpy(dst, p, n);
+  return dst + n;
+}
+
+std::string Decimal(uint64_t v) {
+  char buf[20];
+  return std::string(buf, PutDecimal(buf, v));
 }
 
 // The wide form, for UIDs of more than eight bytes and rounding arithmetic.
@@ -115,15 +123,7 @@ char* PutIntegerText(char* dst, const uint8_t* p, size_t width) {
     *dst++ = '-';
     v = uint64_t(0) - v;
   }
-  char buf[24];
-  char* q = buf + sizeof buf;
-  do {
-    *--q = char('0' + v % 10);
-    v /= 10;
-  } while (v != 0);
-  size_t n = size_t(buf + sizeof buf - q);
-  std::memcpy(dst, q, n);
-  return dst + n;
+  return PutDecimal(dst, v);
 }
 
 std::string IntegerText(const uint8_t* p, size_t width) {

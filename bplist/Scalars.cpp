@@ -61,12 +61,12 @@ void ShortLine(Context& c, bool AsKey, const Tags& element, std::string_view tex
 // For texts of any length: the indentation and opening literal, then the
 // closing literal and line end once the caller has written the text.
 void OpenLine(Context& c, bool AsKey, const Tags& element) {
-  c.Out.Spaces(c.DictSpace);
-  c.Out.Put(AsKey ? kKeyTags.open : element.open);
+  char* dst = c.Out.BeginLine(c.DictSpace, sizeof(Literal::text));
+  c.Out.CommitTo(Copy(dst, AsKey ? kKeyTags.open : element.open));
 }
 void CloseLine(Context& c, bool AsKey, const Tags& element) {
-  c.Out.Put(AsKey ? kKeyTags.close : element.close);
-  c.Out.LineEnd();
+  char* dst = c.Out.Reserve(sizeof(Literal::text) + 2);
+  c.Out.EndLine(Copy(dst, AsKey ? kKeyTags.close : element.close));
 }
 
 // Finds the characters of a string or data object: count units of

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 
 #include "bplist/RuntimeFailure.h"
@@ -27,16 +26,6 @@ void WriteAll(int fd, const char* data, size_t n, const std::string& path) {
 
 XmlWriter::XmlWriter(int fd, std::string path)
     : fd_(fd), path_(std::move(path)), buffer_(new char[kBufferSize]) {}
-
-void XmlWriter::SpacesLong(size_t count) {
-  while (count > 0) {
-    if (used_ == kBufferSize) Flush();
-    size_t now = std::min(count, kBufferSize - used_);
-    std::memset(buffer_.get() + used_, ' ', now);
-    used_ += now;
-    count -= now;
-  }
-}
 
 void XmlWriter::Flush() {
   if (fd_ >= 0) WriteAll(fd_, buffer_.get(), used_, path_);

@@ -29,22 +29,6 @@ class XmlWriter {
     std::memcpy(buffer_.get() + used_, text.data(), text.size());
     used_ += text.size();
   }
-  void PutChar(char c) {
-    if (used_ == kBufferSize) Flush();
-    buffer_[used_++] = c;
-  }
-  void Spaces(size_t count) {
-    // Indentation is short: fill it eight bytes at a time when it fits.
-    if (count <= kShortSpaces && kBufferSize - used_ >= kShortSpaces + 8) {
-      char* dst = buffer_.get() + used_;
-      for (size_t i = 0; i < count; i += 8) std::memcpy(dst + i, "        ", 8);
-      used_ += count;
-      return;
-    }
-    SpacesLong(count);
-  }
-  void LineEnd() { Put("\r\n"); }
-
   // Starts a line: writes `indent` spaces and returns where the line's text
   // goes, with room for `maxText` bytes of it. EndLine(end) ends it with CR LF.
   // indent + maxText must stay below kBufferSize / 2.
@@ -56,8 +40,10 @@ class XmlWriter {
   void EndLine(char* end) {
     end[0] = '\r';
     end[1] = '\n';
-    used_ = size_t(end + 2 - buffer_.get());
+    CommitTo(end + 2);
   }
+  // Keeps what was written into reserved room up to `end`.
+  void CommitTo(char* end) { used_ = size_t(end - buffer_.get()); }
 
   // Returns room for `n` bytes (n <= kBufferSize); Commit says how many of
   // them were filled.
@@ -77,11 +63,7 @@ class XmlWriter {
  private:
   // Room BeginLine adds for the line end and the eight-space fill's overrun.
   static constexpr size_t kLineSlack = 10;
-  // Indentation up to this many spaces takes the fast path of Spaces.
-  static constexpr size_t kShortSpaces = 64;
-
   void PutLong(std::string_view text);
-  void SpacesLong(size_t count);
 
   int fd_;
   std::string path_;
