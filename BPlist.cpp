@@ -66,10 +66,10 @@ bool Report(const ConvertResult& r, const std::string& InputP) {
 // a pipe): a dry run first, so a failing file writes nothing at all.
 bool ConvertToStream(const InputFile& in, const std::string& InputP, const std::string& target) {
   XmlWriter dry(-1, target);
-  if (!Report(ConvertBuffer(in.data(), in.size(), dry), InputP)) return false;
+  if (!Report(ConvertBuffer(in.data(), in.size(), dry, ForThisMachine()), InputP)) return false;
   FdCloser stream{target.empty() ? -1 : OpenOrRaise(target, O_WRONLY)};
   XmlWriter out(target.empty() ? STDOUT_FILENO : stream.fd, target);
-  ConvertBuffer(in.data(), in.size(), out);
+  ConvertBuffer(in.data(), in.size(), out, ForThisMachine());
   out.Flush();
   return true;
 }
@@ -77,7 +77,7 @@ bool ConvertToStream(const InputFile& in, const std::string& InputP, const std::
 bool ConvertToFile(const InputFile& in, const std::string& InputP, const std::string& target) {
   TempFile temp(target);
   XmlWriter out(temp.fd(), target);
-  if (!Report(ConvertBuffer(in.data(), in.size(), out), InputP)) return false;
+  if (!Report(ConvertBuffer(in.data(), in.size(), out, ForThisMachine()), InputP)) return false;
   out.Flush();
   temp.PutInPlace();
   return true;

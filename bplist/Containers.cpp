@@ -31,43 +31,59 @@ inline void Prefetch(const Context& c, uint64_t ahead1, uint64_t ahead2) {
   }
 }
 
-bool OverBudget(Context& c) {
-  return Damaged(c, "shared objects expand the document past " +
-                        std::to_string(c.OutputBudget >> 20) + " MiB");
-}
-
 // Refuses to go on once shared objects have expanded the output too far.
 inline bool WithinBudget(Context& c) {
-  return c.Out.Written() <= c.OutputBudget || OverBudget(c);
+  c.LastBudgetCheck = c.Out.Written();
+  return c.LastBudgetCheck <= c.OutputBudget || OverBudget(c);
+}
+
+bool WriteAllEntries(Context& c, const Entries& e) {
+  return ShouldSplit(c, e) ? WriteEntriesInParallel(c, e) : WriteEntries(c, e, 0, e.count);
 }
 
 }  // namespace
 
-bool GetArray(Context& c, uint64_t o) {
-  uint64_t count, start;
-  if (!GetReferences(c, o, 1, &count, &start)) return false;
-  Line(c, "    <array>");
-  for (uint64_t i = 0; i < count; ++i) {
-    if (i + 2 < count) Prefetch(c, Reference(c, start, i + 1), Reference(c, start, i + 2));
-    if (!WithinBudget(c) || !WriteObject(c, Reference(c, start, i), Role::Element)) return false;
+bool OverBudget(Context& c) {
+  return Damaged(c, "shared objects expand the document past " +
+                        std::to_string((c.OutputBudget - c.OutputStart) >> 20) + " MiB");
+}
+
+bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end) {
+  if (!e.isDict) {
+    for (uint64_t i = begin; i < end; ++i) {
+      if (i + 2 < end) Prefetch(c, Reference(c, e.start, i + 1), Reference(c, e.start, i + 2));
+      if (!WithinBudget(c) || !WriteObject(c, Reference(c, e.start, i), Role::Element))
+        return false;
+    }
+    return true;
   }
+  uint64_t values = e.start + e.count * c.T.ObjRefSize;
+  for (uint64_t i = begin; i < end; ++i) {
+    if (i + 2 < end) {
+      Prefetch(c, Reference(c, e.start, i + 1), Reference(c, e.start, i + 2));
+      Prefetch(c, Reference(c, values, i + 1), Reference(c, values, i + 2));
+    }
+    if (!WithinBudget(c) || !WriteObject(c, Reference(c, e.start, i), Role::Key) ||
+        !WriteObject(c, Reference(c, values, i), Role::Value))
+      return false;
+  }
+  return true;
+}
+
+bool GetArray(Context& c, uint64_t o) {
+  Entries e{0, 0, false};
+  if (!GetReferences(c, o, 1, &e.count, &e.start)) return false;
+  Line(c, "    <array>");
+  if (!WriteAllEntries(c, e)) return false;
   Line(c, "    </array>");
   return true;
 }
 
 bool GetDict(Context& c, uint64_t o) {
-  uint64_t count, start;
-  if (!GetReferences(c, o, 2, &count, &start)) return false;
+  Entries e{0, 0, true};
+  if (!GetReferences(c, o, 2, &e.count, &e.start)) return false;
   Line(c, "<dict>");
-  for (uint64_t i = 0; i < count; ++i) {
-    if (i + 2 < count) {
-      Prefetch(c, Reference(c, start, i + 1), Reference(c, start, i + 2));
-      Prefetch(c, Reference(c, start, count + i + 1), Reference(c, start, count + i + 2));
-    }
-    if (!WithinBudget(c) || !WriteObject(c, Reference(c, start, i), Role::Key) ||
-        !WriteObject(c, Reference(c, start, count + i), Role::Value))
-      return false;
-  }
+  if (!WriteAllEntries(c, e)) return false;
   Line(c, "</dict>");
   return true;
 }

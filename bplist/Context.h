@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bplist/Format.h"
+#include "bplist/Parallelism.h"
 #include "bplist/XmlWriter.h"
 
 namespace bplist {
@@ -38,7 +39,11 @@ struct Trailer {
 
 // One conversion in progress.
 struct Context {
-  Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, XmlWriter& out);
+  Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, XmlWriter& out,
+          const Parallelism& parallel);
+  // A context converting batches of a container that `parent` is writing:
+  // the same file and place in the document, its own output.
+  Context(const Context& parent, XmlWriter& out);
 
   const uint8_t* Binary;  // the whole file
   Trailer T;
@@ -50,9 +55,18 @@ struct Context {
   unsigned Depth = 0;
   // Containers on the path from the top object to the one being written.
   std::vector<bool> OnPath;
+  // Where the output stood when the conversion began, and the most it may
+  // reach; the difference is the budget.
+  uint64_t OutputStart;
   uint64_t OutputBudget;
+  // Where the output stood at the last budget check.
+  uint64_t LastBudgetCheck = 0;
   // Why the file is damaged; empty while nothing is found.
   std::string Damage;
+  const Parallelism& Parallel;
+  // False while this context's containers must be converted on its own
+  // thread: in a batch, or while a container is already split.
+  bool MaySplit;
 };
 
 // Returns the reason when the file's trailer is unsound, else "" with *t set.
@@ -112,6 +126,31 @@ inline bool GetCount(Context& c, uint64_t o, uint64_t* count, uint64_t* start) {
 
 // Where an object stands; decides key lines and what null and fill mean.
 enum class Role { Top, Element, Key, Value };
+
+// The references of a container's elements: an array's `count` references
+// from `start` on; a dictionary's `count` keys from `start` on, then their
+// values.
+struct Entries {
+  uint64_t start;
+  uint64_t count;
+  bool isDict;
+};
+
+// Records that shared objects expand the document past the budget.
+bool OverBudget(Context& c);
+
+// Writes entries [begin, end) of a container, on this thread.
+bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end);
+
+// True when the entries of a container should be split across threads.
+inline bool ShouldSplit(const Context& c, const Entries& e) {
+  return c.MaySplit && c.Parallel.Threads > 1 && e.count >= c.Parallel.MinElements &&
+         c.End >= c.Parallel.MinInput;
+}
+
+// Writes all the entries of a container in batches converted on several
+// threads; the same output, and the same first failure, as WriteEntries.
+bool WriteEntriesInParallel(Context& c, const Entries& e);
 
 // Writes object Pos and everything nested in it. Returns false when it
 // cannot be written; c.Damage then says whether the file is damaged.

@@ -19,13 +19,30 @@ void AddHeader(XmlWriter& out) {
 
 }  // namespace
 
-Context::Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, XmlWriter& out)
+Context::Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, XmlWriter& out,
+                 const Parallelism& parallel)
     : Binary(binary),
       T(trailer),
       End(trailer.OffsetTableOffset),
       Out(out),
       OnPath(trailer.NumObjects),
-      OutputBudget(out.Written() + kOutputBudgetBase + kOutputBudgetPerInputByte * size) {}
+      OutputStart(out.Written()),
+      OutputBudget(OutputStart + kOutputBudgetBase + kOutputBudgetPerInputByte * size),
+      Parallel(parallel),
+      MaySplit(true) {}
+
+Context::Context(const Context& parent, XmlWriter& out)
+    : Binary(parent.Binary),
+      T(parent.T),
+      End(parent.End),
+      Out(out),
+      DictSpace(parent.DictSpace),
+      Depth(parent.Depth),
+      OnPath(parent.OnPath),
+      OutputStart(out.Written()),
+      OutputBudget(parent.OutputBudget),
+      Parallel(parent.Parallel),
+      MaySplit(false) {}
 
 std::string DecodeTrailer(const uint8_t* data, uint64_t size, Trailer* t) {
   if (size < kHeaderSize + kTrailerSize) return "too short to hold a header and a trailer";
@@ -77,7 +94,8 @@ bool GetExtendedCount(Context& c, uint64_t o, uint64_t* count, uint64_t* start) 
   return true;
 }
 
-ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out) {
+ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
+                            const Parallelism& parallel) {
   ConvertResult result;
   Trailer trailer;
   std::string damage = DecodeTrailer(data, size, &trailer);
@@ -86,7 +104,7 @@ ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out) {
     result.reason = damage;
     return result;
   }
-  Context c(data, size, trailer, out);
+  Context c(data, size, trailer, out, parallel);
   AddHeader(out);
   if (GetTopObject(c)) {
     out.Put("</plist>\r\n");

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "bplist/Parallelism.h"
 #include "bplist/XmlWriter.h"
 
 namespace bplist {
@@ -23,7 +24,9 @@ struct ConvertResult {
 
 // Converts the file data[0, size) and writes the XML document, prologue to
 // "</plist>", to `out`. Never reads outside the buffer. On failure `out`
-// holds a partial document that the caller discards.
-ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out);
+// holds a partial document that the caller discards. `parallel` says whether
+// large containers are split across threads; the result is the same either way.
+ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
+                            const Parallelism& parallel = Parallelism());
 
 }  // namespace bplist

@@ -27,16 +27,51 @@ void WriteAll(int fd, const char* data, size_t n, const std::string& path) {
 XmlWriter::XmlWriter(int fd, std::string path)
     : fd_(fd), path_(std::move(path)), buffer_(new char[kBufferSize]) {}
 
+XmlWriter::XmlWriter(uint64_t limit) : flushAt_(0), inMemory_(true), limit_(limit) {}
+
+void XmlWriter::Emit(std::string_view text) {
+  if (inMemory_) {
+    if (text.size() > limit_ - kept_.size()) throw MemoryLimitReached();
+    kept_.append(text);
+  } else if (fd_ >= 0) {
+    WriteAll(fd_, text.data(), text.size(), path_);
+  }
+  flushed_ += text.size();
+}
+
 void XmlWriter::Flush() {
-  if (fd_ >= 0) WriteAll(fd_, buffer_.get(), used_, path_);
-  flushed_ += used_;
+  if (!buffer_) {
+    buffer_.reset(new char[kBufferSize]);
+    flushAt_ = limit_ < kBufferSize ? size_t(limit_) : kBufferSize;
+  }
+  size_t n = used_;
   used_ = 0;
+  Emit(std::string_view(buffer_.get(), n));
 }
 
 void XmlWriter::PutLong(std::string_view text) {
   Flush();
-  if (fd_ >= 0) WriteAll(fd_, text.data(), text.size(), path_);
-  flushed_ += text.size();
+  Emit(text);
+}
+
+void XmlWriter::PutText(const XmlWriter& from) {
+  Flush();
+  Emit(from.kept_);
+  Emit(std::string_view(from.buffer_.get(), from.used_));
+}
+
+void XmlWriter::Clear() {
+  kept_.clear();
+  used_ = 0;
+  flushed_ = 0;
+}
+
+void XmlWriter::Swap(XmlWriter& other) {
+  std::swap(buffer_, other.buffer_);
+  std::swap(flushAt_, other.flushAt_);
+  std::swap(used_, other.used_);
+  std::swap(flushed_, other.flushed_);
+  std::swap(kept_, other.kept_);
 }
 
 }  // namespace bplist

@@ -10,6 +10,10 @@
 
 namespace bplist {
 
+// Raised by a writer that keeps its text in memory when the text would grow
+// past the writer's limit.
+struct MemoryLimitReached {};
+
 class XmlWriter {
  public:
   // Size of the buffer; also the most that Reserve may ask for.
@@ -18,11 +22,15 @@ class XmlWriter {
   // Writes to the open descriptor `fd`; `path` names it in error reports.
   // With fd < 0 the writer only counts what it is given (a dry run).
   XmlWriter(int fd, std::string path);
+  // Keeps what it is given in memory, up to `limit` bytes; more raises
+  // MemoryLimitReached. PutText hands the text on to another writer. The
+  // buffer is allocated when first needed.
+  explicit XmlWriter(uint64_t limit);
   XmlWriter(const XmlWriter&) = delete;
   XmlWriter& operator=(const XmlWriter&) = delete;
 
   void Put(std::string_view text) {
-    if (text.size() > kBufferSize - used_) {
+    if (used_ + text.size() > flushAt_) {
       PutLong(text);
       return;
     }
@@ -48,7 +56,7 @@ class XmlWriter {
   // Returns room for `n` bytes (n <= kBufferSize); Commit says how many of
   // them were filled.
   char* Reserve(size_t n) {
-    if (n > kBufferSize - used_) Flush();
+    if (used_ + n > flushAt_) Flush();
     return buffer_.get() + used_;
   }
   void Commit(size_t n) { used_ += n; }
@@ -60,16 +68,33 @@ class XmlWriter {
   // Bytes given to the writer so far, flushed or not.
   uint64_t Written() const { return flushed_ + used_; }
 
+  // Writes all the text an in-memory writer holds, as if given to Put.
+  void PutText(const XmlWriter& from);
+  // Forgets the text an in-memory writer holds, keeping its storage.
+  void Clear();
+  // Exchanges the text and storage of two in-memory writers.
+  void Swap(XmlWriter& other);
+
  private:
   // Room BeginLine adds for the line end and the eight-space fill's overrun.
   static constexpr size_t kLineSlack = 10;
   void PutLong(std::string_view text);
+  // Hands `text` to the descriptor, or keeps it in memory.
+  void Emit(std::string_view text);
 
-  int fd_;
+  int fd_ = -1;
   std::string path_;
   std::unique_ptr<char[]> buffer_;
   size_t used_ = 0;
+  // Reserve flushes rather than let the buffer pass this mark; an in-memory
+  // writer with a small limit sets it low, so the limit is enforced early.
+  // Zero while there is no buffer.
+  size_t flushAt_ = kBufferSize;
   uint64_t flushed_ = 0;
+  // An in-memory writer keeps its flushed text in kept_, up to limit_ bytes.
+  bool inMemory_ = false;
+  uint64_t limit_ = 0;
+  std::string kept_;
 };
 
 }  // namespace bplist

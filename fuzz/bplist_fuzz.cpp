@@ -1,7 +1,9 @@
 // Feeds arbitrary bytes to the converter the way BinaryToXML does after it
 // has loaded a file, writing the document to a dry-run writer that only
 // counts bytes. Any crash, sanitizer report, leak, uncaught exception, slow
-// input or memory blow-up is a finding.
+// input or memory blow-up is a finding. Every input is converted a second
+// time with its containers split across threads into tiny batches; the two
+// conversions must agree on the outcome, the reason and the document's size.
 #include <cstddef>
 #include <cstdint>
 
@@ -16,6 +18,19 @@ void CheckResult(const bplist::ConvertResult& result) {
   if (result.outcome == bplist::Outcome::Damaged && result.reason.empty()) __builtin_trap();
 }
 
+// Splits every container of two or more elements, in batches of a few
+// hundred bytes at most, some outgrowing their memory limit.
+bplist::Parallelism Splitting() {
+  bplist::Parallelism p;
+  p.Threads = 2;
+  p.MinInput = 0;
+  p.MinElements = 2;
+  p.FirstBatch = 1;
+  p.BatchBytes = 64;
+  p.BatchLimit = 512;
+  return p;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -25,7 +40,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // from the same state; the converter counts its output budget from the
   // writer's position at the start.
   static bplist::XmlWriter out(-1, "");
-  CheckResult(bplist::ConvertBuffer(data, size, out));
+  static const bplist::Parallelism splitting = Splitting();
+  uint64_t start = out.Written();
+  bplist::ConvertResult single = bplist::ConvertBuffer(data, size, out);
+  uint64_t singleSize = out.Written() - start;
+  CheckResult(single);
   out.Flush();
+  start = out.Written();
+  bplist::ConvertResult split = bplist::ConvertBuffer(data, size, out, splitting);
+  out.Flush();
+  if (split.outcome != single.outcome || split.reason != single.reason) __builtin_trap();
+  if (single.outcome == bplist::Outcome::Converted && out.Written() - start != singleSize)
+    __builtin_trap();
   return 0;
 }

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "PlistBuilder.h"
+#include "bplist/Convert.h"
+#include "bplist/Parallelism.h"
 
 namespace testutil {
 
@@ -112,6 +114,73 @@ inline void ExpectFails(const testplist::Bytes& plist) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.output, "Error: Unable convert file " + in + "\r\n");
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.plist"});
+}
+
+// What a conversion in memory gave: the outcome, the damage reason and the
+// document written ("" unless converted).
+struct MemoryResult {
+  bplist::Outcome outcome = bplist::Outcome::Failed;
+  std::string reason;
+  std::string xml;
+};
+
+// Converts `file` in-process with the given use of threads.
+inline MemoryResult ConvertWith(const testplist::Bytes& file,
+                                const bplist::Parallelism& parallel = bplist::Parallelism()) {
+  MemoryResult m;
+  FILE* f = std::tmpfile();
+  {
+    bplist::XmlWriter out(fileno(f), "");
+    bplist::ConvertResult r = bplist::ConvertBuffer(file.data(), file.size(), out, parallel);
+    out.Flush();
+    m.outcome = r.outcome;
+    m.reason = r.reason;
+  }
+  if (m.outcome == bplist::Outcome::Converted) {
+    std::rewind(f);
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) m.xml.append(buf, n);
+  }
+  std::fclose(f);
+  return m;
+}
+
+// Ways of splitting containers across threads that a small file can reach:
+// every container of two or more elements is split, into batches from one
+// element up, some of them outgrowing the memory a batch may hold.
+inline std::vector<std::pair<std::string, bplist::Parallelism>> SplittingTunings() {
+  auto tuning = [](unsigned threads, uint64_t first, uint64_t bytes, uint64_t limit) {
+    bplist::Parallelism p;
+    p.Threads = threads;
+    p.MinInput = 0;
+    p.MinElements = 2;
+    p.FirstBatch = first;
+    p.BatchBytes = bytes;
+    p.BatchLimit = limit;
+    return p;
+  };
+  return {
+      {"2 threads, one-element batches", tuning(2, 1, 1, uint64_t(1) << 30)},
+      {"3 threads, batches over a 300-byte limit", tuning(3, 3, 200, 300)},
+      {"4 threads, 4 KiB batches", tuning(4, 2, 4096, uint64_t(1) << 20)},
+      {"2 threads, 1 MiB batches", tuning(2, 64, uint64_t(1) << 20, uint64_t(1) << 30)},
+  };
+}
+
+// Converts `file` on one thread and on several with every splitting tuning;
+// expects the same outcome, reason and document from each, and returns the
+// single thread's.
+inline MemoryResult ExpectSameOnThreads(const testplist::Bytes& file) {
+  MemoryResult single = ConvertWith(file);
+  for (const auto& [name, parallel] : SplittingTunings()) {
+    SCOPED_TRACE(name);
+    MemoryResult split = ConvertWith(file, parallel);
+    EXPECT_EQ(int(split.outcome), int(single.outcome));
+    EXPECT_EQ(split.reason, single.reason);
+    EXPECT_TRUE(split.xml == single.xml) << "the documents differ";
+  }
+  return single;
 }
 
 }  // namespace testutil

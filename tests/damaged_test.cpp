@@ -44,10 +44,14 @@ struct Case {
   Bytes file;
 };
 
-// Converts `file` in memory with a writer that only counts bytes.
+// Converts `file` in memory, on one thread and split across several, which
+// must agree.
 ConvertResult ConvertInMemory(const Bytes& file) {
-  bplist::XmlWriter out(-1, "");
-  return bplist::ConvertBuffer(file.data(), file.size(), out);
+  testutil::MemoryResult m = testutil::ExpectSameOnThreads(file);
+  ConvertResult result;
+  result.outcome = m.outcome;
+  result.reason = m.reason;
+  return result;
 }
 
 const char* OutcomeName(Outcome outcome) {
