@@ -37,6 +37,14 @@ inline bool WithinBudget(Context& c) {
   return c.LastBudgetCheck <= c.OutputBudget || OverBudget(c);
 }
 
+// Writes a dictionary key: the usual short plain string directly, anything
+// else through the general dispatch.
+inline bool WriteKey(Context& c, uint64_t Pos) {
+  uint64_t o;
+  if (!Locate(c, Pos, &o)) return false;
+  return TryPlainKey(c, o) || WriteObject(c, Pos, Role::Key);
+}
+
 bool WriteAllEntries(Context& c, const Entries& e) {
   return ShouldSplit(c, e) ? WriteEntriesInParallel(c, e) : WriteEntries(c, e, 0, e.count);
 }
@@ -63,7 +71,7 @@ bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end) {
       Prefetch(c, Reference(c, e.start, i + 1), Reference(c, e.start, i + 2));
       Prefetch(c, Reference(c, values, i + 1), Reference(c, values, i + 2));
     }
-    if (!WithinBudget(c) || !WriteObject(c, Reference(c, e.start, i), Role::Key) ||
+    if (!WithinBudget(c) || !WriteKey(c, Reference(c, e.start, i)) ||
         !WriteObject(c, Reference(c, values, i), Role::Value))
       return false;
   }

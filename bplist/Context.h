@@ -171,6 +171,11 @@ bool GetData(Context& c, uint64_t o, bool AsKey);
 bool GetInt(Context& c, uint64_t o, bool AsKey);
 bool GetReal(Context& c, uint64_t o, bool AsKey);
 
+// Writes the key line of the object at o when it is a short string that
+// needs no escaping, the usual key; returns false, writing nothing, for any
+// other object.
+bool TryPlainKey(Context& c, uint64_t o);
+
 // Writes one line of a container: the indentation, then `text`.
 inline void Line(Context& c, std::string_view text) {
   char* dst = c.Out.BeginLine(c.DictSpace, text.size());

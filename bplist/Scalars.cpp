@@ -88,6 +88,17 @@ bool GetValueBytes(Context& c, uint64_t o, uint64_t* width) {
 
 }  // namespace
 
+bool TryPlainKey(Context& c, uint64_t o) {
+  uint8_t marker = c.Binary[o];
+  uint64_t count = marker & 0x0F;
+  if (marker >> 4 != kNibbleString || count == kExtendedCount || !Inside(c, o + 1, count))
+    return false;
+  const uint8_t* text = c.Binary + o + 1;
+  if (PlainPrefix(text, count) != count) return false;
+  ShortLine(c, true, kKeyTags, std::string_view(reinterpret_cast<const char*>(text), count));
+  return true;
+}
+
 bool GetStr(Context& c, uint64_t o, bool AsKey) {
   uint64_t count, start;
   if (!GetPayload(c, o, 1, &count, &start)) return false;
