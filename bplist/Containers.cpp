@@ -40,7 +40,7 @@ inline bool WithinBudget(Context& c) {
 // Writes a dictionary key: the usual short plain string directly, anything
 // else through the general dispatch.
 inline bool WriteKey(Context& c, uint64_t Pos) {
-  uint64_t o;
+  uint64_t o = 0;
   if (!Locate(c, Pos, &o)) return false;
   return TryPlainKey(c, o) || WriteObject(c, Pos, Role::Key);
 }
