@@ -101,10 +101,12 @@ class Split {
     while (written_ < claimed_ || next_ < e_.count) {
       if (written_ == claimed_) {
         // Nobody has the next batch: convert it straight to the document.
+        // Its slot is free again at once, so its range is copied first.
         Batch& b = Claim();
+        uint64_t begin = b.begin, end = b.end;
         ++written_;
         lock.unlock();
-        if (!WriteEntries(c_, e_, b.begin, b.end)) return false;
+        if (!WriteEntries(c_, e_, begin, end)) return false;
         lock.lock();
         continue;
       }
