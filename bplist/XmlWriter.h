@@ -29,8 +29,10 @@ class XmlWriter {
   XmlWriter(const XmlWriter&) = delete;
   XmlWriter& operator=(const XmlWriter&) = delete;
 
+  // A writer without a buffer yet (flushAt_ 0) takes even empty text the
+  // long way, which allocates the buffer.
   void Put(std::string_view text) {
-    if (used_ + text.size() > flushAt_) {
+    if (used_ + text.size() >= flushAt_) {
       PutLong(text);
       return;
     }

@@ -1,0 +1,77 @@
+// The writer's in-memory mode, which holds the batches of a split container:
+// what it keeps must reach the document unchanged, and its limit must hold.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "bplist/XmlWriter.h"
+
+namespace {
+
+using bplist::MemoryLimitReached;
+using bplist::XmlWriter;
+
+// Hands the text of `memory` to a writer on a temporary file and returns
+// the file's bytes.
+std::string Drain(const XmlWriter& memory) {
+  FILE* f = std::tmpfile();
+  {
+    XmlWriter out(fileno(f), "");
+    out.Put("<");
+    out.PutText(memory);
+    out.Put(">");
+    out.Flush();
+  }
+  std::rewind(f);
+  std::string bytes;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+  std::fclose(f);
+  return bytes;
+}
+
+TEST(Writer, InMemoryTextReachesTheDocumentUnchanged) {
+  const std::string big(3 * XmlWriter::kBufferSize + 5, 'x');
+  struct Row {
+    const char* name;
+    std::string text;
+  };
+  const Row rows[] = {
+      {"nothing", ""},
+      {"a few bytes", "abc"},
+      {"more than the buffer holds", big},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    XmlWriter memory(uint64_t(1) << 30);
+    memory.Put("");  // a fresh writer has no buffer yet
+    for (size_t i = 0; i < row.text.size(); i += 1000) memory.Put(row.text.substr(i, 1000));
+    EXPECT_EQ(memory.Written(), row.text.size());
+    EXPECT_TRUE(Drain(memory) == "<" + row.text + ">");
+  }
+}
+
+TEST(Writer, InMemoryLimitAndReuse) {
+  XmlWriter small(100);
+  char* line = small.BeginLine(4, 20);
+  std::memcpy(line, "under the limit", 15);
+  small.EndLine(line + 15);
+  EXPECT_EQ(Drain(small), "<    under the limit\r\n>");
+  EXPECT_THROW(small.Put(std::string(200, 'y')), MemoryLimitReached);
+
+  // Swapping hands over text and storage; clearing keeps nothing.
+  XmlWriter other(100);
+  small.Clear();
+  small.Put("kept");
+  small.Swap(other);
+  EXPECT_EQ(Drain(other), "<kept>");
+  EXPECT_EQ(small.Written(), 0u);
+  EXPECT_EQ(Drain(small), "<>");
+  other.Clear();
+  EXPECT_EQ(Drain(other), "<>");
+}
+
+}  // namespace
