@@ -64,20 +64,22 @@ bool Report(const ConvertResult& r, const std::string& InputP) {
 
 // Writes to a stream that cannot be taken back (standard output, a device,
 // a pipe): a dry run first, so a failing file writes nothing at all.
-bool ConvertToStream(const InputFile& in, const std::string& InputP, const std::string& target) {
+bool ConvertToStream(const InputFile& in, const std::string& InputP, const std::string& target,
+                     const Parallelism& parallel) {
   XmlWriter dry(-1, target);
-  if (!Report(ConvertBuffer(in.data(), in.size(), dry, ForThisMachine()), InputP)) return false;
+  if (!Report(ConvertBuffer(in.data(), in.size(), dry, parallel), InputP)) return false;
   FdCloser stream{target.empty() ? -1 : OpenOrRaise(target, O_WRONLY)};
   XmlWriter out(target.empty() ? STDOUT_FILENO : stream.fd, target);
-  ConvertBuffer(in.data(), in.size(), out, ForThisMachine());
+  ConvertBuffer(in.data(), in.size(), out, parallel);
   out.Flush();
   return true;
 }
 
-bool ConvertToFile(const InputFile& in, const std::string& InputP, const std::string& target) {
+bool ConvertToFile(const InputFile& in, const std::string& InputP, const std::string& target,
+                   const Parallelism& parallel) {
   TempFile temp(target);
   XmlWriter out(temp.fd(), target);
-  if (!Report(ConvertBuffer(in.data(), in.size(), out, ForThisMachine()), InputP)) return false;
+  if (!Report(ConvertBuffer(in.data(), in.size(), out, parallel), InputP)) return false;
   out.Flush();
   temp.PutInPlace();
   return true;
@@ -96,8 +98,9 @@ bool BinaryToXML(const std::string& InputP, const std::string& OutputP) {
   if (S_ISREG(st.st_mode) && !CanConvert(InputP)) return NotBinaryPlist(InputP);
   InputFile in(InputP);
   if (!HasSignature(in.data(), in.size())) return NotBinaryPlist(InputP);
-  if (OutputP.empty()) return ConvertToStream(in, InputP, OutputP);
+  const Parallelism parallel = ForThisMachine();
+  if (OutputP.empty()) return ConvertToStream(in, InputP, OutputP, parallel);
   std::string target = FollowLinks(OutputP);
-  if (IsStream(target)) return ConvertToStream(in, InputP, target);
-  return ConvertToFile(in, InputP, target);
+  if (IsStream(target)) return ConvertToStream(in, InputP, target, parallel);
+  return ConvertToFile(in, InputP, target, parallel);
 }

@@ -36,7 +36,7 @@ uint64_t BitsOf(double d) {
   return bits;
 }
 
-// IntegerText over the value bytes of integers of state.range(0) bytes,
+// PutIntegerText over the value bytes of integers of state.range(0) bytes,
 // walking a buffer of random bytes so every call reads new digits. The
 // 32,768-byte case is the widest integer the format can state.
 void BM_IntegerText(benchmark::State& state) {
@@ -45,8 +45,8 @@ void BM_IntegerText(benchmark::State& state) {
   const Bytes buffer = RandomBytes(width * count);
   size_t i = 0;
   for (auto _ : state) {
-    std::string text = bplist::IntegerText(buffer.data() + i * width, width);
-    benchmark::DoNotOptimize(text);
+    char text[bplist::kMaxIntegerText];
+    benchmark::DoNotOptimize(bplist::PutIntegerText(text, buffer.data() + i * width, width));
     if (++i == count) i = 0;
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(width));

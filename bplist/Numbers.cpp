@@ -126,11 +126,6 @@ char* PutIntegerText(char* dst, const uint8_t* p, size_t width) {
   return PutDecimal(dst, v);
 }
 
-std::string IntegerText(const uint8_t* p, size_t width) {
-  char buf[kMaxIntegerText];
-  return std::string(buf, PutIntegerText(buf, p, width));
-}
-
 std::string UidText(const uint8_t* p, size_t width) {
   u128 v = 0;
   for (size_t i = 0; i < width; ++i) v = v << 8 | p[i];

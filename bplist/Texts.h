@@ -19,12 +19,10 @@ std::string BinaryToReal(uint64_t bits);
 // fraction rounds up to 1, which the caller adds to the integer part.
 std::string BinFrac2Dec(uint64_t m, unsigned shift, bool* carry);
 
-// Decimal text of an integer object's value bytes p[0, width).
-std::string IntegerText(const uint8_t* p, size_t width);
-
 // The longest integer text: a sign and twenty digits.
 constexpr size_t kMaxIntegerText = 21;
-// Writes IntegerText's text at dst and returns its end.
+// Writes the decimal text of an integer object's value bytes p[0, width) at
+// dst and returns its end.
 char* PutIntegerText(char* dst, const uint8_t* p, size_t width);
 
 // Decimal text of a UID's value bytes p[0, width), width 1 to 16.

@@ -2,11 +2,13 @@
 // tarnwick program as a user would.
 #pragma once
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -116,6 +118,16 @@ inline void ExpectFails(const testplist::Bytes& plist) {
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.plist"});
 }
 
+// Everything in `f` from its start.
+inline std::string ReadAll(FILE* f) {
+  std::rewind(f);
+  std::string bytes;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+  return bytes;
+}
+
 // What a conversion in memory gave: the outcome, the damage reason and the
 // document written ("" unless converted).
 struct MemoryResult {
@@ -136,12 +148,7 @@ inline MemoryResult ConvertWith(const testplist::Bytes& file,
     m.outcome = r.outcome;
     m.reason = r.reason;
   }
-  if (m.outcome == bplist::Outcome::Converted) {
-    std::rewind(f);
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) m.xml.append(buf, n);
-  }
+  if (m.outcome == bplist::Outcome::Converted) m.xml = ReadAll(f);
   std::fclose(f);
   return m;
 }
@@ -183,15 +190,10 @@ inline MemoryResult ExpectSameOnThreads(const testplist::Bytes& file) {
   return single;
 }
 
-}  // namespace testutil
-
-#include <dirent.h>
-
-#include <algorithm>
-
-inline std::vector<std::string> testutil::ScratchDir::Entries() const {
+// Names in directory `dir`, sorted, without "." and "..".
+inline std::vector<std::string> NamesIn(const std::string& dir) {
   std::vector<std::string> names;
-  if (DIR* d = opendir(path_.c_str())) {
+  if (DIR* d = opendir(dir.c_str())) {
     while (dirent* e = readdir(d)) {
       std::string n = e->d_name;
       if (n != "." && n != "..") names.push_back(n);
@@ -201,3 +203,26 @@ inline std::vector<std::string> testutil::ScratchDir::Entries() const {
   std::sort(names.begin(), names.end());
   return names;
 }
+
+inline std::vector<std::string> ScratchDir::Entries() const {
+  return NamesIn(path_);
+}
+
+// Paths of the regular files directly inside `dir`, sorted by name.
+inline std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> paths;
+  for (const std::string& name : NamesIn(dir)) {
+    struct stat st;
+    std::string path = dir + "/" + name;
+    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) paths.push_back(path);
+  }
+  return paths;
+}
+
+// Reads a whole file as bytes.
+inline testplist::Bytes ReadBytes(const std::string& path) {
+  std::string s = ReadFile(path);
+  return testplist::Bytes(s.begin(), s.end());
+}
+
+}  // namespace testutil

@@ -4,7 +4,6 @@
 // sanitize build) and through the program, which must print the damaged
 // line and the failure line, exit with 1, leave an existing output file as
 // it was and leave no temporary file behind.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -120,27 +119,6 @@ void ExpectDamaged(const Case& c) {
   if (result.outcome != Outcome::Damaged) return;
   EXPECT_FALSE(result.reason.empty());
   ExpectProgramAgrees(c.file, result);
-}
-
-// Reads a whole file as bytes.
-Bytes ReadBytes(const std::string& path) {
-  std::string s = testutil::ReadFile(path);
-  return Bytes(s.begin(), s.end());
-}
-
-// Regular files directly inside `dir`, sorted by name.
-std::vector<std::string> FilesIn(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      struct stat st;
-      std::string path = dir + "/" + e->d_name;
-      if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(path);
-    }
-    closedir(d);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // A valid file holding every object kind: a dictionary of scalars of every
@@ -521,7 +499,7 @@ TEST(DamagedInput, EveryTruncationIsRefused) {
   for (const char* name :
        {"dd-test1-binary.plist", "rust-binary.plist", "plaso-NSKeyedArchiver.plist",
         "nbp-int64.bplist", "libplist-uid.bplist"}) {
-    Bytes file = ReadBytes(std::string(TARNWICK_CORPUS_DIR) + "/" + name);
+    Bytes file = testutil::ReadBytes(std::string(TARNWICK_CORPUS_DIR) + "/" + name);
     ASSERT_FALSE(file.empty()) << name;
     ExpectNoPrefixConverts(name, file);
   }
@@ -546,20 +524,21 @@ TEST(DamagedInput, TruncatedFilesFailThroughTheProgram) {
 // cleanly or converts to a complete document, and the program agrees with
 // the in-memory result.
 TEST(DamagedInput, BrokenCorpusFilesFailCleanlyOrConvert) {
-  std::vector<std::string> files = FilesIn(std::string(TARNWICK_CORPUS_DIR) + "/broken");
+  std::vector<std::string> files = testutil::FilesIn(std::string(TARNWICK_CORPUS_DIR) + "/broken");
   ASSERT_GE(files.size(), 10u);
   for (const std::string& path : files) {
     SCOPED_TRACE(path);
-    Bytes file = ReadBytes(path);
+    Bytes file = testutil::ReadBytes(path);
     ExpectProgramAgrees(file, ConvertInMemory(file));
   }
 }
 
 // Inputs that once crashed or misbehaved, kept under tests/regressions.
 TEST(DamagedInput, RegressionInputsFailCleanlyOrConvert) {
-  for (const std::string& path : FilesIn(std::string(TARNWICK_SOURCE_DIR) + "/tests/regressions")) {
+  for (const std::string& path :
+       testutil::FilesIn(std::string(TARNWICK_SOURCE_DIR) + "/tests/regressions")) {
     SCOPED_TRACE(path);
-    Bytes file = ReadBytes(path);
+    Bytes file = testutil::ReadBytes(path);
     ExpectProgramAgrees(file, ConvertInMemory(file));
   }
 }

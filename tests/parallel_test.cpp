@@ -1,9 +1,7 @@
 // Large containers split across threads: the document and the first failure
 // must be exactly those of a single thread, whatever the batches and
 // whichever thread converts them.
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -101,21 +99,12 @@ TEST(Parallel, SplitDocumentsMatchOneThread) {
 
 // Real files from other projects, split wherever they have two elements.
 TEST(Parallel, CorpusFilesMatchOneThread) {
-  const std::string dir = TARNWICK_CORPUS_DIR;
-  size_t files = 0;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      std::string path = dir + "/" + e->d_name;
-      struct stat st;
-      if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-      std::string bytes = testutil::ReadFile(path);
-      SCOPED_TRACE(path);
-      ExpectSameOnThreads(Bytes(bytes.begin(), bytes.end()));
-      ++files;
-    }
-    closedir(d);
+  std::vector<std::string> files = testutil::FilesIn(TARNWICK_CORPUS_DIR);
+  EXPECT_GE(files.size(), 40u);
+  for (const std::string& path : files) {
+    SCOPED_TRACE(path);
+    ExpectSameOnThreads(testutil::ReadBytes(path));
   }
-  EXPECT_GE(files, 40u);
 }
 
 // A top array whose elements each expand to about 40 KiB through shared
@@ -157,12 +146,11 @@ TEST(Parallel, LargeFileThroughTheProgram) {
   MemoryResult single = testutil::ConvertWith(file);
   ASSERT_EQ(int(single.outcome), int(Outcome::Converted)) << single.reason;
 
-  testutil::ScratchDir dir;
-  testutil::WriteFile(dir.File("in.plist"), file);
-  testutil::RunResult r = testutil::RunTarnwick({"-c", dir.File("in.plist"), dir.File("out.xml")});
+  std::string xml;
+  testutil::RunResult r = testutil::ConvertBytes(file, &xml);
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.output, "");
-  EXPECT_TRUE(testutil::ReadFile(dir.File("out.xml")) == single.xml) << "the documents differ";
+  EXPECT_TRUE(xml == single.xml) << "the documents differ";
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "TestUtil.h"
 #include "bplist/XmlWriter.h"
 
 namespace {
@@ -24,11 +25,7 @@ std::string Drain(const XmlWriter& memory) {
     out.Put(">");
     out.Flush();
   }
-  std::rewind(f);
-  std::string bytes;
-  char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+  std::string bytes = testutil::ReadAll(f);
   std::fclose(f);
   return bytes;
 }
