@@ -3,7 +3,7 @@
 
 Usage: make_seeds.py OUTDIR
 
-OUTDIR receives every real file of ../shared/corpus/binary (broken ones
+OUTDIR receives every real file of tests/corpus/binary (broken ones
 included), every kept regression input of tests/regressions, and a set of
 small crafted files that reach each object kind, extended counts, wide
 references, shared and nested containers. OUTDIR/bplist.dict receives a
@@ -17,7 +17,7 @@ import struct
 import sys
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-CORPUS = os.path.join(REPO, "..", "shared", "corpus", "binary")
+CORPUS = os.path.join(REPO, "tests", "corpus", "binary")
 REGRESSIONS = os.path.join(REPO, "tests", "regressions")
 
 
