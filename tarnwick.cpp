@@ -4,6 +4,7 @@
 #include <string>
 
 #include "BPlist.h"
+#include "Version.h"
 #include "bplist/RuntimeFailure.h"
 
 namespace {
@@ -14,10 +15,10 @@ constexpr int kExitConversionFailed = 1;
 constexpr int kExitUsage = 2;
 
 void PrintAbout() {
-  bplist::PrintLine("Tarnwick v0.1");
+  bplist::PrintLine("Tarnwick v" TARNWICK_VERSION);
   bplist::PrintLine("Conversion from Apple binary plist format to XML plist");
   bplist::PrintLine("Copyright (c) 2026 the tarnwick authors.");
-  bplist::PrintLine("Free software: use, copy and change it as you wish.");
+  bplist::PrintLine("MIT License: see the LICENSE file.");
 }
 
 void PrintUsage() {

@@ -25,7 +25,7 @@ using testutil::WriteFile;
 
 const std::string kUsage = "Usage:\r\n-about \r\n-c [input] [output]\r\n";
 const std::string kAboutStart =
-    "Tarnwick v0.1\r\nConversion from Apple binary plist format to XML plist\r\n";
+    "Tarnwick v" TARNWICK_VERSION "\r\nConversion from Apple binary plist format to XML plist\r\n";
 
 // The smallest complete file: the dictionary {"a": 1}, 50 bytes.
 const Bytes kSmallDict = {0x62, 0x70, 0x6C, 0x69, 0x73, 0x74, 0x30, 0x30, 0xD1, 0x01,

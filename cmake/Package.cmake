@@ -1,0 +1,37 @@
+# Packages made by `cpack` in the build directory: a Debian package on Linux,
+# a ZIP archive for a Windows build (tarnwick.exe, README.md and LICENSE, see
+# Install.cmake). Both hold exactly what `cmake --install` installs.
+set(CPACK_PACKAGE_NAME tarnwick)
+set(CPACK_PACKAGE_VENDOR "the tarnwick authors")
+set(CPACK_PACKAGE_CONTACT "the tarnwick authors")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_DESCRIPTION
+    "tarnwick is a small, fast command-line converter from Apple's binary property-list format (bplist00) to XML property lists. It refuses damaged files with a clear message instead of crashing on them.")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
+set(CPACK_STRIP_FILES ON)
+
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  # tarnwick-0.1-win64.zip unpacks into tarnwick-0.1-win64/.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_SYSTEM_NAME win64)
+  else()
+    set(CPACK_SYSTEM_NAME win32)
+  endif()
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # tarnwick_0.1_amd64.deb
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  # Depends is worked out from the program itself (none when fully static).
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
+
+# `cpack --config CPackSourceConfig.cmake` makes a source archive of the
+# tree without build folders or version-control data.
+set(CPACK_SOURCE_GENERATOR TGZ)
+set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build-" "/bench/out/" "/fuzz/corpus-run/" "__pycache__")
+
+include(CPack)
