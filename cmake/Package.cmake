@@ -25,8 +25,13 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # tarnwick_0.1_amd64.deb
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  # Depends is worked out from the program itself (none when fully static).
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # Depends names the shared libraries the program was linked with (none when
+  # it is fully static), so packaging needs no dpkg-shlibdeps.
+  if(TARNWICK_LINKAGE STREQUAL "libc")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6")
+  elseif(TARNWICK_LINKAGE STREQUAL "shared")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
+  endif()
 endif()
 
 # `cpack --config CPackSourceConfig.cmake` makes a source archive of the

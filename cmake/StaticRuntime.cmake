@@ -5,6 +5,9 @@
 # can link a threaded program that way, else the C++ and GCC runtimes alone.
 # Sanitizer and fuzz builds keep the shared runtime their instrumentation needs.
 option(TARNWICK_STATIC "Link the release program statically" ON)
+# What the program was linked with: "static" (nothing shared), "libc" (the C
+# library alone shared) or "shared"; the Debian package's Depends follows it.
+set(TARNWICK_LINKAGE shared)
 
 if(TARNWICK_STATIC AND TARNWICK_MODE STREQUAL "release" AND NOT APPLE
    AND CMAKE_CXX_COMPILER_ID MATCHES "^(GNU|Clang)$")
@@ -21,9 +24,11 @@ if(TARNWICK_STATIC AND TARNWICK_MODE STREQUAL "release" AND NOT APPLE
   unset(CMAKE_REQUIRED_LIBRARIES)
   if(TARNWICK_LINKS_FULLY_STATIC)
     target_link_options(tarnwick PRIVATE -static)
+    set(TARNWICK_LINKAGE static)
     message(STATUS "tarnwick: linked fully static")
   else()
     target_link_options(tarnwick PRIVATE -static-libstdc++ -static-libgcc)
+    set(TARNWICK_LINKAGE libc)
     message(STATUS "tarnwick: C++ and GCC runtimes linked static")
   endif()
 endif()
