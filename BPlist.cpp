@@ -66,10 +66,10 @@ bool Report(const ConvertResult& r, const std::string& InputP) {
 // a pipe): a dry run first, so a failing file writes nothing at all.
 bool ConvertToStream(const InputFile& in, const std::string& InputP, const std::string& target,
                      const Parallelism& parallel) {
-  XmlWriter dry(-1, target);
+  XmlWriter dry(-1, target, in.size());
   if (!Report(ConvertBuffer(in.data(), in.size(), dry, parallel), InputP)) return false;
   FdCloser stream{target.empty() ? -1 : OpenOrRaise(target, O_WRONLY)};
-  XmlWriter out(target.empty() ? STDOUT_FILENO : stream.fd, target);
+  XmlWriter out(target.empty() ? STDOUT_FILENO : stream.fd, target, in.size());
   ConvertBuffer(in.data(), in.size(), out, parallel);
   out.Flush();
   return true;
@@ -78,7 +78,7 @@ bool ConvertToStream(const InputFile& in, const std::string& InputP, const std::
 bool ConvertToFile(const InputFile& in, const std::string& InputP, const std::string& target,
                    const Parallelism& parallel) {
   TempFile temp(target);
-  XmlWriter out(temp.fd(), target);
+  XmlWriter out(temp.fd(), target, in.size());
   if (!Report(ConvertBuffer(in.data(), in.size(), out, parallel), InputP)) return false;
   out.Flush();
   temp.PutInPlace();

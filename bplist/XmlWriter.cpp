@@ -24,8 +24,12 @@ void WriteAll(int fd, const char* data, size_t n, const std::string& path) {
 
 }  // namespace
 
-XmlWriter::XmlWriter(int fd, std::string path)
-    : fd_(fd), path_(std::move(path)), buffer_(new char[kBufferSize]) {}
+XmlWriter::XmlWriter(int fd, std::string path, size_t inputSize) : fd_(fd), path_(std::move(path)) {
+  capacity_ = inputSize < kBufferSize / kExpectedGrowth ? inputSize * kExpectedGrowth : kBufferSize;
+  if (capacity_ < kMinBufferSize) capacity_ = kMinBufferSize;
+  buffer_.reset(new char[capacity_]);
+  flushAt_ = capacity_;
+}
 
 XmlWriter::XmlWriter(uint64_t limit) : flushAt_(0), inMemory_(true), limit_(limit) {}
 
@@ -42,11 +46,20 @@ void XmlWriter::Emit(std::string_view text) {
 void XmlWriter::Flush() {
   if (!buffer_) {
     buffer_.reset(new char[kBufferSize]);
+    capacity_ = kBufferSize;
     flushAt_ = limit_ < kBufferSize ? size_t(limit_) : kBufferSize;
   }
   size_t n = used_;
   used_ = 0;
   Emit(std::string_view(buffer_.get(), n));
+}
+
+void XmlWriter::MakeRoom(size_t n) {
+  Flush();
+  if (n > capacity_) {
+    buffer_.reset(new char[kBufferSize]);
+    capacity_ = flushAt_ = kBufferSize;
+  }
 }
 
 void XmlWriter::PutLong(std::string_view text) {
@@ -68,6 +81,7 @@ void XmlWriter::Clear() {
 
 void XmlWriter::Swap(XmlWriter& other) {
   std::swap(buffer_, other.buffer_);
+  std::swap(capacity_, other.capacity_);
   std::swap(flushAt_, other.flushAt_);
   std::swap(used_, other.used_);
   std::swap(flushed_, other.flushed_);

@@ -16,12 +16,16 @@ struct MemoryLimitReached {};
 
 class XmlWriter {
  public:
-  // Size of the buffer; also the most that Reserve may ask for.
+  // Largest size of the buffer; also the most that Reserve may ask for.
   static constexpr size_t kBufferSize = 1 << 20;
 
   // Writes to the open descriptor `fd`; `path` names it in error reports.
   // With fd < 0 the writer only counts what it is given (a dry run).
-  XmlWriter(int fd, std::string path);
+  // `inputSize`, the size of the file converted, sizes the buffer to the
+  // document it suggests (up to kBufferSize), so a small file's conversion
+  // prepares no buffer made for a large one. A reservation larger than the
+  // buffer grows it to kBufferSize.
+  XmlWriter(int fd, std::string path, size_t inputSize = kBufferSize);
   // Keeps what it is given in memory, up to `limit` bytes; more raises
   // MemoryLimitReached. PutText hands the text on to another writer. The
   // buffer is allocated when first needed.
@@ -58,7 +62,7 @@ class XmlWriter {
   // Returns room for `n` bytes (n <= kBufferSize); Commit says how many of
   // them were filled.
   char* Reserve(size_t n) {
-    if (used_ + n > flushAt_) Flush();
+    if (used_ + n > flushAt_) MakeRoom(n);
     return buffer_.get() + used_;
   }
   void Commit(size_t n) { used_ += n; }
@@ -80,13 +84,20 @@ class XmlWriter {
  private:
   // Room BeginLine adds for the line end and the eight-space fill's overrun.
   static constexpr size_t kLineSlack = 10;
+  // Smallest buffer a writer to a descriptor starts with.
+  static constexpr size_t kMinBufferSize = 4096;
+  // Document bytes expected per input byte, above what most files need.
+  static constexpr size_t kExpectedGrowth = 8;
   void PutLong(std::string_view text);
+  // Flushes, then grows a buffer too small for `n` bytes to kBufferSize.
+  void MakeRoom(size_t n);
   // Hands `text` to the descriptor, or keeps it in memory.
   void Emit(std::string_view text);
 
   int fd_ = -1;
   std::string path_;
   std::unique_ptr<char[]> buffer_;
+  size_t capacity_ = 0;
   size_t used_ = 0;
   // Reserve flushes rather than let the buffer pass this mark; an in-memory
   // writer with a small limit sets it low, so the limit is enforced early.

@@ -1,5 +1,6 @@
 // The writer's in-memory mode, which holds the batches of a split container:
 // what it keeps must reach the document unchanged, and its limit must hold.
+// A writer sized for a small input must still take the largest reservations.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -69,6 +70,30 @@ TEST(Writer, InMemoryLimitAndReuse) {
   EXPECT_EQ(Drain(small), "<>");
   other.Clear();
   EXPECT_EQ(Drain(other), "<>");
+}
+
+// Reservations of every size up to the largest, each filled to the brim,
+// through writers sized for an empty, a small and a large input.
+TEST(Writer, BufferSizedForTheInputTakesAnyReservation) {
+  for (size_t inputSize : {size_t(0), size_t(300), XmlWriter::kBufferSize}) {
+    SCOPED_TRACE(inputSize);
+    std::string expected;
+    FILE* f = std::tmpfile();
+    {
+      XmlWriter out(fileno(f), "", inputSize);
+      for (size_t n : {size_t(10), size_t(5000), XmlWriter::kBufferSize / 2, size_t(7),
+                       XmlWriter::kBufferSize, size_t(3)}) {
+        char fill = char('a' + expected.size() % 26);
+        std::memset(out.Reserve(n), fill, n);
+        out.Commit(n);
+        expected.append(n, fill);
+      }
+      out.Flush();
+    }
+    std::string bytes = testutil::ReadAll(f);
+    std::fclose(f);
+    EXPECT_TRUE(bytes == expected) << bytes.size() << " bytes, " << expected.size() << " expected";
+  }
 }
 
 }  // namespace
