@@ -7,7 +7,8 @@
 #
 # Usage: bench/run.sh
 # Environment: RUNS (timed runs per command, default 5), N (records in the
-# main file, default 100000), TARNWICK_BENCH_BUILD (build directory, default
+# main file, default 100000), SMALL_RUNS (runs per command on the small file,
+# default 1000), TARNWICK_BENCH_BUILD (build directory, default
 # build-bench at the top of the tree). Generated inputs are cached in
 # bench/out/ and remade when make_plist.py changes.
 set -euo pipefail
@@ -19,6 +20,10 @@ build=${TARNWICK_BENCH_BUILD:-$root/build-bench}
 runs=${RUNS:-5}
 n=${N:-100000}
 n4=$((4 * n))
+small_runs=${SMALL_RUNS:-1000}
+# The small file's runs alternate between the two programs in this many
+# rounds, so a change in the machine's load weighs on both alike.
+small_rounds=10
 mib=1048576
 
 # ---- tools -----------------------------------------------------------------
@@ -106,6 +111,30 @@ measure() {
 import json, sys
 r = json.load(open(sys.argv[1]))["results"][0]
 print(r["median"], r["user"] + r["system"])' "$out/hyperfine.json")
+}
+
+# measure_small KEY1 KEY2 -- CMD1 -- CMD2: the median wall time (s) of each
+# command over $small_runs runs, process start included, run in
+# $small_rounds alternating rounds after a warm-up.
+measure_small() {
+  local k1=$1 k2=$2 per=$((small_runs / small_rounds)) round
+  shift 3
+  local cmd1=() cmd2=()
+  while [ "$1" != -- ]; do cmd1+=("$1"); shift; done
+  shift
+  cmd2=("$@")
+  rm -f "$out"/small-*.json
+  for ((round = 0; round < small_rounds; round++)); do
+    hyperfine -N --style none --warmup 20 --runs "$per" --export-json "$out/small-$round.json" \
+      "$(printf '%q ' "${cmd1[@]}")" "$(printf '%q ' "${cmd2[@]}")" >/dev/null 2>>"$out/hyperfine.log"
+  done
+  read -r "median[$k1]" "median[$k2]" < <(python3 -c '
+import json, statistics, sys
+times = [[], []]
+for path in sys.argv[1:]:
+    for i, r in enumerate(json.load(open(path))["results"]):
+        times[i] += r["times"]
+print(statistics.median(times[0]), statistics.median(times[1]))' "$out"/small-*.json)
 }
 
 # Arithmetic and formatting on decimals.
@@ -203,6 +232,19 @@ target "peak RSS MiB" "$(calc %.1f "${rss[tarnwick]} / 1024")" \
   "<= input+32 = $(calc %.1f "$limit_kib / 1024")" "${rss[tarnwick]} <= $limit_kib"
 printf '  %-38s %10s   (no target)\n' "peak RSS / plistutil's" \
   "$(calc %.3f "${rss[tarnwick]} / ${rss[plistutil]}")"
+
+small=$root/examples/example.plist
+measure_small small_tw small_pu -- "$tw" -c "$small" "$out/small-tw.xml" \
+  -- plistutil -i "$small" -f xml -o "$out/small-pu.xml"
+rm -f "$out"/small-tw.xml "$out"/small-pu.xml
+echo
+echo "== small file: examples/example.plist ($(size_of "$small") bytes), process start included =="
+echo "  median of $small_runs runs each, alternating in $small_rounds rounds (hyperfine)"
+row "command" "wall ms" "" "" ""
+row "tarnwick -c IN OUT" "$(calc %.3f "${median[small_tw]} * 1000")" "" "" ""
+row "plistutil -i IN -f xml -o OUT" "$(calc %.3f "${median[small_pu]} * 1000")" "" "" ""
+target "small file: wall time / plistutil's" "$(calc %.3f "${median[small_tw]} / ${median[small_pu]}")" \
+  "<= 0.7" "${median[small_tw]} <= 0.7 * ${median[small_pu]}"
 
 echo
 echo "== scaling: $n and $n4 records, measured back to back =="
