@@ -28,23 +28,10 @@ mib=1048576
 
 # ---- tools -----------------------------------------------------------------
 
-# Installs the peers and measuring tools that are missing (Debian packages).
+# The peers and measuring tools, installed when missing (Debian packages).
+. "$root/scripts/lib/packages.sh"
 install_missing() {
-  local need=()
-  command -v plistutil >/dev/null || need+=(libplist-utils)
-  command -v hyperfine >/dev/null || need+=(hyperfine)
-  [ -x /usr/bin/time ] || need+=(time)
-  command -v cmake >/dev/null || need+=(cmake)
-  command -v g++ >/dev/null || need+=(g++)
-  command -v python3 >/dev/null || need+=(python3)
-  dpkg -s libbenchmark-dev >/dev/null 2>&1 || need+=(libbenchmark-dev)
-  if ((${#need[@]})); then
-    local sudo=""
-    [ "$(id -u)" = 0 ] || sudo=sudo
-    echo "installing: ${need[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${need[@]}" >/dev/null
-  fi
+  need_packages "${build_packages[@]}" python3 libplist-utils hyperfine time libbenchmark-dev
 }
 
 build_release() {
