@@ -141,7 +141,7 @@ inline MemoryResult ConvertWith(const testplist::Bytes& file,
   MemoryResult m;
   FILE* f = std::tmpfile();
   {
-    bplist::XmlWriter out(fileno(f), "");
+    bplist::XmlWriter out(bplist::platform::HandleOf(f), "");
     bplist::ConvertResult r = bplist::ConvertBuffer(file.data(), file.size(), out, parallel);
     out.Flush();
     m.outcome = r.outcome;
