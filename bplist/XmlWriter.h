@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "bplist/Platform.h"
+
 namespace bplist {
 
 // Raised by a writer that keeps its text in memory when the text would grow
@@ -19,13 +21,13 @@ class XmlWriter {
   // Largest size of the buffer; also the most that Reserve may ask for.
   static constexpr size_t kBufferSize = 1 << 20;
 
-  // Writes to the open descriptor `fd`; `path` names it in error reports.
-  // With fd < 0 the writer only counts what it is given (a dry run).
+  // Writes to the open file `file`; `path` names it in error reports. With
+  // platform::kNoFile the writer only counts what it is given (a dry run).
   // `inputSize`, the size of the file converted, sizes the buffer to the
   // document it suggests (up to kBufferSize), so a small file's conversion
   // prepares no buffer made for a large one. A reservation larger than the
   // buffer grows it to kBufferSize.
-  XmlWriter(int fd, std::string path, size_t inputSize = kBufferSize);
+  XmlWriter(platform::FileHandle file, std::string path, size_t inputSize = kBufferSize);
   // Keeps what it is given in memory, up to `limit` bytes; more raises
   // MemoryLimitReached. PutText hands the text on to another writer. The
   // buffer is allocated when first needed.
@@ -67,7 +69,7 @@ class XmlWriter {
   }
   void Commit(size_t n) { used_ += n; }
 
-  // Hands the buffered bytes to the descriptor. A failed write raises a
+  // Hands the buffered bytes to the file. A failed write raises a
   // RuntimeFailure naming the output path.
   void Flush();
 
@@ -84,17 +86,17 @@ class XmlWriter {
  private:
   // Room BeginLine adds for the line end and the eight-space fill's overrun.
   static constexpr size_t kLineSlack = 10;
-  // Smallest buffer a writer to a descriptor starts with.
+  // Smallest buffer a writer to a file starts with.
   static constexpr size_t kMinBufferSize = 4096;
   // Document bytes expected per input byte, above what most files need.
   static constexpr size_t kExpectedGrowth = 8;
   void PutLong(std::string_view text);
   // Flushes, then grows a buffer too small for `n` bytes to kBufferSize.
   void MakeRoom(size_t n);
-  // Hands `text` to the descriptor, or keeps it in memory.
+  // Hands `text` to the file, or keeps it in memory.
   void Emit(std::string_view text);
 
-  int fd_ = -1;
+  platform::FileHandle file_ = platform::kNoFile;
   std::string path_;
   std::unique_ptr<char[]> buffer_;
   size_t capacity_ = 0;

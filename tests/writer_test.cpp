@@ -20,7 +20,7 @@ using bplist::XmlWriter;
 std::string Drain(const XmlWriter& memory) {
   FILE* f = std::tmpfile();
   {
-    XmlWriter out(fileno(f), "");
+    XmlWriter out(bplist::platform::HandleOf(f), "");
     out.Put("<");
     out.PutText(memory);
     out.Put(">");
@@ -80,7 +80,7 @@ TEST(Writer, BufferSizedForTheInputTakesAnyReservation) {
     std::string expected;
     FILE* f = std::tmpfile();
     {
-      XmlWriter out(fileno(f), "", inputSize);
+      XmlWriter out(bplist::platform::HandleOf(f), "", inputSize);
       for (size_t n : {size_t(10), size_t(5000), XmlWriter::kBufferSize / 2, size_t(7),
                        XmlWriter::kBufferSize, size_t(3)}) {
         char fill = char('a' + expected.size() % 26);

@@ -1,0 +1,258 @@
+// The platform seam on POSIX systems (Linux, macOS, the BSDs). Calls only
+// Linux has are guarded and have a portable fallback.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifdef __linux__
+#include <sched.h>
+#endif
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "bplist/Platform.h"
+#include "bplist/RuntimeFailure.h"
+
+namespace bplist::platform {
+
+namespace {
+
+// Symbolic links followed from the output path before giving up.
+constexpr int kMaxLinkHops = 40;
+// Blocks from AllocatePages are multiples of this, the usual huge-page size.
+constexpr size_t kHugePage = size_t(2) << 20;
+
+int Fd(FileHandle file) {
+  return int(file);
+}
+
+std::string DirectoryOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// True when the directory part of `path` does not exist, so a missing file
+// is really a missing directory.
+bool DirectoryMissing(const std::string& path) {
+  if (path.rfind('/') == std::string::npos) return false;
+  struct stat st;
+  return stat(DirectoryOf(path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
+}
+
+// The mode a replaced file keeps, or the usual one for a new file.
+mode_t ModeFor(const std::string& target) {
+  struct stat st;
+  if (stat(target.c_str(), &st) == 0) return st.st_mode & 07777;
+  mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+// The path that writing to `path` really replaces: symbolic links are
+// followed one at a time.
+std::string FollowLinks(std::string path) {
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::string target(size_t(st.st_size) + 256, '\0');
+    ssize_t n = readlink(path.c_str(), &target[0], target.size());
+    if (n <= 0) RaiseInOutError(n < 0 ? errno : ENOENT, "resolving", path);
+    target.resize(size_t(n));
+    path = target[0] == '/' ? target : DirectoryOf(path) + "/" + target;
+  }
+  RaiseInOutError(ELOOP, "resolving", path);
+}
+
+}  // namespace
+
+// ---- The process ---------------------------------------------------------
+
+void PrepareProcess() {}
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
+unsigned ProcessorCount() {
+#ifdef __linux__
+  cpu_set_t cpus;
+  if (sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) > 0) {
+    return unsigned(CPU_COUNT(&cpus));
+  }
+#endif
+  long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? unsigned(online) : 1;
+}
+
+// ---- Files and standard output ---------------------------------------------
+
+FileHandle StandardOutput() {
+  return STDOUT_FILENO;
+}
+
+FileHandle HandleOf(std::FILE* stream) {
+  return fileno(stream);
+}
+
+void WriteAll(FileHandle file, const char* data, size_t n, const std::string& path) {
+  while (n > 0) {
+    ssize_t done = ::write(Fd(file), data, n);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) RaiseInOutError(done < 0 ? errno : ENOSPC, "writing", path);
+    data += done;
+    n -= size_t(done);
+  }
+}
+
+void WriteMessage(std::string_view line) {
+  const char* p = line.data();
+  size_t n = line.size();
+  while (n > 0) {
+    ssize_t done = ::write(STDOUT_FILENO, p, n);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return;
+    p += done;
+    n -= size_t(done);
+  }
+}
+
+// ---- Error codes -----------------------------------------------------------
+
+FileError ClassifyError(int err, const std::string& path) {
+  switch (err) {
+    case ENOENT:
+      return DirectoryMissing(path) ? FileError::kInvalidFilename : FileError::kFileNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+      return FileError::kInvalidFilename;
+    case EMFILE:
+    case ENFILE:
+      return FileError::kTooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ETXTBSY:
+    case EBUSY:
+    case EISDIR:
+      return FileError::kAccessDenied;
+    case EBADF:
+      return FileError::kInvalidHandle;
+    case ENOSPC:
+    case EFBIG:
+    case EDQUOT:
+      return FileError::kDiskFull;
+  }
+  return FileError::kOther;
+}
+
+// ---- The input -------------------------------------------------------------
+
+PathKind KindOf(const std::string& path) {
+  struct stat st;
+  if (path.empty() || stat(path.c_str(), &st) != 0) return PathKind::kMissing;
+  if (S_ISDIR(st.st_mode)) return PathKind::kDirectory;
+  return S_ISREG(st.st_mode) ? PathKind::kRegularFile : PathKind::kOther;
+}
+
+InputHandle::InputHandle(const std::string& path) : path_(path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) RaiseInOutError(errno, "reading", path);
+  file_ = fd;
+  struct stat st;
+  if (fstat(fd, &st) != 0) RaiseInOutError(errno, "reading", path);
+  if (S_ISREG(st.st_mode)) size_ = uint64_t(st.st_size);
+}
+
+InputHandle::~InputHandle() {
+  ::close(Fd(file_));
+}
+
+size_t InputHandle::Read(uint8_t* into, size_t n) {
+  for (;;) {
+    ssize_t got = ::read(Fd(file_), into, n);
+    if (got >= 0) return size_t(got);
+    if (errno != EINTR) RaiseInOutError(errno, "reading", path_);
+  }
+}
+
+size_t LargePageSize() {
+  return kHugePage;
+}
+
+uint8_t* AllocatePages(size_t size, size_t* granted) {
+  size_t length = (size + kHugePage - 1) & ~(kHugePage - 1);
+  if (length < size) throw std::bad_alloc();
+  void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANON, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+  madvise(p, length, MADV_HUGEPAGE);
+#endif
+  *granted = length;
+  return static_cast<uint8_t*>(p);
+}
+
+void FreePages(uint8_t* block, size_t granted) {
+  munmap(block, granted);
+}
+
+// ---- The output ------------------------------------------------------------
+
+OutputPlan PlanOutput(const std::string& output) {
+  OutputPlan plan;
+  if (output.empty()) {
+    plan.inPlace = true;
+    return plan;
+  }
+  plan.path = FollowLinks(output);
+  PathKind kind = KindOf(plan.path);
+  plan.inPlace = kind == PathKind::kOther;
+  return plan;
+}
+
+InPlaceOutput::InPlaceOutput(const std::string& path, const std::string& reportAs) {
+  if (path.empty()) {
+    file_ = STDOUT_FILENO;
+    return;
+  }
+  int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) RaiseInOutError(errno, "opening", reportAs);
+  file_ = fd;
+  owned_ = true;
+}
+
+InPlaceOutput::~InPlaceOutput() {
+  if (owned_) ::close(Fd(file_));
+}
+
+TempFile::TempFile(const std::string& target) : target_(target) {
+  path_ = DirectoryOf(target) + "/." + BaseName(target) + ".tarnwick-XXXXXX";
+  int fd = mkstemp(&path_[0]);
+  if (fd < 0) RaiseInOutError(errno, "creating", target);
+  fcntl(fd, F_SETFD, FD_CLOEXEC);
+  file_ = fd;
+}
+
+TempFile::~TempFile() {
+  if (file_ != kNoFile) ::close(Fd(file_));
+  if (!placed_) ::unlink(path_.c_str());
+}
+
+void TempFile::PutInPlace() {
+  int fd = Fd(file_);
+  if (fchmod(fd, ModeFor(target_)) != 0) RaiseInOutError(errno, "writing", target_);
+  file_ = kNoFile;
+  if (::close(fd) != 0) RaiseInOutError(errno, "closing", target_);
+  if (::rename(path_.c_str(), target_.c_str()) != 0) RaiseInOutError(errno, "renaming", target_);
+  placed_ = true;
+}
+
+}  // namespace bplist::platform
