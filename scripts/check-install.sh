@@ -64,6 +64,6 @@ if $dpkg_too; then
   [ "$(id -u)" -eq 0 ] || sudo=(sudo)
   "${sudo[@]}" dpkg -i "$deb" >/dev/null
   trap '"${sudo[@]}" dpkg -r tarnwick >/dev/null; rm -rf "$stage"' EXIT
-  grep -qx /usr/share/man/man1/tarnwick.1 <<<"$(dpkg -L tarnwick)" || fail "dpkg lists no manual page"
+  [ "$(dpkg-query -W -f='${Version}' tarnwick)" = "$version" ] || fail "dpkg installed another version"
   check_program /usr/bin/tarnwick
 fi
