@@ -100,19 +100,21 @@ r = json.load(open(sys.argv[1]))["results"][0]
 print(r["median"], r["user"] + r["system"])' "$out/hyperfine.json")
 }
 
-# measure_small KEY1 KEY2 -- CMD1 -- CMD2: the median wall time (s) of each
-# command over $small_runs runs, process start included, run in
-# $small_rounds alternating rounds after a warm-up.
+# measure_small KEY1 KEY2 OUTPUTS -- CMD1 -- CMD2: the median wall time (s)
+# of each command over $small_runs runs, process start included, run in
+# $small_rounds alternating rounds after a warm-up. OUTPUTS, the files the
+# commands write, are removed before every run, as for the large files.
 measure_small() {
-  local k1=$1 k2=$2 per=$((small_runs / small_rounds)) round
-  shift 3
+  local k1=$1 k2=$2 outputs=$3 per=$((small_runs / small_rounds)) round
+  shift 4
   local cmd1=() cmd2=()
   while [ "$1" != -- ]; do cmd1+=("$1"); shift; done
   shift
   cmd2=("$@")
   rm -f "$out"/small-*.json
   for ((round = 0; round < small_rounds; round++)); do
-    hyperfine -N --style none --warmup 20 --runs "$per" --export-json "$out/small-$round.json" \
+    hyperfine -N --style none --warmup 20 --runs "$per" --prepare "rm -f $outputs" \
+      --export-json "$out/small-$round.json" \
       "$(printf '%q ' "${cmd1[@]}")" "$(printf '%q ' "${cmd2[@]}")" >/dev/null 2>>"$out/hyperfine.log"
   done
   read -r "median[$k1]" "median[$k2]" < <(python3 -c '
@@ -221,7 +223,8 @@ printf '  %-38s %10s   (no target)\n' "peak RSS / plistutil's" \
   "$(calc %.3f "${rss[tarnwick]} / ${rss[plistutil]}")"
 
 small=$root/examples/example.plist
-measure_small small_tw small_pu -- "$tw" -c "$small" "$out/small-tw.xml" \
+measure_small small_tw small_pu "$(printf '%q ' "$out/small-tw.xml" "$out/small-pu.xml")" \
+  -- "$tw" -c "$small" "$out/small-tw.xml" \
   -- plistutil -i "$small" -f xml -o "$out/small-pu.xml"
 rm -f "$out"/small-tw.xml "$out"/small-pu.xml
 echo
