@@ -351,6 +351,12 @@ InPlaceOutput::~InPlaceOutput() {
 }
 
 TempFile::TempFile(const std::string& target) : target_(target) {
+  // A read-only file is not to be replaced. Windows refuses the move over it
+  // in the end anyway (Wine does not); refusing now saves the conversion.
+  DWORD attributes = GetFileAttributesW(SystemPath(target).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    RaiseInOutError(ERROR_ACCESS_DENIED, "creating", target);
+  }
   // A short name of its own rather than one built from the target's, so it
   // fits wherever the target's name does.
   std::wstring folder = FolderOf(SystemPath(target));
