@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "bplist/Platform.h"
 #include "bplist/RuntimeFailure.h"
@@ -22,6 +23,8 @@ namespace {
 
 // Symbolic links followed from the output path before giving up.
 constexpr int kMaxLinkHops = 40;
+// Digits in a descriptor's number in a path such as /dev/fd/N.
+constexpr size_t kMaxDescriptorDigits = 9;
 // Blocks from AllocatePages are multiples of this, the usual huge-page size.
 constexpr size_t kHugePage = size_t(2) << 20;
 
@@ -57,19 +60,26 @@ mode_t ModeFor(const std::string& target) {
   return 0666 & ~mask;
 }
 
-// The path that writing to `path` really replaces: symbolic links are
-// followed one at a time.
-std::string FollowLinks(std::string path) {
-  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-    std::string target(size_t(st.st_size) + 256, '\0');
-    ssize_t n = readlink(path.c_str(), &target[0], target.size());
-    if (n <= 0) RaiseInOutError(n < 0 ? errno : ENOENT, "resolving", path);
-    target.resize(size_t(n));
-    path = target[0] == '/' ? target : DirectoryOf(path) + "/" + target;
+// The descriptor that `path` names when it is one of the system's names for
+// a descriptor this process has open (/dev/stdout, /dev/fd/N,
+// /proc/self/fd/N), or -1.
+int DescriptorNamed(const std::string& path) {
+  static const std::pair<const char*, int> kStandard[] = {
+      {"/dev/stdin", 0}, {"/dev/stdout", 1}, {"/dev/stderr", 2}};
+  int fd = -1;
+  for (const auto& [name, number] : kStandard) {
+    if (path == name) fd = number;
   }
-  RaiseInOutError(ELOOP, "resolving", path);
+  const std::string prefixes[] = {"/dev/fd/", "/proc/self/fd/",
+                                  "/proc/" + std::to_string(getpid()) + "/fd/"};
+  for (const std::string& prefix : prefixes) {
+    if (fd >= 0 || path.compare(0, prefix.size(), prefix) != 0) continue;
+    std::string digits = path.substr(prefix.size());
+    if (digits.empty() || digits.size() > kMaxDescriptorDigits) continue;
+    if (digits.find_first_not_of("0123456789") != std::string::npos) continue;
+    fd = std::stoi(digits);
+  }
+  return fd >= 0 && fcntl(fd, F_GETFD) != -1 ? fd : -1;
 }
 
 }  // namespace
@@ -206,27 +216,37 @@ void FreePages(uint8_t* block, size_t granted) {
 
 // ---- The output ------------------------------------------------------------
 
+// Symbolic links are followed one at a time, so that a link to a name for an
+// open descriptor (/dev/stdout is one itself) is written through that
+// descriptor rather than to the file behind it, which it may append to or
+// share with other writers.
 OutputPlan PlanOutput(const std::string& output) {
-  OutputPlan plan;
-  if (output.empty()) {
-    plan.inPlace = true;
-    return plan;
+  OutputPlan plan{true, output};
+  if (output.empty()) return plan;
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    if (DescriptorNamed(plan.path) >= 0) return plan;
+    struct stat st;
+    if (lstat(plan.path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      plan.inPlace = KindOf(plan.path) == PathKind::kOther;
+      return plan;
+    }
+    std::string target(size_t(st.st_size) + 256, '\0');
+    ssize_t n = readlink(plan.path.c_str(), &target[0], target.size());
+    if (n <= 0) RaiseInOutError(n < 0 ? errno : ENOENT, "resolving", plan.path);
+    target.resize(size_t(n));
+    plan.path = target[0] == '/' ? target : DirectoryOf(plan.path) + "/" + target;
   }
-  plan.path = FollowLinks(output);
-  PathKind kind = KindOf(plan.path);
-  plan.inPlace = kind == PathKind::kOther;
-  return plan;
+  RaiseInOutError(ELOOP, "resolving", plan.path);
 }
 
 InPlaceOutput::InPlaceOutput(const std::string& path, const std::string& reportAs) {
-  if (path.empty()) {
-    file_ = STDOUT_FILENO;
-    return;
+  int fd = path.empty() ? STDOUT_FILENO : DescriptorNamed(path);
+  if (fd < 0) {
+    fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) RaiseInOutError(errno, "opening", reportAs);
+    owned_ = true;
   }
-  int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) RaiseInOutError(errno, "opening", reportAs);
   file_ = fd;
-  owned_ = true;
 }
 
 InPlaceOutput::~InPlaceOutput() {
