@@ -23,6 +23,12 @@ namespace {
 
 // Symbolic links followed from the output path before giving up.
 constexpr int kMaxLinkHops = 40;
+// Longest file name assumed where the file system does not say.
+constexpr long kDefaultNameMax = 255;
+// Added to the output's name to make the temporary file's: a leading dot
+// and the suffix that mkstemp fills in.
+constexpr char kTempSuffix[] = ".tarnwick-XXXXXX";
+constexpr size_t kTempExtra = 1 + sizeof kTempSuffix - 1;
 // Digits in a descriptor's number in a path such as /dev/fd/N.
 constexpr size_t kMaxDescriptorDigits = 9;
 // Blocks from AllocatePages are multiples of this, the usual huge-page size.
@@ -58,6 +64,22 @@ mode_t ModeFor(const std::string& target) {
   mode_t mask = umask(0);
   umask(mask);
   return 0666 & ~mask;
+}
+
+// The name of the temporary file for `target`: hidden, beside it, and as much
+// of the target's name as the directory's name limit leaves room for, cut at
+// a character boundary.
+std::string TempNameFor(const std::string& target) {
+  std::string dir = DirectoryOf(target);
+  long nameMax = pathconf(dir.c_str(), _PC_NAME_MAX);
+  if (nameMax <= 0) nameMax = kDefaultNameMax;
+  std::string base = BaseName(target);
+  size_t room = size_t(nameMax) > kTempExtra ? size_t(nameMax) - kTempExtra : 0;
+  if (base.size() > room) {
+    while (room > 0 && (uint8_t(base[room]) & 0xC0) == 0x80) --room;
+    base.resize(room);
+  }
+  return dir + "/." + base + kTempSuffix;
 }
 
 // The descriptor that `path` names when it is one of the system's names for
@@ -254,7 +276,7 @@ InPlaceOutput::~InPlaceOutput() {
 }
 
 TempFile::TempFile(const std::string& target) : target_(target) {
-  path_ = DirectoryOf(target) + "/." + BaseName(target) + ".tarnwick-XXXXXX";
+  path_ = TempNameFor(target);
   int fd = mkstemp(&path_[0]);
   if (fd < 0) RaiseInOutError(errno, "creating", target);
   fcntl(fd, F_SETFD, FD_CLOEXEC);

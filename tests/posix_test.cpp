@@ -69,4 +69,31 @@ TEST(Posix, DescriptorOutputsAreWrittenThrough) {
   EXPECT_EQ(r.output, kSmallDictXml);
 }
 
+// Regression: output names of 239 to 255 bytes failed, as the temporary
+// file's name passed the file system's limit of 255.
+TEST(Posix, LongestOutputNamesConvert) {
+  SKIP_UNLESS_POSIX();
+  auto repeat = [](const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+  };
+  // The last is 255 bytes of which 254 are two-byte characters, cut in two
+  // by a naive shortening.
+  const std::vector<std::string> names = {repeat("x", 238), repeat("x", 239), repeat("x", 255),
+                                          "x" + repeat("\xC3\xA9", 127)};
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name.size());
+    ScratchDir dir;
+    WriteFile(dir.File("in.plist"), kSmallDict);
+    for (const char* old : {"", "old"}) {
+      if (*old) WriteFile(dir.File(name), std::string(old));
+      RunResult r = RunTarnwick({"-c", dir.File("in.plist"), dir.File(name)});
+      EXPECT_EQ(r.exitCode, 0) << r.output;
+      EXPECT_EQ(ReadFile(dir.File(name)), kSmallDictXml);
+      EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.plist", name}));
+    }
+  }
+}
+
 }  // namespace
