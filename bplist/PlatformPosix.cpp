@@ -1,6 +1,7 @@
 // The platform seam on POSIX systems (Linux, macOS, the BSDs). Calls only
 // Linux has are guarded and have a portable fallback.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -108,7 +109,11 @@ int DescriptorNamed(const std::string& path) {
 
 // ---- The process ---------------------------------------------------------
 
-void PrepareProcess() {}
+void PrepareProcess() {
+  // Past a file-size limit a write fails with EFBIG, reported as a full disk,
+  // instead of the process being killed with the temporary file left.
+  signal(SIGXFSZ, SIG_IGN);
+}
 
 std::vector<std::string> Arguments(int argc, char** argv) {
   return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
