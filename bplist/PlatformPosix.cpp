@@ -10,6 +10,7 @@
 #include <sched.h>
 #endif
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -34,6 +35,39 @@ constexpr size_t kTempExtra = 1 + sizeof kTempSuffix - 1;
 constexpr size_t kMaxDescriptorDigits = 9;
 // Blocks from AllocatePages are multiples of this, the usual huge-page size.
 constexpr size_t kHugePage = size_t(2) << 20;
+
+// Signals that end the process and should not leave a temporary file.
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// The path of the temporary file that exists now, for the signal handler;
+// null when there is none. A lock-free atomic may be read in a handler.
+std::atomic<const char*> gTempPath{nullptr};
+static_assert(std::atomic<const char*>::is_always_lock_free);
+
+// Removes the temporary file, then ends the process as the signal would
+// have: the handler was reset to the default on entry, and the signal raised
+// again is delivered as soon as the handler returns.
+extern "C" void RemoveTempAndRaise(int sig) {
+  const char* path = gTempPath.load();
+  if (path != nullptr) unlink(path);
+  raise(sig);
+}
+
+// Blocks the cleanup signals on this thread while it lives, so that a
+// temporary file and its registration for the handler come and go together.
+class CleanupSignalsBlocked {
+ public:
+  CleanupSignalsBlocked() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : kCleanupSignals) sigaddset(&set, sig);
+    pthread_sigmask(SIG_BLOCK, &set, &old_);
+  }
+  ~CleanupSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+
+ private:
+  sigset_t old_;
+};
 
 int Fd(FileHandle file) {
   return int(file);
@@ -113,6 +147,16 @@ void PrepareProcess() {
   // Past a file-size limit a write fails with EFBIG, reported as a full disk,
   // instead of the process being killed with the temporary file left.
   signal(SIGXFSZ, SIG_IGN);
+  for (int sig : kCleanupSignals) {
+    struct sigaction action;
+    // A signal ignored when the process started (nohup, a background job)
+    // stays ignored.
+    if (sigaction(sig, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) continue;
+    action.sa_handler = RemoveTempAndRaise;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    sigaction(sig, &action, nullptr);
+  }
 }
 
 std::vector<std::string> Arguments(int argc, char** argv) {
@@ -282,15 +326,19 @@ InPlaceOutput::~InPlaceOutput() {
 
 TempFile::TempFile(const std::string& target) : target_(target) {
   path_ = TempNameFor(target);
+  CleanupSignalsBlocked blocked;
   int fd = mkstemp(&path_[0]);
   if (fd < 0) RaiseInOutError(errno, "creating", target);
+  gTempPath.store(path_.c_str());
   fcntl(fd, F_SETFD, FD_CLOEXEC);
   file_ = fd;
 }
 
 TempFile::~TempFile() {
   if (file_ != kNoFile) ::close(Fd(file_));
+  CleanupSignalsBlocked blocked;
   if (!placed_) ::unlink(path_.c_str());
+  gTempPath.store(nullptr);
 }
 
 void TempFile::PutInPlace() {
@@ -298,8 +346,10 @@ void TempFile::PutInPlace() {
   if (fchmod(fd, ModeFor(target_)) != 0) RaiseInOutError(errno, "writing", target_);
   file_ = kNoFile;
   if (::close(fd) != 0) RaiseInOutError(errno, "closing", target_);
+  CleanupSignalsBlocked blocked;
   if (::rename(path_.c_str(), target_.c_str()) != 0) RaiseInOutError(errno, "renaming", target_);
   placed_ = true;
+  gTempPath.store(nullptr);
 }
 
 }  // namespace bplist::platform
