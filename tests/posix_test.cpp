@@ -98,6 +98,28 @@ TEST(Posix, LongestOutputNamesConvert) {
   }
 }
 
+// Regression: an endless input was read whole before its signature was
+// checked, until memory ran out. Now it is refused at once, and the output
+// is left as it was.
+TEST(Posix, EndlessInputIsRefusedAtOnce) {
+  SKIP_UNLESS_POSIX();
+  const std::pair<const char*, const char*> table[] = {
+      {"timeout 10", "/dev/zero"},
+      {"yes | timeout 10", "/dev/stdin"},
+      {"cat /dev/zero | timeout 10", "/dev/stdin"},
+  };
+  for (const auto& [prelude, input] : table) {
+    SCOPED_TRACE(prelude);
+    ScratchDir dir;
+    WriteFile(dir.File("out.xml"), std::string("old"));
+    RunResult r = RunTarnwick({"-c", input, dir.File("out.xml")}, prelude);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.output, std::string("File ") + input + " is not a binary plist!\r\n" +
+                            "Error: Unable convert file " + input + "\r\n");
+    EXPECT_EQ(ReadFile(dir.File("out.xml")), "old");
+  }
+}
+
 // Runs the program on `in` and `out` in the background, with SIGINT at its
 // default action (a shell starts background jobs with it ignored), sends it `signal` as soon as
 // its temporary file appears beside `out`, and returns the shell's exit
