@@ -93,12 +93,20 @@ bool DirectoryMissing(const std::string& path) {
 }
 
 // The mode a replaced file keeps, or the usual one for a new file.
-mode_t ModeFor(const std::string& target) {
-  struct stat st;
-  if (stat(target.c_str(), &st) == 0) return st.st_mode & 07777;
+// The usual mode of a new file.
+mode_t NewFileMode() {
   mode_t mask = umask(0);
   umask(mask);
   return 0666 & ~mask;
+}
+
+// Gives the file `fd` the owner and group of `old`, as far as the process
+// may: the group alone when it may not give the file away. Failing both is
+// no error; the file then keeps the process's owner, as a new file would.
+void KeepOwner(int fd, const struct stat& old) {
+  if (old.st_uid == geteuid() && old.st_gid == getegid()) return;
+  bool kept = fchown(fd, old.st_uid, old.st_gid) == 0 || fchown(fd, uid_t(-1), old.st_gid) == 0;
+  (void)kept;
 }
 
 // The name of the temporary file for `target`: hidden, beside it, and as much
@@ -343,7 +351,13 @@ TempFile::~TempFile() {
 
 void TempFile::PutInPlace() {
   int fd = Fd(file_);
-  if (fchmod(fd, ModeFor(target_)) != 0) RaiseInOutError(errno, "writing", target_);
+  struct stat old;
+  bool replaces = stat(target_.c_str(), &old) == 0;
+  // The owner first: changing it may clear the set-user-ID and set-group-ID
+  // bits that the mode then restores.
+  if (replaces) KeepOwner(fd, old);
+  mode_t mode = replaces ? old.st_mode & 07777 : NewFileMode();
+  if (fchmod(fd, mode) != 0) RaiseInOutError(errno, "writing", target_);
   file_ = kNoFile;
   if (::close(fd) != 0) RaiseInOutError(errno, "closing", target_);
   CleanupSignalsBlocked blocked;

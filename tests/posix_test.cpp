@@ -27,6 +27,17 @@ const testplist::Bytes kSmallDict = [] {
 const std::string kSmallDictXml = testplist::Document(
     {"    <dict>", "        <key>a</key>", "        <integer>1</integer>", "    </dict>"});
 
+// What the shell command `command` prints on standard output.
+std::string Shell(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buf[256];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    pclose(p);
+  }
+  return out;
+}
+
 // A path naming an open descriptor is written through that descriptor, at
 // its offset and with its flags, never replaced by a new file: appending to a
 // log, after a header, into a pipe, on another descriptor.
@@ -118,6 +129,21 @@ TEST(Posix, EndlessInputIsRefusedAtOnce) {
                             "Error: Unable convert file " + input + "\r\n");
     EXPECT_EQ(ReadFile(dir.File("out.xml")), "old");
   }
+}
+
+// Regression: replacing another user's file as root left it owned by root.
+// Owner, group and mode now stay.
+TEST(Posix, ReplacedFileKeepsOwnerGroupAndMode) {
+  SKIP_UNLESS_POSIX();
+  if (Shell("id -u") != "0\n") GTEST_SKIP() << "needs root to give a file away";
+  ScratchDir dir;
+  const std::string in = dir.File("in.plist"), out = dir.File("out.xml");
+  WriteFile(in, kSmallDict);
+  WriteFile(out, std::string("old"));
+  ASSERT_EQ(Shell("chown 1234:5678 '" + out + "' && chmod 640 '" + out + "' && echo ok"), "ok\n");
+  EXPECT_EQ(RunTarnwick({"-c", in, out}).exitCode, 0);
+  EXPECT_EQ(ReadFile(out), kSmallDictXml);
+  EXPECT_EQ(Shell("stat -c %u:%g:%a '" + out + "'"), "1234:5678:640\n");
 }
 
 // Runs the program on `in` and `out` in the background, with SIGINT at its
