@@ -358,6 +358,10 @@ void TempFile::PutInPlace() {
   if (replaces) KeepOwner(fd, old);
   mode_t mode = replaces ? old.st_mode & 07777 : NewFileMode();
   if (fchmod(fd, mode) != 0) RaiseInOutError(errno, "writing", target_);
+  // The new data reaches the disk before it replaces a file, so that a crash
+  // right after the rename cannot leave an empty file where the old one was.
+  // A new file has nothing to lose and is not waited for.
+  if (replaces && fsync(fd) != 0) RaiseInOutError(errno, "writing", target_);
   file_ = kNoFile;
   if (::close(fd) != 0) RaiseInOutError(errno, "closing", target_);
   CleanupSignalsBlocked blocked;

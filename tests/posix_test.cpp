@@ -146,6 +146,45 @@ TEST(Posix, ReplacedFileKeepsOwnerGroupAndMode) {
   EXPECT_EQ(Shell("stat -c %u:%g:%a '" + out + "'"), "1234:5678:640\n");
 }
 
+// The document reaches the disk before it replaces an existing file (the
+// input itself included), so a crash right after the rename cannot leave an
+// empty file; a new file is not waited for. Seen through strace.
+TEST(Posix, ReplacedFileIsFlushedBeforeTheRename) {
+  SKIP_UNLESS_POSIX();
+  if (Shell("command -v strace").empty()) GTEST_SKIP() << "needs strace";
+  struct Case {
+    const char* name;
+    const char* output;  // in the scratch directory
+    bool existing;       // a file is there before the conversion
+    bool flushed;
+  };
+  const Case table[] = {
+      {"new file", "out.xml", false, false},
+      {"existing file", "out.xml", true, true},
+      {"the input itself", "in.plist", true, true},
+  };
+  for (const Case& c : table) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir, side;
+    WriteFile(dir.File("in.plist"), kSmallDict);
+    if (c.existing && std::string(c.output) != "in.plist")
+      WriteFile(dir.File(c.output), std::string("old"));
+    const std::string trace = side.File("trace");
+    RunResult r = RunTarnwick(
+        {"-c", dir.File("in.plist"), dir.File(c.output)},
+        "strace -f -qq -e trace=fsync,fdatasync,rename,renameat,renameat2 -o '" + trace + "'");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(ReadFile(dir.File(c.output)), kSmallDictXml);
+    std::string calls = ReadFile(trace);
+    size_t sync = calls.find("sync("), rename = calls.find("rename");
+    ASSERT_NE(rename, std::string::npos) << calls;
+    EXPECT_EQ(sync != std::string::npos, c.flushed) << calls;
+    if (c.flushed) {
+      EXPECT_LT(sync, rename) << calls;
+    }
+  }
+}
+
 // Runs the program on `in` and `out` in the background, with SIGINT at its
 // default action (a shell starts background jobs with it ignored), sends it `signal` as soon as
 // its temporary file appears beside `out`, and returns the shell's exit
