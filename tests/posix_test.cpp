@@ -131,6 +131,35 @@ TEST(Posix, EndlessInputIsRefusedAtOnce) {
   }
 }
 
+// Inputs are read into buffers sized to them: plain ones for small inputs,
+// system pages for large ones, and for a pipe a buffer that grows from one
+// kind to the other. Every size converts the same from a pipe as from the file.
+TEST(Posix, PipedInputOfEverySizeMatchesTheFile) {
+  SKIP_UNLESS_POSIX();
+  // About 40 KB, 630 KB and 2.2 MB.
+  for (size_t strings : {size_t(2000), size_t(30000), size_t(100000)}) {
+    SCOPED_TRACE(strings);
+    testplist::PlistBuilder b;
+    b.refSize = 4;
+    b.offsetSize = 4;
+    std::vector<uint64_t> refs;
+    for (size_t i = 0; i < strings; ++i) refs.push_back(b.Str("string " + std::to_string(i)));
+    b.top = b.Array(refs);
+    ScratchDir dir;
+    const std::string in = dir.File("in.plist");
+    WriteFile(in, b.Build());
+    ASSERT_EQ(RunTarnwick({"-c", in, dir.File("file.xml")}).exitCode, 0);
+    ASSERT_EQ(
+        RunTarnwick({"-c", "/dev/stdin", dir.File("pipe.xml")}, "cat '" + in + "' |").exitCode, 0);
+    std::string fromFile = ReadFile(dir.File("file.xml"));
+    size_t lines = 0;
+    for (size_t at = 0; (at = fromFile.find("<string>string ", at)) != std::string::npos; ++at)
+      ++lines;
+    EXPECT_EQ(lines, strings);
+    EXPECT_TRUE(ReadFile(dir.File("pipe.xml")) == fromFile);
+  }
+}
+
 // Regression: replacing another user's file as root left it owned by root.
 // Owner, group and mode now stay.
 TEST(Posix, ReplacedFileKeepsOwnerGroupAndMode) {
