@@ -6,8 +6,6 @@
 
 namespace testutil {
 
-const bool kPosixShell = true;
-
 namespace {
 
 // `text` as one single-quoted shell word.

@@ -4,8 +4,6 @@
 
 namespace testutil {
 
-const bool kPosixShell = false;
-
 namespace {
 
 std::wstring Widen(const std::string& text) {
