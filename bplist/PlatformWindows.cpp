@@ -9,6 +9,7 @@
 #include <shellapi.h>
 
 #include <cstring>
+#include <cwchar>
 #include <new>
 
 #include "bplist/Platform.h"
@@ -79,6 +80,14 @@ std::wstring FolderOf(const std::wstring& path) {
   size_t i = path.size();
   while (i > 0 && !IsSeparator(path[i - 1]) && path[i - 1] != L':') --i;
   return path.substr(0, i);
+}
+
+// True for a name the system resolves to a device rather than a file: NUL,
+// CON, COM1 (also as "nul.txt" or in any folder), \\.\pipe\... and the like.
+bool IsDeviceName(const std::wstring& path) {
+  wchar_t full[MAX_PATH];
+  DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+  return n > 0 && n < MAX_PATH && std::wcsncmp(full, L"\\\\.\\", 4) == 0;
 }
 
 bool IsConsole(HANDLE h) {
@@ -264,6 +273,7 @@ FileError ClassifyError(int err, const std::string&) {
 
 PathKind KindOf(const std::string& path) {
   if (path.empty()) return PathKind::kMissing;
+  if (IsDeviceName(SystemPath(path))) return PathKind::kOther;
   // Opened for no access at all, which neither a lock nor a device refuses,
   // links followed; a folder needs the backup-semantics flag to be opened.
   HANDLE h = CreateFileW(SystemPath(path).c_str(), 0,
