@@ -92,7 +92,6 @@ bool DirectoryMissing(const std::string& path) {
   return stat(DirectoryOf(path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
 }
 
-// The mode a replaced file keeps, or the usual one for a new file.
 // The usual mode of a new file.
 mode_t NewFileMode() {
   mode_t mask = umask(0);
@@ -271,10 +270,6 @@ size_t InputHandle::Read(uint8_t* into, size_t n) {
     if (got >= 0) return size_t(got);
     if (errno != EINTR) RaiseInOutError(errno, "reading", path_);
   }
-}
-
-size_t LargePageSize() {
-  return kHugePage;
 }
 
 uint8_t* AllocatePages(size_t size, size_t* granted) {

@@ -318,10 +318,6 @@ size_t InputHandle::Read(uint8_t* into, size_t n) {
   RaiseInOutError(int(err), "reading", path_);
 }
 
-size_t LargePageSize() {
-  return kAllocationGranularity;
-}
-
 uint8_t* AllocatePages(size_t size, size_t* granted) {
   size_t length = (size + kAllocationGranularity - 1) & ~(kAllocationGranularity - 1);
   if (length < size) throw std::bad_alloc();

@@ -21,18 +21,6 @@
 
 namespace testutil {
 
-// False where the tests run without a POSIX shell and file system (links,
-// FIFOs, descriptor names, limits, signals, owners).
-#ifdef _WIN32
-constexpr bool kPosixSystem = false;
-#else
-constexpr bool kPosixSystem = true;
-#endif
-
-// Skips the current test on a system without what kPosixSystem stands for.
-#define SKIP_UNLESS_POSIX() \
-  if (!testutil::kPosixSystem) GTEST_SKIP() << "needs a POSIX system"
-
 namespace fs = std::filesystem;
 
 // The file-system path for a UTF-8 path text, on every platform.

@@ -79,7 +79,7 @@ void ExpectProgramAgrees(const Bytes& file, const ConvertResult& expected) {
   testutil::WriteFile(in, file);
   testutil::WriteFile(out, std::string(kOldOutput));
   testutil::RunResult run =
-      testutil::RunTarnwick({"-c", in, out}, testutil::kPosixSystem ? kPosixSanitizerExitCode : "");
+      testutil::RunTarnwick({"-c", in, out}, testutil::kPosixShell ? kPosixSanitizerExitCode : "");
 
   EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.plist", "out.xml"}))
       << "a temporary file was left behind";

@@ -1,6 +1,7 @@
 // What the program does with the operating system's own kinds of paths and
-// events: names of open descriptors as outputs, long names, limits, signals,
-// owners and endless inputs. Run through a POSIX shell, as a user would.
+// events: names of open descriptors as outputs, long names, signals, owners,
+// flushing and endless inputs. Run through a POSIX shell, as a user would;
+// built on POSIX systems only.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -42,7 +43,6 @@ std::string Shell(const std::string& command) {
 // its offset and with its flags, never replaced by a new file: appending to a
 // log, after a header, into a pipe, on another descriptor.
 TEST(Posix, DescriptorOutputsAreWrittenThrough) {
-  SKIP_UNLESS_POSIX();
   struct Case {
     const char* name;
     const char* redirect;  // shell text run before the program; LOG is the log file
@@ -85,7 +85,6 @@ TEST(Posix, DescriptorOutputsAreWrittenThrough) {
 // Regression: output names of 239 to 255 bytes failed, as the temporary
 // file's name passed the file system's limit of 255.
 TEST(Posix, LongestOutputNamesConvert) {
-  SKIP_UNLESS_POSIX();
   auto repeat = [](const std::string& s, int n) {
     std::string out;
     for (int i = 0; i < n; ++i) out += s;
@@ -113,7 +112,6 @@ TEST(Posix, LongestOutputNamesConvert) {
 // checked, until memory ran out. Now it is refused at once, and the output
 // is left as it was.
 TEST(Posix, EndlessInputIsRefusedAtOnce) {
-  SKIP_UNLESS_POSIX();
   const std::pair<const char*, const char*> table[] = {
       {"timeout 10", "/dev/zero"},
       {"yes | timeout 10", "/dev/stdin"},
@@ -135,7 +133,6 @@ TEST(Posix, EndlessInputIsRefusedAtOnce) {
 // system pages for large ones, and for a pipe a buffer that grows from one
 // kind to the other. Every size converts the same from a pipe as from the file.
 TEST(Posix, PipedInputOfEverySizeMatchesTheFile) {
-  SKIP_UNLESS_POSIX();
   // About 40 KB, 630 KB and 2.2 MB.
   for (size_t strings : {size_t(2000), size_t(30000), size_t(100000)}) {
     SCOPED_TRACE(strings);
@@ -163,7 +160,6 @@ TEST(Posix, PipedInputOfEverySizeMatchesTheFile) {
 // Regression: replacing another user's file as root left it owned by root.
 // Owner, group and mode now stay.
 TEST(Posix, ReplacedFileKeepsOwnerGroupAndMode) {
-  SKIP_UNLESS_POSIX();
   if (Shell("id -u") != "0\n") GTEST_SKIP() << "needs root to give a file away";
   ScratchDir dir;
   const std::string in = dir.File("in.plist"), out = dir.File("out.xml");
@@ -179,7 +175,6 @@ TEST(Posix, ReplacedFileKeepsOwnerGroupAndMode) {
 // input itself included), so a crash right after the rename cannot leave an
 // empty file; a new file is not waited for. Seen through strace.
 TEST(Posix, ReplacedFileIsFlushedBeforeTheRename) {
-  SKIP_UNLESS_POSIX();
   if (Shell("command -v strace").empty()) GTEST_SKIP() << "needs strace";
   struct Case {
     const char* name;
@@ -242,7 +237,6 @@ int InterruptWhileWriting(const std::string& in, const std::string& out, const c
 // one report). The handler removes it and the signal still ends the program;
 // the old output stays.
 TEST(Posix, SignalsRemoveTheTemporaryFile) {
-  SKIP_UNLESS_POSIX();
   // Half a million references to one string: a 2 MB file, a 20 MB document.
   testplist::PlistBuilder b;
   b.refSize = 4;
