@@ -13,10 +13,11 @@ namespace {
 
 // Inputs at least this large are read into system pages that ask for huge
 // pages: the conversion reads them in an order far from sequential, and with
-// small pages most of those reads would first miss the address cache.
-// Smaller ones go into a plain buffer of their own size, which is quicker to
-// get for the small files that are the common case.
-constexpr size_t kPagedInput = size_t(4) << 20;
+// small pages most of those reads would first miss the address cache, and
+// each small page costs a fault. Smaller ones go into a plain buffer of their
+// own size: a huge page is cleared whole on first use, which costs more than
+// the few small pages they need.
+constexpr size_t kPagedInput = size_t(512) << 10;
 // First buffer for an input whose size is not known (a pipe, a device).
 constexpr size_t kUnknownSizeStart = size_t(64) << 10;
 

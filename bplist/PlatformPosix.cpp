@@ -1,6 +1,7 @@
 // The platform seam on POSIX systems (Linux, macOS, the BSDs). Calls only
 // Linux has are guarded and have a portable fallback.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,9 +10,11 @@
 #include <sched.h>
 #endif
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "bplist/Platform.h"
 #include "bplist/RuntimeFailure.h"
@@ -22,8 +25,49 @@ namespace {
 
 // Symbolic links followed from the output path before giving up.
 constexpr int kMaxLinkHops = 40;
+// Longest file name assumed where the file system does not say.
+constexpr long kDefaultNameMax = 255;
+// Added to the output's name to make the temporary file's: a leading dot
+// and the suffix that mkstemp fills in.
+constexpr char kTempSuffix[] = ".tarnwick-XXXXXX";
+constexpr size_t kTempExtra = 1 + sizeof kTempSuffix - 1;
+// Digits in a descriptor's number in a path such as /dev/fd/N.
+constexpr size_t kMaxDescriptorDigits = 9;
 // Blocks from AllocatePages are multiples of this, the usual huge-page size.
 constexpr size_t kHugePage = size_t(2) << 20;
+
+// Signals that end the process and should not leave a temporary file.
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// The path of the temporary file that exists now, for the signal handler;
+// null when there is none. A lock-free atomic may be read in a handler.
+std::atomic<const char*> gTempPath{nullptr};
+static_assert(std::atomic<const char*>::is_always_lock_free);
+
+// Removes the temporary file, then ends the process as the signal would
+// have: the handler was reset to the default on entry, and the signal raised
+// again is delivered as soon as the handler returns.
+extern "C" void RemoveTempAndRaise(int sig) {
+  const char* path = gTempPath.load();
+  if (path != nullptr) unlink(path);
+  raise(sig);
+}
+
+// Blocks the cleanup signals on this thread while it lives, so that a
+// temporary file and its registration for the handler come and go together.
+class CleanupSignalsBlocked {
+ public:
+  CleanupSignalsBlocked() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : kCleanupSignals) sigaddset(&set, sig);
+    pthread_sigmask(SIG_BLOCK, &set, &old_);
+  }
+  ~CleanupSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+
+ private:
+  sigset_t old_;
+};
 
 int Fd(FileHandle file) {
   return int(file);
@@ -48,35 +92,79 @@ bool DirectoryMissing(const std::string& path) {
   return stat(DirectoryOf(path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
 }
 
-// The mode a replaced file keeps, or the usual one for a new file.
-mode_t ModeFor(const std::string& target) {
-  struct stat st;
-  if (stat(target.c_str(), &st) == 0) return st.st_mode & 07777;
+// The usual mode of a new file.
+mode_t NewFileMode() {
   mode_t mask = umask(0);
   umask(mask);
   return 0666 & ~mask;
 }
 
-// The path that writing to `path` really replaces: symbolic links are
-// followed one at a time.
-std::string FollowLinks(std::string path) {
-  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-    std::string target(size_t(st.st_size) + 256, '\0');
-    ssize_t n = readlink(path.c_str(), &target[0], target.size());
-    if (n <= 0) RaiseInOutError(n < 0 ? errno : ENOENT, "resolving", path);
-    target.resize(size_t(n));
-    path = target[0] == '/' ? target : DirectoryOf(path) + "/" + target;
+// Gives the file `fd` the owner and group of `old`, as far as the process
+// may: the group alone when it may not give the file away. Failing both is
+// no error; the file then keeps the process's owner, as a new file would.
+void KeepOwner(int fd, const struct stat& old) {
+  if (old.st_uid == geteuid() && old.st_gid == getegid()) return;
+  bool kept = fchown(fd, old.st_uid, old.st_gid) == 0 || fchown(fd, uid_t(-1), old.st_gid) == 0;
+  (void)kept;
+}
+
+// The name of the temporary file for `target`: hidden, beside it, and as much
+// of the target's name as the directory's name limit leaves room for, cut at
+// a character boundary.
+std::string TempNameFor(const std::string& target) {
+  std::string dir = DirectoryOf(target);
+  long nameMax = pathconf(dir.c_str(), _PC_NAME_MAX);
+  if (nameMax <= 0) nameMax = kDefaultNameMax;
+  std::string base = BaseName(target);
+  size_t room = size_t(nameMax) > kTempExtra ? size_t(nameMax) - kTempExtra : 0;
+  if (base.size() > room) {
+    while (room > 0 && (uint8_t(base[room]) & 0xC0) == 0x80) --room;
+    base.resize(room);
   }
-  RaiseInOutError(ELOOP, "resolving", path);
+  return dir + "/." + base + kTempSuffix;
+}
+
+// The descriptor that `path` names when it is one of the system's names for
+// a descriptor this process has open (/dev/stdout, /dev/fd/N,
+// /proc/self/fd/N), or -1.
+int DescriptorNamed(const std::string& path) {
+  static const std::pair<const char*, int> kStandard[] = {
+      {"/dev/stdin", 0}, {"/dev/stdout", 1}, {"/dev/stderr", 2}};
+  int fd = -1;
+  for (const auto& [name, number] : kStandard) {
+    if (path == name) fd = number;
+  }
+  const std::string prefixes[] = {"/dev/fd/", "/proc/self/fd/",
+                                  "/proc/" + std::to_string(getpid()) + "/fd/"};
+  for (const std::string& prefix : prefixes) {
+    if (fd >= 0 || path.compare(0, prefix.size(), prefix) != 0) continue;
+    std::string digits = path.substr(prefix.size());
+    if (digits.empty() || digits.size() > kMaxDescriptorDigits) continue;
+    if (digits.find_first_not_of("0123456789") != std::string::npos) continue;
+    fd = std::stoi(digits);
+  }
+  return fd >= 0 && fcntl(fd, F_GETFD) != -1 ? fd : -1;
 }
 
 }  // namespace
 
 // ---- The process ---------------------------------------------------------
 
-void PrepareProcess() {}
+void PrepareProcess() {
+  // Past a file-size limit a write fails with EFBIG, reported as a full disk,
+  // instead of the process being killed with the temporary file left.
+  signal(SIGXFSZ, SIG_IGN);
+  for (int sig : kCleanupSignals) {
+    struct sigaction action;
+    // A signal ignored when the process started (nohup, a background job)
+    // stays ignored.
+    if (sigaction(sig, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) continue;
+    action.sa_handler = RemoveTempAndRaise;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    sigaction(sig, &action, nullptr);
+  }
+}
 
 std::vector<std::string> Arguments(int argc, char** argv) {
   return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
@@ -184,10 +272,6 @@ size_t InputHandle::Read(uint8_t* into, size_t n) {
   }
 }
 
-size_t LargePageSize() {
-  return kHugePage;
-}
-
 uint8_t* AllocatePages(size_t size, size_t* granted) {
   size_t length = (size + kHugePage - 1) & ~(kHugePage - 1);
   if (length < size) throw std::bad_alloc();
@@ -206,27 +290,37 @@ void FreePages(uint8_t* block, size_t granted) {
 
 // ---- The output ------------------------------------------------------------
 
+// Symbolic links are followed one at a time, so that a link to a name for an
+// open descriptor (/dev/stdout is one itself) is written through that
+// descriptor rather than to the file behind it, which it may append to or
+// share with other writers.
 OutputPlan PlanOutput(const std::string& output) {
-  OutputPlan plan;
-  if (output.empty()) {
-    plan.inPlace = true;
-    return plan;
+  OutputPlan plan{true, output};
+  if (output.empty()) return plan;
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    if (DescriptorNamed(plan.path) >= 0) return plan;
+    struct stat st;
+    if (lstat(plan.path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      plan.inPlace = KindOf(plan.path) == PathKind::kOther;
+      return plan;
+    }
+    std::string target(size_t(st.st_size) + 256, '\0');
+    ssize_t n = readlink(plan.path.c_str(), &target[0], target.size());
+    if (n <= 0) RaiseInOutError(n < 0 ? errno : ENOENT, "resolving", plan.path);
+    target.resize(size_t(n));
+    plan.path = target[0] == '/' ? target : DirectoryOf(plan.path) + "/" + target;
   }
-  plan.path = FollowLinks(output);
-  PathKind kind = KindOf(plan.path);
-  plan.inPlace = kind == PathKind::kOther;
-  return plan;
+  RaiseInOutError(ELOOP, "resolving", plan.path);
 }
 
 InPlaceOutput::InPlaceOutput(const std::string& path, const std::string& reportAs) {
-  if (path.empty()) {
-    file_ = STDOUT_FILENO;
-    return;
+  int fd = path.empty() ? STDOUT_FILENO : DescriptorNamed(path);
+  if (fd < 0) {
+    fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) RaiseInOutError(errno, "opening", reportAs);
+    owned_ = true;
   }
-  int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) RaiseInOutError(errno, "opening", reportAs);
   file_ = fd;
-  owned_ = true;
 }
 
 InPlaceOutput::~InPlaceOutput() {
@@ -234,25 +328,41 @@ InPlaceOutput::~InPlaceOutput() {
 }
 
 TempFile::TempFile(const std::string& target) : target_(target) {
-  path_ = DirectoryOf(target) + "/." + BaseName(target) + ".tarnwick-XXXXXX";
+  path_ = TempNameFor(target);
+  CleanupSignalsBlocked blocked;
   int fd = mkstemp(&path_[0]);
   if (fd < 0) RaiseInOutError(errno, "creating", target);
+  gTempPath.store(path_.c_str());
   fcntl(fd, F_SETFD, FD_CLOEXEC);
   file_ = fd;
 }
 
 TempFile::~TempFile() {
   if (file_ != kNoFile) ::close(Fd(file_));
+  CleanupSignalsBlocked blocked;
   if (!placed_) ::unlink(path_.c_str());
+  gTempPath.store(nullptr);
 }
 
 void TempFile::PutInPlace() {
   int fd = Fd(file_);
-  if (fchmod(fd, ModeFor(target_)) != 0) RaiseInOutError(errno, "writing", target_);
+  struct stat old;
+  bool replaces = stat(target_.c_str(), &old) == 0;
+  // The owner first: changing it may clear the set-user-ID and set-group-ID
+  // bits that the mode then restores.
+  if (replaces) KeepOwner(fd, old);
+  mode_t mode = replaces ? old.st_mode & 07777 : NewFileMode();
+  if (fchmod(fd, mode) != 0) RaiseInOutError(errno, "writing", target_);
+  // The new data reaches the disk before it replaces a file, so that a crash
+  // right after the rename cannot leave an empty file where the old one was.
+  // A new file has nothing to lose and is not waited for.
+  if (replaces && fsync(fd) != 0) RaiseInOutError(errno, "writing", target_);
   file_ = kNoFile;
   if (::close(fd) != 0) RaiseInOutError(errno, "closing", target_);
+  CleanupSignalsBlocked blocked;
   if (::rename(path_.c_str(), target_.c_str()) != 0) RaiseInOutError(errno, "renaming", target_);
   placed_ = true;
+  gTempPath.store(nullptr);
 }
 
 }  // namespace bplist::platform

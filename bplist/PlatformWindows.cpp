@@ -9,6 +9,7 @@
 #include <shellapi.h>
 
 #include <cstring>
+#include <cwchar>
 #include <new>
 
 #include "bplist/Platform.h"
@@ -79,6 +80,14 @@ std::wstring FolderOf(const std::wstring& path) {
   size_t i = path.size();
   while (i > 0 && !IsSeparator(path[i - 1]) && path[i - 1] != L':') --i;
   return path.substr(0, i);
+}
+
+// True for a name the system resolves to a device rather than a file: NUL,
+// CON, COM1 (also as "nul.txt" or in any folder), \\.\pipe\... and the like.
+bool IsDeviceName(const std::wstring& path) {
+  wchar_t full[MAX_PATH];
+  DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+  return n > 0 && n < MAX_PATH && std::wcsncmp(full, L"\\\\.\\", 4) == 0;
 }
 
 bool IsConsole(HANDLE h) {
@@ -264,6 +273,7 @@ FileError ClassifyError(int err, const std::string&) {
 
 PathKind KindOf(const std::string& path) {
   if (path.empty()) return PathKind::kMissing;
+  if (IsDeviceName(SystemPath(path))) return PathKind::kOther;
   // Opened for no access at all, which neither a lock nor a device refuses,
   // links followed; a folder needs the backup-semantics flag to be opened.
   HANDLE h = CreateFileW(SystemPath(path).c_str(), 0,
@@ -308,10 +318,6 @@ size_t InputHandle::Read(uint8_t* into, size_t n) {
   RaiseInOutError(int(err), "reading", path_);
 }
 
-size_t LargePageSize() {
-  return kAllocationGranularity;
-}
-
 uint8_t* AllocatePages(size_t size, size_t* granted) {
   size_t length = (size + kAllocationGranularity - 1) & ~(kAllocationGranularity - 1);
   if (length < size) throw std::bad_alloc();
@@ -351,6 +357,12 @@ InPlaceOutput::~InPlaceOutput() {
 }
 
 TempFile::TempFile(const std::string& target) : target_(target) {
+  // A read-only file is not to be replaced. Windows refuses the move over it
+  // in the end anyway (Wine does not); refusing now saves the conversion.
+  DWORD attributes = GetFileAttributesW(SystemPath(target).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    RaiseInOutError(ERROR_ACCESS_DENIED, "creating", target);
+  }
   // A short name of its own rather than one built from the target's, so it
   // fits wherever the target's name does.
   std::wstring folder = FolderOf(SystemPath(target));

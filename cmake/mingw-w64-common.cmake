@@ -10,7 +10,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# One program that runs on a bare Windows: the C++ runtime and the threads
-# library are linked in, so it imports Windows system DLLs alone.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")

@@ -29,3 +29,5 @@ ctest --test-dir build-test-thread --output-on-failure -j "$jobs" -R '^(Parallel
 
 echo "== install and package"
 scripts/check-install.sh build-test-release
+
+scripts/test-windows.sh

@@ -12,6 +12,9 @@ struct RunResult {
   std::string output;  // everything it printed on standard output
 };
 
+// True where RunProgram runs a POSIX shell, which takes a prelude.
+extern const bool kPosixShell;
+
 // Runs `program` with `args` (UTF-8) and captures its standard output.
 // `prelude` is POSIX shell text run before it in the same shell (ulimit, a
 // pipe into it); on Windows it must be empty.

@@ -6,6 +6,8 @@
 
 namespace testutil {
 
+const bool kPosixShell = true;
+
 namespace {
 
 // `text` as one single-quoted shell word.

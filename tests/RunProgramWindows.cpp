@@ -4,6 +4,8 @@
 
 namespace testutil {
 
+const bool kPosixShell = false;
+
 namespace {
 
 std::wstring Widen(const std::string& text) {
