@@ -57,10 +57,6 @@ std::string Narrow(const wchar_t* text) {
   return utf8;
 }
 
-bool IsSeparator(wchar_t c) {
-  return c == L'\\' || c == L'/';
-}
-
 // The wide path the system calls take for UTF-8 `path`; a path too long for
 // them is made absolute and given the long-path prefix.
 std::wstring SystemPath(const std::string& path) {
@@ -75,11 +71,11 @@ std::wstring SystemPath(const std::string& path) {
   return L"\\\\?\\" + full;
 }
 
-// The folder part of a wide path, with its last separator ("" for none).
-std::wstring FolderOf(const std::wstring& path) {
-  size_t i = path.size();
-  while (i > 0 && !IsSeparator(path[i - 1]) && path[i - 1] != L':') --i;
-  return path.substr(0, i);
+// The folder part of a path, with its last separator or drive colon ("" for
+// none).
+std::string FolderOf(const std::string& path) {
+  size_t end = path.find_last_of("\\/:");
+  return end == std::string::npos ? std::string() : path.substr(0, end + 1);
 }
 
 // True for a name the system resolves to a device rather than a file: NUL,
@@ -173,15 +169,14 @@ void SetLiveTemp(std::wstring* path) {
 }
 
 // Eight hexadecimal digits that differ between calls and processes.
-std::wstring RandomSuffix() {
+std::string RandomSuffix() {
   static unsigned counter = 0;
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
   uint64_t x = uint64_t(now.QuadPart) ^ (uint64_t(GetCurrentProcessId()) << 32) ^ ++counter;
   x *= 0x9E3779B97F4A7C15u;  // spreads the changing low bits over the digits
-  wchar_t digits[9];
-  for (int i = 0; i < 8; ++i) digits[i] = L"0123456789abcdef"[(x >> (60 - 4 * i)) & 0xF];
-  digits[8] = L'\0';
+  std::string digits(8, '0');
+  for (int i = 0; i < 8; ++i) digits[size_t(i)] = "0123456789abcdef"[(x >> (60 - 4 * i)) & 0xF];
   return digits;
 }
 
@@ -365,11 +360,11 @@ TempFile::TempFile(const std::string& target) : target_(target) {
   }
   // A short name of its own rather than one built from the target's, so it
   // fits wherever the target's name does.
-  std::wstring folder = FolderOf(SystemPath(target));
+  std::string folder = FolderOf(target);
   HANDLE h = INVALID_HANDLE_VALUE;
   std::wstring wide;
   for (int i = 0; i < kTempNameTries && h == INVALID_HANDLE_VALUE; ++i) {
-    wide = folder + L".tarnwick-" + RandomSuffix() + L".tmp";
+    wide = SystemPath(folder + ".tarnwick-" + RandomSuffix() + ".tmp");
     // Others may read it and delete it, so the console-event thread can
     // remove it while it is open.
     h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,

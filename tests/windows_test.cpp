@@ -31,17 +31,20 @@ std::wstring Wide(const std::string& path) {
 }
 
 // Names in UTF-8, folders separated by either slash, both as given to the
-// program and in its messages.
+// program and in its messages; a folder so deep that the temporary file's
+// path passes the 260 characters of the plain Win32 calls.
 TEST(Windows, WidePathsWithEitherSeparator) {
+  const std::string deep(200, 'd');
   const std::vector<std::pair<std::string, std::string>> table = {
       {"café.plist", "café.xml"},
       {"日本語\\設定.plist", "日本語/設定.xml"},
       {"日本語/設定.plist", "日本語\\出力.xml"},
+      {deep + "\\in.plist", deep + "\\out.xml"},
   };
   for (const auto& [in, out] : table) {
     SCOPED_TRACE(in + " -> " + out);
     ScratchDir dir;
-    ASSERT_TRUE(testutil::fs::create_directory(testutil::U8(dir.File("日本語"))));
+    testutil::fs::create_directories(testutil::U8(dir.File(in)).parent_path());
     WriteFile(dir.File(in), kSmallDict);
     RunResult r = RunTarnwick({"-c", dir.path() + "\\" + in, dir.path() + "\\" + out});
     EXPECT_EQ(r.exitCode, 0);
