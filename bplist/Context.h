@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bplist/Convert.h"
 #include "bplist/Format.h"
 #include "bplist/Parallelism.h"
 #include "bplist/XmlWriter.h"
@@ -17,16 +18,6 @@ namespace bplist {
 // The deepest nesting of containers written. Deeper files are refused as
 // damaged; this also bounds the recursion's stack use.
 constexpr unsigned kMaxDepth = 512;
-
-// The output budget is kOutputBudgetBase + kOutputBudgetPerInputByte times
-// the input's size. A file whose shared objects would expand the document
-// past it is refused as damaged, so the work done stays linear in the input
-// and a small hostile file cannot make a huge document. Honest files stay
-// below it: their output is a few times their size, and only long runs of
-// tiny elements nested a hundred levels deep, or one long number text shared
-// by a large share of all references, come near it.
-constexpr uint64_t kOutputBudgetBase = uint64_t(8) << 20;
-constexpr uint64_t kOutputBudgetPerInputByte = 512;
 
 // The trailer's fields, checked by DecodeTrailer before any object is read.
 struct Trailer {
@@ -39,8 +30,12 @@ struct Trailer {
 
 // One conversion in progress.
 struct Context {
+  // The budget (Limits) is worked out from the input's size. Honest files
+  // stay below it: their output is a few times their size, and only long
+  // runs of tiny elements nested a hundred levels deep, or one long number
+  // text shared by a large share of all references, come near the default.
   Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, XmlWriter& out,
-          const Parallelism& parallel);
+          const Parallelism& parallel, const Limits& limits);
   // A context converting batches of a container that `parent` is writing:
   // the same file and place in the document, its own output.
   Context(const Context& parent, XmlWriter& out);

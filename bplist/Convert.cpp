@@ -20,14 +20,14 @@ void AddHeader(XmlWriter& out) {
 }  // namespace
 
 Context::Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, XmlWriter& out,
-                 const Parallelism& parallel)
+                 const Parallelism& parallel, const Limits& limits)
     : Binary(binary),
       T(trailer),
       End(trailer.OffsetTableOffset),
       Out(out),
       OnPath(trailer.NumObjects),
       OutputStart(out.Written()),
-      OutputBudget(OutputStart + kOutputBudgetBase + kOutputBudgetPerInputByte * size),
+      OutputBudget(OutputStart + limits.BudgetBase + limits.BudgetPerInputByte * size),
       Parallel(parallel),
       MaySplit(true) {}
 
@@ -95,7 +95,7 @@ bool GetExtendedCount(Context& c, uint64_t o, uint64_t* count, uint64_t* start) 
 }
 
 ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
-                            const Parallelism& parallel) {
+                            const Parallelism& parallel, const Limits& limits) {
   ConvertResult result;
   Trailer trailer;
   std::string damage = DecodeTrailer(data, size, &trailer);
@@ -104,7 +104,7 @@ ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
     result.reason = damage;
     return result;
   }
-  Context c(data, size, trailer, out, parallel);
+  Context c(data, size, trailer, out, parallel, limits);
   AddHeader(out);
   if (GetTopObject(c)) {
     out.Put("</plist>\r\n");

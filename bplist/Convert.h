@@ -17,6 +17,16 @@ enum class Outcome {
   Damaged,    // the file's structure is broken; `reason` says how
 };
 
+// How much work one conversion may do. A file whose shared objects would
+// make more is refused as damaged, so the work stays linear in the input and
+// a small hostile file cannot make a huge document. The defaults leave honest
+// files far below the bound; the fuzz build sets a much smaller one.
+struct Limits {
+  // The budget is BudgetBase + BudgetPerInputByte times the input's size.
+  uint64_t BudgetBase = uint64_t(8) << 20;
+  uint64_t BudgetPerInputByte = 512;
+};
+
 struct ConvertResult {
   Outcome outcome = Outcome::Failed;
   std::string reason;  // set when Damaged
@@ -26,7 +36,9 @@ struct ConvertResult {
 // "</plist>", to `out`. Never reads outside the buffer. On failure `out`
 // holds a partial document that the caller discards. `parallel` says whether
 // large containers are split across threads; the result is the same either way.
+// `limits` bounds the work done.
 ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
-                            const Parallelism& parallel = Parallelism());
+                            const Parallelism& parallel = Parallelism(),
+                            const Limits& limits = Limits());
 
 }  // namespace bplist
