@@ -24,10 +24,10 @@ uint64_t Reference(const Context& c, uint64_t start, uint64_t index) {
 // most of the wait for memory: `ahead2`'s table entry and `ahead1`'s marker.
 inline void Prefetch(const Context& c, uint64_t ahead1, uint64_t ahead2) {
   const uint8_t* table = c.Binary + c.T.OffsetTableOffset;
-  if (ahead2 < c.T.NumObjects) __builtin_prefetch(table + ahead2 * c.T.OffsetSize);
+  if (ahead2 < c.T.NumObjects) PrefetchRead(table + ahead2 * c.T.OffsetSize);
   if (ahead1 < c.T.NumObjects) {
     uint64_t o = ReadBigEndianPadded(table + ahead1 * c.T.OffsetSize, c.T.OffsetSize);
-    if (o < c.End) __builtin_prefetch(c.Binary + o);
+    if (o < c.End) PrefetchRead(c.Binary + o);
   }
 }
 

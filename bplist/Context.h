@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bplist/Bits.h"
 #include "bplist/Convert.h"
 #include "bplist/Format.h"
 #include "bplist/Parallelism.h"
@@ -85,7 +86,7 @@ inline uint64_t ReadBigEndian(const uint8_t* p, unsigned width) {
 inline uint64_t ReadBigEndianPadded(const uint8_t* p, unsigned width) {
   uint64_t v;
   std::memcpy(&v, p, 8);
-  return __builtin_bswap64(v) >> (64 - 8 * width);
+  return ByteSwap64(v) >> (64 - 8 * width);
 }
 
 // True when [pos, pos + len) lies inside the object area.
