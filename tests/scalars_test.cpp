@@ -88,6 +88,11 @@ TEST(Scalars, DateTable) {
       {818316304.75, "2026-12-07T06:05:04Z"},
       {-63113904000.0, "0001-01-01T00:00:00Z"},
       {-63113903999.5, "0001-01-01T00:00:00Z"},
+      // Issue 10, fault 10: year 0, a leap year, as NSDate.distantPast.
+      {-63114076800.0, "0000-12-30T00:00:00Z"},
+      {-63113904000.5, "0000-12-31T23:59:59Z"},
+      {-63140428800.0, "0000-02-29T00:00:00Z"},
+      {-63145526400.0, "0000-01-01T00:00:00Z"},
       {252423993599.0, "9999-12-31T23:59:59Z"},
       {252423993599.5, "9999-12-31T23:59:59Z"},
   };
@@ -98,7 +103,7 @@ TEST(Scalars, DateTable) {
   }
 }
 
-// Dates that are not finite or fall outside the years 0001 to 9999 fail
+// Dates that are not finite or fall outside the years 0000 to 9999 fail
 // the conversion, as a top object and inside a container.
 TEST(Scalars, DatesOutsideTheRangeFail) {
   const double inf = std::numeric_limits<double>::infinity();
@@ -108,8 +113,8 @@ TEST(Scalars, DatesOutsideTheRangeFail) {
                                      -inf,
                                      1e300,
                                      -1e300,
-                                     -63113904000.5,
-                                     -63113904001.0,
+                                     -63145526400.5,
+                                     -63145526401.0,
                                      252423993600.0,
                                      9.3e18,
                                      -9.3e18};
@@ -127,11 +132,11 @@ TEST(Scalars, DatesOutsideTheRangeFail) {
   }
 }
 
-// Whole seconds across the years 0001 to 9999, checked against the C
+// Whole seconds across the years 0000 to 9999, checked against the C
 // library's own calendar.
 TEST(Scalars, RandomDatesMatchCalendar) {
   std::mt19937_64 rng(1207);
-  const int64_t lo = -63113904000, hi = 252423993599, epochShift = 978307200;
+  const int64_t lo = -63145526400, hi = 252423993599, epochShift = 978307200;
   for (int i = 0; i < 3000; ++i) {
     const int64_t s = lo + int64_t(rng() % uint64_t(hi - lo + 1));
     const double fraction = double(rng() % 1000) / 1000.0;
