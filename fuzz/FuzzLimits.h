@@ -1,0 +1,23 @@
+// The work budget of the whole-file fuzz targets: much smaller than the
+// product's, so that a mutant that expands its shared objects is refused
+// after a few milliseconds instead of running to the product's budget. The
+// seeds and most inputs stay far below it.
+#pragma once
+
+#include "bplist/Convert.h"
+
+namespace fuzzlimits {
+
+// Output a conversion may make before any input byte is counted.
+constexpr uint64_t kBudgetBase = uint64_t(64) << 10;
+// Output allowed per input byte on top of kBudgetBase.
+constexpr uint64_t kBudgetPerInputByte = 16;
+
+inline bplist::Limits Small() {
+  bplist::Limits limits;
+  limits.BudgetBase = kBudgetBase;
+  limits.BudgetPerInputByte = kBudgetPerInputByte;
+  return limits;
+}
+
+}  // namespace fuzzlimits

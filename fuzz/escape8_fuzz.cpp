@@ -1,0 +1,17 @@
+// The text of 8-bit strings against the exact reference: the input is the
+// string.
+#include <cstddef>
+#include <cstdint>
+
+#include "ExactReference.h"
+#include "FuzzCheck.h"
+#include "bplist/Texts.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > fuzzcheck::kMaxStringInput) return 0;
+  std::string text = fuzzcheck::Written([&](bplist::XmlWriter& out) {
+    fuzzcheck::Timed("PutEscaped8", [&] { bplist::PutEscaped8(out, data, size); });
+  });
+  fuzzcheck::ExpectSame(text, exact::Escaped8(data, size), "8-bit string");
+  return 0;
+}

@@ -1,0 +1,44 @@
+// Converts each input on one thread and again with every container of two
+// or more elements split across threads in small batches, some outgrowing
+// their memory limit; the two must agree on the outcome, the reason and the
+// document's size. Kept apart from the whole-file target, which it would
+// slow down several times over.
+#include <cstddef>
+#include <cstdint>
+
+#include "FuzzLimits.h"
+#include "bplist/Convert.h"
+#include "bplist/XmlWriter.h"
+
+namespace {
+
+bplist::Parallelism Splitting() {
+  bplist::Parallelism p;
+  p.Threads = 2;
+  p.MinInput = 0;
+  p.MinElements = 2;
+  p.FirstBatch = 1;
+  p.BatchBytes = 4096;
+  p.BatchLimit = 16384;
+  return p;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static bplist::XmlWriter out(-1, "");
+  static const bplist::Parallelism splitting = Splitting();
+  static const bplist::Limits limits = fuzzlimits::Small();
+  uint64_t start = out.Written();
+  bplist::ConvertResult single =
+      bplist::ConvertBuffer(data, size, out, bplist::Parallelism(), limits);
+  uint64_t singleSize = out.Written() - start;
+  out.Flush();
+  start = out.Written();
+  bplist::ConvertResult split = bplist::ConvertBuffer(data, size, out, splitting, limits);
+  out.Flush();
+  if (split.outcome != single.outcome || split.reason != single.reason) __builtin_trap();
+  if (single.outcome == bplist::Outcome::Converted && out.Written() - start != singleSize)
+    __builtin_trap();
+  return 0;
+}
