@@ -15,7 +15,8 @@
 # Usage: fuzz/run.sh [RUNS] [TARGETS...]   e.g. fuzz/run.sh 20000 real date
 # Environment: TARNWICK_FUZZ_BUILD names the build directory (default
 # build-fuzz under the repository), CXX the clang++ to use,
-# TARNWICK_FUZZ_PROCESSES the processes per target (default 2).
+# TARNWICK_FUZZ_PROCESSES the processes per target (default 2),
+# TARNWICK_FUZZ_NO_CAP=1 lifts the time caps (for long runs).
 set -euo pipefail
 
 runs="${1:-1000000}"
@@ -60,6 +61,7 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
 status=0
 for t in "${targets[@]}"; do
   read -r name seedDir share cap maxLen dict <<<"$t"
+  [ "${TARNWICK_FUZZ_NO_CAP:-0}" = 1 ] && cap=0
   if [ ${#chosen[@]} -gt 0 ] && [[ ! " ${chosen[*]} " == *" $name "* ]]; then continue; fi
   corpus="$build/fuzz-corpus/$name"
   mkdir -p "$corpus"
