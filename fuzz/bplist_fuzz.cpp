@@ -21,9 +21,10 @@ namespace {
 // table, printed at exit when TARNWICK_FUZZ_STATS is set: the share that
 // gets past the trailer check says how well the mutator works.
 struct Outcomes {
+  const bool counting = std::getenv("TARNWICK_FUZZ_STATS") != nullptr;
   uint64_t converted = 0, failed = 0, damaged = 0, trailer = 0;
   ~Outcomes() {
-    if (std::getenv("TARNWICK_FUZZ_STATS") == nullptr) return;
+    if (!counting) return;
     std::fprintf(stderr,
                  "outcomes: %llu converted, %llu failed, %llu damaged (%llu at the trailer)\n",
                  (unsigned long long)converted, (unsigned long long)failed,
@@ -33,6 +34,7 @@ struct Outcomes {
 Outcomes outcomes;
 
 void Count(const uint8_t* data, size_t size, const bplist::ConvertResult& result) {
+  if (!outcomes.counting) return;
   if (result.outcome == bplist::Outcome::Converted) ++outcomes.converted;
   if (result.outcome == bplist::Outcome::Failed) ++outcomes.failed;
   if (result.outcome != bplist::Outcome::Damaged) return;
