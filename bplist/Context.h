@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,20 @@ struct Trailer {
   uint64_t OffsetTableOffset = 0;  // the table lies between header and trailer
 };
 
+// Work is measured in bytes of text: every byte written, plus
+// kWorkPerElement for each element, key and value a container refers to
+// (skipped null and fill elements write nothing but take about as long as
+// writing eight bytes), plus the bytes read of counts wider than eight
+// bytes. A file whose shared objects would make more work than the budget
+// (Limits) is refused as damaged.
+constexpr uint64_t kWorkPerElement = 8;
+
+// The helper threads of one conversion (Parallel.cpp); the deleter stops them.
+class Helpers;
+struct StopHelpers {
+  void operator()(Helpers* h) const;
+};
+
 // One conversion in progress.
 struct Context {
   // The budget (Limits) is worked out from the input's size. Honest files
@@ -38,7 +53,7 @@ struct Context {
   Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, XmlWriter& out,
           const Parallelism& parallel, const Limits& limits);
   // A context converting batches of a container that `parent` is writing:
-  // the same file and place in the document, its own output.
+  // the same file, its own output; the caller sets its place.
   Context(const Context& parent, XmlWriter& out);
 
   const uint8_t* Binary;  // the whole file
@@ -48,14 +63,16 @@ struct Context {
   XmlWriter& Out;
   // Current indentation in spaces; grows by four per open container.
   size_t DictSpace = 0;
-  unsigned Depth = 0;
-  // Containers on the path from the top object to the one being written.
-  std::vector<bool> OnPath;
-  // Where the output stood when the conversion began, and the most it may
-  // reach; the difference is the budget.
+  // Containers on the path from the top object to the one being written,
+  // outermost first: the nesting depth, and the cycle check.
+  std::vector<uint64_t> Path;
+  // Work beyond the bytes written (see kWorkPerElement).
+  uint64_t Work = 0;
+  // Where the output stood when the conversion began; the most that the
+  // work, counted from there, may reach.
   uint64_t OutputStart;
-  uint64_t OutputBudget;
-  // Where the output stood at the last budget check.
+  uint64_t WorkBudget;
+  // The work at the last budget check.
   uint64_t LastBudgetCheck = 0;
   // Why the file is damaged; empty while nothing is found.
   std::string Damage;
@@ -63,7 +80,16 @@ struct Context {
   // False while this context's containers must be converted on its own
   // thread: in a batch, or while a container is already split.
   bool MaySplit;
+  // Counted for ConvertResult::work; objects and the count bytes read here.
+  WorkDone Done;
+  // Started at the first split, kept until the conversion ends.
+  std::unique_ptr<Helpers, StopHelpers> Pool;
 };
+
+// The work done so far, counted from the output's start.
+inline uint64_t WorkSoFar(const Context& c) {
+  return c.Out.Written() + c.Work;
+}
 
 // Returns the reason when the file's trailer is unsound, else "" with *t set.
 std::string DecodeTrailer(const uint8_t* data, uint64_t size, Trailer* t);
@@ -138,14 +164,15 @@ bool OverBudget(Context& c);
 // Writes entries [begin, end) of a container, on this thread.
 bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end);
 
-// True when the entries of a container should be split across threads.
-inline bool ShouldSplit(const Context& c, const Entries& e) {
+// True when the entries of a container may be split across threads.
+inline bool MaySplit(const Context& c, const Entries& e) {
   return c.MaySplit && c.Parallel.Threads > 1 && e.count >= c.Parallel.MinElements &&
          c.End >= c.Parallel.MinInput;
 }
 
-// Writes all the entries of a container in batches converted on several
-// threads; the same output, and the same first failure, as WriteEntries.
+// Writes all the entries of a container, splitting them across threads when
+// the first ones show that the rest will take long enough to pay for it; the
+// same output, and the same first failure, as WriteEntries.
 bool WriteEntriesInParallel(Context& c, const Entries& e);
 
 // Writes object Pos and everything nested in it. Returns false when it

@@ -27,9 +27,20 @@ struct Limits {
   uint64_t BudgetPerInputByte = 512;
 };
 
+// The work a conversion did, on every thread, counted for the tests that
+// check it stays linear in the input.
+struct WorkDone {
+  uint64_t objects = 0;  // objects visited: elements, keys and values, skipped ones included
+  uint64_t bytes = 0;    // text made by every writer (batches made twice count twice), and
+                         // the bytes read of counts wider than eight bytes
+  uint64_t splits = 0;   // containers whose entries were split across threads
+  uint64_t threads = 0;  // helper threads started
+};
+
 struct ConvertResult {
   Outcome outcome = Outcome::Failed;
   std::string reason;  // set when Damaged
+  WorkDone work;
 };
 
 // Converts the file data[0, size) and writes the XML document, prologue to
