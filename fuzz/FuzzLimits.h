@@ -20,4 +20,17 @@ inline bplist::Limits Small() {
   return limits;
 }
 
+// The work budget for an input of `size` bytes.
+inline uint64_t Budget(size_t size) {
+  return kBudgetBase + kBudgetPerInputByte * size;
+}
+
+// Returns false when a conversion of `size` bytes under Small() reports more
+// work than its budget allows: the objects it visited, and the text it made,
+// may pass the budget only by the last entry checked against it (at most a
+// container's count of objects, or about eight bytes of text per input byte).
+inline bool WithinBudget(const bplist::WorkDone& work, size_t size) {
+  return work.objects <= Budget(size) + size && work.bytes <= Budget(size) + 8 * size;
+}
+
 }  // namespace fuzzlimits

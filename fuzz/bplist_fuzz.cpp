@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to the converter the way BinaryToXML does after it
 // has loaded a file, writing the document to a dry-run writer that only
 // counts bytes, on one thread and with the fuzz build's small work budget.
-// Any crash, sanitizer report, leak, uncaught exception, slow input or
-// memory blow-up is a finding. The mutator (StructureMutator.cpp) keeps most
+// Any crash, sanitizer report, leak, uncaught exception, slow input, work
+// past the budget or memory blow-up is a finding. The mutator (StructureMutator.cpp) keeps most
 // inputs' offset table and trailer valid.
 #include <cstddef>
 #include <cstdint>
@@ -63,5 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A damaged file must always say why; an empty reason would print a
   // "File ... is damaged: " line with nothing after it.
   if (result.outcome == bplist::Outcome::Damaged && result.reason.empty()) __builtin_trap();
+  // The work stays within the budget, so the time stays linear in the input.
+  if (!fuzzlimits::WithinBudget(result.work, size)) __builtin_trap();
   return 0;
 }

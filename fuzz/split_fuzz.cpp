@@ -1,8 +1,8 @@
 // Converts each input on one thread and again with every container of two
-// or more elements split across threads in small batches, some outgrowing
-// their memory limit; the two must agree on the outcome, the reason and the
-// document's size. Kept apart from the whole-file target, which it would
-// slow down several times over.
+// or more elements split across threads in batches of about 512 bytes of
+// text, some outgrowing their 2 KiB memory limit; the two must agree on the outcome, the reason and
+// the document's size, and the helper threads must start only once. Kept apart from the whole-file
+// target, which it would slow down several times over.
 #include <cstddef>
 #include <cstdint>
 
@@ -17,9 +17,10 @@ bplist::Parallelism Splitting() {
   p.Threads = 2;
   p.MinInput = 0;
   p.MinElements = 2;
+  p.MinWork = 0;
   p.FirstBatch = 1;
-  p.BatchBytes = 4096;
-  p.BatchLimit = 16384;
+  p.BatchBytes = 512;
+  p.BatchLimit = 2048;
   return p;
 }
 
@@ -40,5 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (split.outcome != single.outcome || split.reason != single.reason) __builtin_trap();
   if (single.outcome == bplist::Outcome::Converted && out.Written() - start != singleSize)
     __builtin_trap();
+  // Helper threads start once per conversion, however many containers split.
+  if (split.work.threads > splitting.Threads - 1) __builtin_trap();
   return 0;
 }
