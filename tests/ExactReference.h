@@ -132,7 +132,11 @@ inline std::string FractionDigits(Big num, unsigned shift, size_t count) {
     int digit = 0;
     for (unsigned b = 4; b-- > 0;) digit = digit * 2 + Bit(num, shift + b);
     digits.push_back(char('0' + digit));
-    num = LowBits(num, shift);
+    // Keep the bits below the point, in place.
+    num.resize(std::min<size_t>(num.size(), (shift + 31) / 32));
+    if (shift % 32 != 0 && num.size() == (shift + 31) / 32)
+      num.back() &= (uint32_t(1) << (shift % 32)) - 1;
+    Trim(num);
   }
   return digits;
 }
