@@ -1,8 +1,9 @@
 // Converts each input on one thread and again with every container of two
 // or more elements split across threads in batches of about 512 bytes of
-// text, some outgrowing their 2 KiB memory limit; the two must agree on the outcome, the reason and
-// the document's size, and the helper threads must start only once. Kept apart from the whole-file
-// target, which it would slow down several times over.
+// text, some outgrowing their 2 KiB memory limit. The two must agree on the
+// outcome, the reason and the document's size, and the helper threads must
+// start only once. Kept apart from the whole-file target, which it would
+// slow down several times over.
 #include <cstddef>
 #include <cstdint>
 
