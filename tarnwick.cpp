@@ -2,8 +2,10 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "BPlist.h"
+#include "bplist/Platform.h"
 #include "bplist/RuntimeFailure.h"
 
 namespace {
@@ -26,17 +28,17 @@ void PrintUsage() {
   bplist::PrintLine("-c [input] [output]");
 }
 
-int Run(int argc, char** argv) {
-  int count = argc - 1;
+int Run(const std::vector<std::string>& args) {
+  size_t count = args.size();
   if (count == 1 || count == 3) {
-    std::string option = argv[1];
+    const std::string& option = args[0];
     if (option == "-about") {
       PrintAbout();
       return kExitOk;
     }
     if (option == "-c" && count == 3) {
-      if (BinaryToXML(argv[2], argv[3])) return kExitOk;
-      bplist::PrintLine(std::string("Error: Unable convert file ") + argv[2]);
+      if (BinaryToXML(args[1], args[2])) return kExitOk;
+      bplist::PrintLine("Error: Unable convert file " + args[1]);
       return kExitConversionFailed;
     }
   }
@@ -48,7 +50,8 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   try {
-    return Run(argc, argv);
+    bplist::platform::PrepareProcess();
+    return Run(bplist::platform::Arguments(argc, argv));
   } catch (const bplist::RuntimeFailure& failure) {
     bplist::PrintRuntimeFailureReport(failure);
   } catch (const std::bad_alloc&) {

@@ -108,6 +108,26 @@ r = json.load(open(sys.argv[1]))["results"][0]
 print(r["median"], r["user"] + r["system"])' "$out/hyperfine.json")
 }
 
+# measure_replacing KEY TARGET CMD...: as measure, but before every run TARGET
+# is an existing file (CMD's own earlier output), which CMD then replaces;
+# tarnwick flushes the new data to disk before it replaces a file.
+measure_replacing() {
+  local key=$1 target=$2
+  shift 2
+  "$@" >/dev/null
+  cp "$target" "$target.old"
+  /usr/bin/time -v -o "$out/time.txt" "$@" >/dev/null
+  rss[$key]=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$out/time.txt")
+  hyperfine -N --style none --runs "$runs" \
+    --prepare "cp $(printf '%q' "$target.old") $(printf '%q' "$target")" \
+    --export-json "$out/hyperfine.json" "$(printf '%q ' "$@")" >/dev/null 2>>"$out/hyperfine.log"
+  read -r "median[$key]" "cpu[$key]" < <(python3 -c '
+import json, sys
+r = json.load(open(sys.argv[1]))["results"][0]
+print(r["median"], r["user"] + r["system"])' "$out/hyperfine.json")
+  rm -f "$target" "$target.old"
+}
+
 # Arithmetic and formatting on decimals.
 calc() { awk "BEGIN { printf \"$1\", $2 }"; }
 size_of() { stat -c %s "$1"; }
@@ -203,6 +223,23 @@ target "peak RSS MiB" "$(calc %.1f "${rss[tarnwick]} / 1024")" \
   "<= input+32 = $(calc %.1f "$limit_kib / 1024")" "${rss[tarnwick]} <= $limit_kib"
 printf '  %-38s %10s   (no target)\n' "peak RSS / plistutil's" \
   "$(calc %.3f "${rss[tarnwick]} / ${rss[plistutil]}")"
+
+echo
+echo "== replacing an existing output (its data flushed to disk first) against a new output =="
+example=$root/examples/example.plist
+measure new_small "$tw_out" "$tw" -c "$example" "$tw_out"
+measure_replacing replace_small "$tw_out" "$tw" -c "$example" "$tw_out"
+measure new_records "$tw_out" "$tw" -c "$records" "$tw_out"
+measure_replacing replace_records "$tw_out" "$tw" -c "$records" "$tw_out"
+rm -f "$tw_out"
+row "output" "new s" "replace s" "replace/new" ""
+row "example.plist ($(size_of "$example") bytes)" "$(calc %.4f "${median[new_small]}")" \
+  "$(calc %.4f "${median[replace_small]}")" \
+  "$(calc %.2f "${median[replace_small]} / ${median[new_small]}")" ""
+row "$n records ($(mib_of "$tw_out_size") MiB out)" "$(calc %.3f "${median[new_records]}")" \
+  "$(calc %.3f "${median[replace_records]}")" \
+  "$(calc %.2f "${median[replace_records]} / ${median[new_records]}")" ""
+echo "  (no target: the flush waits for the disk, which a new file does not need)"
 
 echo
 echo "== scaling: $n and $n4 records, measured back to back =="

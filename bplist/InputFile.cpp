@@ -1,68 +1,83 @@
 #include "bplist/InputFile.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
-#include "bplist/FdCloser.h"
-#include "bplist/RuntimeFailure.h"
+#include "bplist/Format.h"
+#include "bplist/Platform.h"
 
 namespace bplist {
 
 namespace {
 
-// The buffer is a multiple of the huge-page size, and asks for huge pages:
-// the conversion reads the file in an order far from sequential, and with
-// small pages most of those reads would first miss the address cache.
-constexpr size_t kHugePage = size_t(2) << 20;
+// Inputs at least this large are read into system pages that ask for huge
+// pages: the conversion reads them in an order far from sequential, and with
+// small pages most of those reads would first miss the address cache, and
+// each small page costs a fault. Smaller ones go into a plain buffer of their
+// own size: a huge page is cleared whole on first use, which costs more than
+// the few small pages they need.
+constexpr size_t kPagedInput = size_t(512) << 10;
 // First buffer for an input whose size is not known (a pipe, a device).
-constexpr size_t kUnknownSizeStart = kHugePage;
+constexpr size_t kUnknownSizeStart = size_t(64) << 10;
 
 }  // namespace
 
-InputFile::InputFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) RaiseInOutError(errno, "reading", path);
-  FdCloser closer{fd};
-  struct stat st;
-  if (fstat(fd, &st) != 0) RaiseInOutError(errno, "reading", path);
+bool InputFile::Load(const std::string& path) {
+  platform::InputHandle in(path);
   // A regular file is read up to the size it has now, in one read where the
   // system allows; anything else until its end.
-  bool regular = S_ISREG(st.st_mode);
-  size_t want = regular ? size_t(st.st_size) : SIZE_MAX;
-  Grow(regular ? want : kUnknownSizeStart);
+  uint64_t known = in.Size();
+  size_t want = known == platform::kUnknownSize ? SIZE_MAX : size_t(known);
+  if (known != platform::kUnknownSize && known != uint64_t(want)) throw std::bad_alloc();
+  Grow(want != SIZE_MAX ? (want > kSignatureSize ? want : kSignatureSize) : kUnknownSizeStart);
+  bool checked = false;
   while (size_ < want) {
     if (size_ == capacity_) Grow(capacity_ * 2);
-    size_t room = capacity_ - size_ < want - size_ ? capacity_ - size_ : want - size_;
-    ssize_t got = ::read(fd, data_ + size_, room);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) RaiseInOutError(errno, "reading", path);
+    // The signature is read alone first, so that a stream without it is
+    // refused before more of it is read.
+    size_t room = checked ? capacity_ - size_ : kSignatureSize - size_;
+    if (room > want - size_) room = want - size_;
+    size_t got = in.Read(data_ + size_, room);
     if (got == 0) break;
-    size_ += size_t(got);
+    size_ += got;
+    if (!checked && size_ >= kSignatureSize) {
+      if (std::memcmp(data_, kSignature, kSignatureSize) != 0) return false;
+      checked = true;
+    }
   }
+  return checked;
 }
 
 InputFile::~InputFile() {
-  if (capacity_ != 0) munmap(data_, capacity_);
+  Release();
+}
+
+void InputFile::Release() {
+  if (paged_) {
+    platform::FreePages(data_, capacity_);
+  } else {
+    std::free(data_);
+  }
 }
 
 // Replaces the buffer by one of at least `capacity` bytes, keeping its bytes.
 void InputFile::Grow(size_t capacity) {
-  capacity = (capacity + kHugePage) & ~(kHugePage - 1);
-  void* p = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (p == MAP_FAILED) throw std::bad_alloc();
-  madvise(p, capacity, MADV_HUGEPAGE);
-  if (capacity_ != 0) {
-    std::memcpy(p, data_, size_);
-    munmap(data_, capacity_);
+  if (capacity < capacity_) throw std::bad_alloc();  // doubling overflowed
+  uint8_t* fresh;
+  size_t granted = capacity;
+  bool paged = capacity >= kPagedInput;
+  if (paged) {
+    fresh = platform::AllocatePages(capacity, &granted);
+  } else {
+    fresh = static_cast<uint8_t*>(std::malloc(capacity));
+    if (fresh == nullptr) throw std::bad_alloc();
   }
-  data_ = static_cast<uint8_t*>(p);
-  capacity_ = capacity;
+  if (size_ != 0) std::memcpy(fresh, data_, size_);
+  Release();
+  data_ = fresh;
+  capacity_ = granted;
+  paged_ = paged;
 }
 
 }  // namespace bplist

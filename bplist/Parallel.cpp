@@ -19,7 +19,6 @@
 // the writer, which knows the document's work when the batch's turn comes,
 // decides from that whether a single thread would have run out of budget
 // before the batch's own failure, if any.
-#include <sched.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -31,6 +30,7 @@
 #include <vector>
 
 #include "bplist/Context.h"
+#include "bplist/Platform.h"
 
 namespace bplist {
 
@@ -345,8 +345,7 @@ bool WriteEntriesInParallel(Context& c, const Entries& e) {
 
 Parallelism ForThisMachine() {
   Parallelism p;
-  cpu_set_t cpus;
-  if (sched_getaffinity(0, sizeof cpus, &cpus) == 0) p.Threads = unsigned(CPU_COUNT(&cpus));
+  p.Threads = platform::ProcessorCount();
   return p;
 }
 

@@ -17,8 +17,9 @@ struct RuntimeFailure {
   std::string Where;      // the operation and the file it concerned
 };
 
-// Throws the RuntimeFailure for a failed file operation; `err` is the errno
-// value, `operation` a verb phrase ("writing"), `path` the file concerned.
+// Throws the RuntimeFailure for a failed file operation. `err` is the
+// system's error code (errno, or GetLastError on Windows), `operation` a
+// verb phrase ("writing"), `path` the file concerned.
 [[noreturn]] void RaiseInOutError(int err, const char* operation, const std::string& path);
 
 // The failure reported when memory runs out.

@@ -1,31 +1,9 @@
 #include "bplist/XmlWriter.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-
-#include "bplist/RuntimeFailure.h"
-
 namespace bplist {
 
-namespace {
-
-// Writes all of data[0, n) to fd; a failed or stalled write raises the
-// failure for `path`.
-void WriteAll(int fd, const char* data, size_t n, const std::string& path) {
-  while (n > 0) {
-    ssize_t done = ::write(fd, data, n);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) RaiseInOutError(done < 0 ? errno : ENOSPC, "writing", path);
-    data += done;
-    n -= size_t(done);
-  }
-}
-
-}  // namespace
-
-XmlWriter::XmlWriter(int fd, std::string path)
-    : fd_(fd), path_(std::move(path)), buffer_(new char[kBufferSize]) {}
+XmlWriter::XmlWriter(platform::FileHandle file, std::string path)
+    : file_(file), path_(std::move(path)), buffer_(new char[kBufferSize]) {}
 
 XmlWriter::XmlWriter(uint64_t limit) : flushAt_(0), inMemory_(true), limit_(limit) {}
 
@@ -33,8 +11,8 @@ void XmlWriter::Emit(std::string_view text) {
   if (inMemory_) {
     if (text.size() > limit_ - kept_.size()) throw MemoryLimitReached();
     kept_.append(text);
-  } else if (fd_ >= 0) {
-    WriteAll(fd_, text.data(), text.size(), path_);
+  } else if (file_ != platform::kNoFile) {
+    platform::WriteAll(file_, text.data(), text.size(), path_);
   }
   flushed_ += text.size();
 }

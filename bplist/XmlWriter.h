@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "bplist/Platform.h"
+
 namespace bplist {
 
 // Raised by a writer that keeps its text in memory when the text would grow
@@ -19,9 +21,9 @@ class XmlWriter {
   // Size of the buffer; also the most that Reserve may ask for.
   static constexpr size_t kBufferSize = 1 << 20;
 
-  // Writes to the open descriptor `fd`; `path` names it in error reports.
-  // With fd < 0 the writer only counts what it is given (a dry run).
-  XmlWriter(int fd, std::string path);
+  // Writes to the open file `file`; `path` names it in error reports. With
+  // platform::kNoFile the writer only counts what it is given (a dry run).
+  XmlWriter(platform::FileHandle file, std::string path);
   // Keeps what it is given in memory, up to `limit` bytes; more raises
   // MemoryLimitReached. PutText hands the text on to another writer. The
   // buffer is allocated when first needed.
@@ -63,7 +65,7 @@ class XmlWriter {
   }
   void Commit(size_t n) { used_ += n; }
 
-  // Hands the buffered bytes to the descriptor. A failed write raises a
+  // Hands the buffered bytes to the file. A failed write raises a
   // RuntimeFailure naming the output path.
   void Flush();
 
@@ -81,10 +83,10 @@ class XmlWriter {
   // Room BeginLine adds for the line end and the eight-space fill's overrun.
   static constexpr size_t kLineSlack = 10;
   void PutLong(std::string_view text);
-  // Hands `text` to the descriptor, or keeps it in memory.
+  // Hands `text` to the file, or keeps it in memory.
   void Emit(std::string_view text);
 
-  int fd_ = -1;
+  platform::FileHandle file_ = platform::kNoFile;
   std::string path_;
   std::unique_ptr<char[]> buffer_;
   size_t used_ = 0;

@@ -13,6 +13,7 @@
 #include "FuzzLimits.h"
 #include "bplist/Context.h"
 #include "bplist/Convert.h"
+#include "bplist/Platform.h"
 #include "bplist/XmlWriter.h"
 
 namespace {
@@ -51,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // nothing, and the flush below empties the buffer, so every input starts
   // from the same state; the converter counts its budget from the writer's
   // position at the start.
-  static bplist::XmlWriter out(-1, "");
+  static bplist::XmlWriter out(bplist::platform::kNoFile, "");
   static const bplist::Limits limits = fuzzlimits::Small();
   bplist::ConvertResult result;
   fuzzcheck::Timed(

@@ -5,12 +5,13 @@
 
 #include "ExactReference.h"
 #include "FuzzCheck.h"
+#include "bplist/Platform.h"
 #include "bplist/Texts.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > fuzzcheck::kMaxStringInput) return 0;
   // Timed on a dry-run writer, which a repeated run leaves as it was.
-  static bplist::XmlWriter dryRun(-1, "");
+  static bplist::XmlWriter dryRun(bplist::platform::kNoFile, "");
   fuzzcheck::Timed("PutEscaped16", [&] {
     bplist::PutEscaped16(dryRun, data, size / 2);
     dryRun.Flush();

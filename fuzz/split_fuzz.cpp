@@ -9,6 +9,7 @@
 
 #include "FuzzLimits.h"
 #include "bplist/Convert.h"
+#include "bplist/Platform.h"
 #include "bplist/XmlWriter.h"
 
 namespace {
@@ -28,7 +29,7 @@ bplist::Parallelism Splitting() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bplist::XmlWriter out(-1, "");
+  static bplist::XmlWriter out(bplist::platform::kNoFile, "");
   static const bplist::Parallelism splitting = Splitting();
   static const bplist::Limits limits = fuzzlimits::Small();
   uint64_t start = out.Written();

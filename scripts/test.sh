@@ -21,3 +21,4 @@ cmake -S . -B build-test-thread -DTARNWICK_MODE=thread -DTARNWICK_WERROR=ON >/de
 cmake --build build-test-thread -j "$jobs"
 echo "== thread tests"
 ctest --test-dir build-test-thread --output-on-failure -j "$jobs" -R '^(Parallel|DamagedInput)\.'
+scripts/test-windows.sh

@@ -2,34 +2,49 @@
 // tarnwick program as a user would.
 #pragma once
 
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "PlistBuilder.h"
+#include "RunProgram.h"
 #include "bplist/Convert.h"
 #include "bplist/Parallelism.h"
 
 namespace testutil {
 
-// A fresh directory, removed with its contents when the object goes.
+namespace fs = std::filesystem;
+
+// The file-system path for a UTF-8 path text, on every platform.
+inline fs::path U8(const std::string& path) {
+  return fs::u8path(path);
+}
+
+// A fresh directory in the system's temporary directory, removed with its
+// contents when the object goes.
 class ScratchDir {
  public:
   ScratchDir() {
-    char tmpl[] = "/tmp/tarnwick-test-XXXXXX";
-    path_ = mkdtemp(tmpl);
+    static std::mt19937_64 random{std::random_device{}()};
+    std::error_code ec;
+    fs::path base = fs::temp_directory_path();
+    do {
+      path_ = (base / ("tarnwick-test-" + std::to_string(random() % 1000000000))).u8string();
+    } while (!fs::create_directory(U8(path_), ec) && !ec);
+    EXPECT_FALSE(ec) << ec.message();
   }
-  ~ScratchDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+  ~ScratchDir() {
+    std::error_code ec;
+    fs::remove_all(U8(path_), ec);
+  }
   const std::string& path() const { return path_; }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
   // Names of the entries in the directory, sorted.
@@ -40,43 +55,27 @@ class ScratchDir {
 };
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
+  std::ofstream(U8(path), std::ios::binary) << bytes;
 }
 inline void WriteFile(const std::string& path, const testplist::Bytes& bytes) {
   WriteFile(path, std::string(bytes.begin(), bytes.end()));
 }
 inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(U8(path), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
+// True when something (a link included) is at `path`.
 inline bool Exists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
+  std::error_code ec;
+  return fs::symlink_status(U8(path), ec).type() != fs::file_type::not_found && !ec;
 }
 
-struct RunResult {
-  int exitCode = -1;   // -1 when the program did not exit normally
-  std::string output;  // everything it printed on standard output
-};
-
 // Runs tarnwick with `args` and captures its standard output. `prelude` is
-// shell text run before it in the same shell (ulimit and the like).
+// shell text run before it in the same shell (ulimit and the like; POSIX
+// only).
 inline RunResult RunTarnwick(const std::vector<std::string>& args,
                              const std::string& prelude = "") {
-  std::string cmd = prelude + " '" TARNWICK_PATH "'";
-  for (const std::string& a : args) {
-    std::string quoted;
-    for (char c : a) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    cmd += " '" + quoted + "'";
-  }
-  RunResult r;
-  FILE* p = popen(cmd.c_str(), "r");
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
-  int status = pclose(p);
-  if (WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
-  return r;
+  return RunProgram(TARNWICK_PATH, args, prelude);
 }
 
 // Writes `plist` to a scratch file, converts it with tarnwick, and returns
@@ -142,7 +141,7 @@ inline MemoryResult ConvertWith(const testplist::Bytes& file,
   MemoryResult m;
   FILE* f = std::tmpfile();
   {
-    bplist::XmlWriter out(fileno(f), "");
+    bplist::XmlWriter out(bplist::platform::HandleOf(f), "");
     bplist::ConvertResult r = bplist::ConvertBuffer(file.data(), file.size(), out, parallel);
     out.Flush();
     m.outcome = r.outcome;
@@ -194,13 +193,9 @@ inline MemoryResult ExpectSameOnThreads(const testplist::Bytes& file) {
 // Names in directory `dir`, sorted, without "." and "..".
 inline std::vector<std::string> NamesIn(const std::string& dir) {
   std::vector<std::string> names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      std::string n = e->d_name;
-      if (n != "." && n != "..") names.push_back(n);
-    }
-    closedir(d);
-  }
+  std::error_code ec;
+  for (const fs::directory_entry& e : fs::directory_iterator(U8(dir), ec))
+    names.push_back(e.path().filename().u8string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -213,9 +208,9 @@ inline std::vector<std::string> ScratchDir::Entries() const {
 inline std::vector<std::string> FilesIn(const std::string& dir) {
   std::vector<std::string> paths;
   for (const std::string& name : NamesIn(dir)) {
-    struct stat st;
     std::string path = dir + "/" + name;
-    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) paths.push_back(path);
+    std::error_code ec;
+    if (fs::is_regular_file(U8(path), ec)) paths.push_back(path);
   }
   return paths;
 }

@@ -29,8 +29,9 @@ using testplist::Bytes;
 using testplist::PlistBuilder;
 
 // A sanitizer report exits with code 1 by default, like a failed
-// conversion; give it a code of its own so the two cannot be confused.
-const char kSanitizerExitCode[] =
+// conversion; give it a code of its own so the two cannot be confused (the
+// sanitizers run on POSIX systems only).
+const char kPosixSanitizerExitCode[] =
     "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}exitcode=86\" "
     "UBSAN_OPTIONS=\"${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}exitcode=86\"";
 
@@ -77,7 +78,8 @@ void ExpectProgramAgrees(const Bytes& file, const ConvertResult& expected) {
   const std::string out = dir.File("out.xml");
   testutil::WriteFile(in, file);
   testutil::WriteFile(out, std::string(kOldOutput));
-  testutil::RunResult run = testutil::RunTarnwick({"-c", in, out}, kSanitizerExitCode);
+  testutil::RunResult run =
+      testutil::RunTarnwick({"-c", in, out}, testutil::kPosixShell ? kPosixSanitizerExitCode : "");
 
   EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.plist", "out.xml"}))
       << "a temporary file was left behind";

@@ -13,6 +13,7 @@
 
 #include "ExactReference.h"
 #include "TestUtil.h"
+#include "bplist/Platform.h"
 #include "bplist/Texts.h"
 #include "bplist/XmlWriter.h"
 
@@ -177,7 +178,7 @@ std::vector<std::string> Written(size_t cases,
   FILE* f = std::tmpfile();
   std::vector<uint64_t> ends;
   {
-    bplist::XmlWriter out(fileno(f), "");
+    bplist::XmlWriter out(bplist::platform::HandleOf(f), "");
     for (size_t i = 0; i < cases; ++i) {
       put(out, i);
       ends.push_back(out.Written());

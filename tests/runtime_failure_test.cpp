@@ -21,9 +21,10 @@ using testplist::PlistBuilder;
 
 const char kOldOutput[] = "old output, must survive\n";
 
-// Writes are limited to one block and the signal that would kill the
-// process at the limit is ignored, so the write itself fails.
-const char kFileSizeLimit[] = "ulimit -f 1; trap '' XFSZ;";
+// Writes are limited to one block. The program ignores the signal that
+// would kill it at the limit, so the write itself fails; the second form
+// ignores it before the program starts as well.
+const char* const kFileSizeLimits[] = {"ulimit -f 1;", "ulimit -f 1; trap '' XFSZ;"};
 
 // A valid file whose document is about `lines` lines of some 40 bytes.
 Bytes ManyStrings(size_t lines) {
@@ -108,15 +109,19 @@ TEST(RuntimeFailure, MissingOutputDirectoryIsAnInvalidFilename) {
   ws.ExpectUntouched();
 }
 
+// Regression: without the shell's trap, the limit's signal (SIGXFSZ)
+// killed the program with exit code 153 and left the temporary file.
 TEST(RuntimeFailure, WriteCutShortByTheFileSizeLimitIsDiskFull) {
   // The first document fits the writer's buffer and fails when it is
   // flushed at the end; the second fails at a flush part-way through.
-  for (size_t lines : {size_t(200), size_t(60000)}) {
-    SCOPED_TRACE(std::to_string(lines) + " lines");
-    Workspace ws(ManyStrings(lines));
-    testutil::RunResult run = testutil::RunTarnwick({"-c", ws.in(), ws.out()}, kFileSizeLimit);
-    ExpectInOutErrorReport(run, "Disk Full");
-    ws.ExpectUntouched();
+  for (const char* limit : kFileSizeLimits) {
+    for (size_t lines : {size_t(200), size_t(60000)}) {
+      SCOPED_TRACE(std::string(limit) + " " + std::to_string(lines) + " lines");
+      Workspace ws(ManyStrings(lines));
+      testutil::RunResult run = testutil::RunTarnwick({"-c", ws.in(), ws.out()}, limit);
+      ExpectInOutErrorReport(run, "Disk Full");
+      ws.ExpectUntouched();
+    }
   }
   // The same document converts without the limit, so the limit is what failed.
   Workspace ws(ManyStrings(200));

@@ -1,7 +1,6 @@
 // Booleans, dates and data objects, each as a value and as a key: the UTC
 // date text and its limits, and standard base64 for data of every length.
 #include <gtest/gtest.h>
-#include <time.h>
 
 #include <cmath>
 #include <cstring>
@@ -132,23 +131,39 @@ TEST(Scalars, DatesOutsideTheRangeFail) {
   }
 }
 
-// Whole seconds across the years 0000 to 9999, checked against the C
-// library's own calendar.
+// The date text of `s` seconds after 2001-01-01T00:00:00Z, found by walking
+// whole years and months from there: slow, but plainly right, and the same
+// on every platform (Windows' C library has no calendar before 1970).
+std::string WalkedDateText(int64_t s) {
+  auto leap = [](int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; };
+  auto yearDays = [&](int64_t y) { return leap(y) ? 366 : 365; };
+  int64_t days = s >= 0 ? s / 86400 : -((-s + 86399) / 86400), rest = s - days * 86400;
+  int64_t y = 2001;
+  while (days < 0) days += yearDays(--y);
+  while (days >= yearDays(y)) days -= yearDays(y++);
+  const int monthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  int m = 0;
+  for (; days >= monthDays[m] + (m == 1 && leap(y)); ++m)
+    days -= monthDays[m] + (m == 1 && leap(y));
+  char text[80];
+  snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", int(y), m + 1, int(days) + 1,
+           int(rest / 3600), int(rest / 60 % 60), int(rest % 60));
+  return text;
+}
+
+// Whole seconds across the years 0000 to 9999, checked against a calendar
+// walked year by year.
 TEST(Scalars, RandomDatesMatchCalendar) {
   std::mt19937_64 rng(1207);
-  const int64_t lo = -63145526400, hi = 252423993599, epochShift = 978307200;
+  const int64_t lo = -63145526400, hi = 252423993599;
+  EXPECT_EQ(WalkedDateText(lo), "0000-01-01T00:00:00Z");
+  EXPECT_EQ(WalkedDateText(hi), "9999-12-31T23:59:59Z");
   for (int i = 0; i < 3000; ++i) {
     const int64_t s = lo + int64_t(rng() % uint64_t(hi - lo + 1));
     const double fraction = double(rng() % 1000) / 1000.0;
-    time_t unixTime = time_t(s + epochShift);
-    struct tm parts;
-    ASSERT_NE(gmtime_r(&unixTime, &parts), nullptr);
-    char expected[80];
-    snprintf(expected, sizeof expected, "%04d-%02d-%02dT%02d:%02d:%02dZ", parts.tm_year + 1900,
-             parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
     std::string text;
     ASSERT_TRUE(bplist::DateText(double(s) + fraction, &text)) << s;
-    EXPECT_EQ(text, expected) << s << " + " << fraction;
+    EXPECT_EQ(text, WalkedDateText(s)) << s << " + " << fraction;
   }
 }
 

@@ -19,7 +19,7 @@ using bplist::XmlWriter;
 std::string Drain(const XmlWriter& memory) {
   FILE* f = std::tmpfile();
   {
-    XmlWriter out(fileno(f), "");
+    XmlWriter out(bplist::platform::HandleOf(f), "");
     out.Put("<");
     out.PutText(memory);
     out.Put(">");
