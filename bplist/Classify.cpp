@@ -42,22 +42,24 @@ namespace {
 // Writes a dictionary or array: guards the nesting depth and cycles, and
 // indents its lines four spaces deeper than its parent's.
 bool WriteContainer(Context& c, uint64_t Pos, uint64_t o, bool isDict) {
-  if (c.Depth >= kMaxDepth)
+  if (c.Path.size() >= kMaxDepth)
     return Damaged(c, "containers nest deeper than " + std::to_string(kMaxDepth) + " levels");
-  if (c.OnPath[Pos]) return Damaged(c, "object " + std::to_string(Pos) + " contains itself");
-  c.OnPath[Pos] = true;
-  ++c.Depth;
+  // At most kMaxDepth to look through, and every level adds four spaces to
+  // the two lines a container writes at least.
+  for (uint64_t outer : c.Path)
+    if (outer == Pos) return Damaged(c, "object " + std::to_string(Pos) + " contains itself");
+  c.Path.push_back(Pos);
   c.DictSpace += 4;
   bool ok = isDict ? GetDict(c, o) : GetArray(c, o);
   c.DictSpace -= 4;
-  --c.Depth;
-  c.OnPath[Pos] = false;
+  c.Path.pop_back();
   return ok;
 }
 
 }  // namespace
 
 bool WriteObject(Context& c, uint64_t Pos, Role role) {
+  ++c.Done.objects;
   uint64_t o = 0;
   if (!Locate(c, Pos, &o)) return false;
   bool AsKey = role == Role::Key;

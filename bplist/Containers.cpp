@@ -24,17 +24,19 @@ uint64_t Reference(const Context& c, uint64_t start, uint64_t index) {
 // most of the wait for memory: `ahead2`'s table entry and `ahead1`'s marker.
 inline void Prefetch(const Context& c, uint64_t ahead1, uint64_t ahead2) {
   const uint8_t* table = c.Binary + c.T.OffsetTableOffset;
-  if (ahead2 < c.T.NumObjects) __builtin_prefetch(table + ahead2 * c.T.OffsetSize);
+  if (ahead2 < c.T.NumObjects) PrefetchRead(table + ahead2 * c.T.OffsetSize);
   if (ahead1 < c.T.NumObjects) {
     uint64_t o = ReadBigEndianPadded(table + ahead1 * c.T.OffsetSize, c.T.OffsetSize);
-    if (o < c.End) __builtin_prefetch(c.Binary + o);
+    if (o < c.End) PrefetchRead(c.Binary + o);
   }
 }
 
-// Refuses to go on once shared objects have expanded the output too far.
-inline bool WithinBudget(Context& c) {
-  c.LastBudgetCheck = c.Out.Written();
-  return c.LastBudgetCheck <= c.OutputBudget || OverBudget(c);
+// Counts the `objects` of the entry about to be visited, and refuses to go
+// on once shared objects have made too much work.
+inline bool WithinBudget(Context& c, uint64_t objects) {
+  c.Work += kWorkPerElement * objects;
+  c.LastBudgetCheck = WorkSoFar(c);
+  return c.LastBudgetCheck <= c.WorkBudget || OverBudget(c);
 }
 
 // Writes a dictionary key: the usual short plain string directly, anything
@@ -42,25 +44,29 @@ inline bool WithinBudget(Context& c) {
 inline bool WriteKey(Context& c, uint64_t Pos) {
   uint64_t o = 0;
   if (!Locate(c, Pos, &o)) return false;
-  return TryPlainKey(c, o) || WriteObject(c, Pos, Role::Key);
+  if (TryPlainKey(c, o)) {
+    ++c.Done.objects;
+    return true;
+  }
+  return WriteObject(c, Pos, Role::Key);
 }
 
 bool WriteAllEntries(Context& c, const Entries& e) {
-  return ShouldSplit(c, e) ? WriteEntriesInParallel(c, e) : WriteEntries(c, e, 0, e.count);
+  return MaySplit(c, e) ? WriteEntriesInParallel(c, e) : WriteEntries(c, e, 0, e.count);
 }
 
 }  // namespace
 
 bool OverBudget(Context& c) {
   return Damaged(c, "shared objects expand the document past " +
-                        std::to_string((c.OutputBudget - c.OutputStart) >> 20) + " MiB");
+                        std::to_string((c.WorkBudget - c.OutputStart) >> 20) + " MiB");
 }
 
 bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end) {
   if (!e.isDict) {
     for (uint64_t i = begin; i < end; ++i) {
       if (i + 2 < end) Prefetch(c, Reference(c, e.start, i + 1), Reference(c, e.start, i + 2));
-      if (!WithinBudget(c) || !WriteObject(c, Reference(c, e.start, i), Role::Element))
+      if (!WithinBudget(c, 1) || !WriteObject(c, Reference(c, e.start, i), Role::Element))
         return false;
     }
     return true;
@@ -71,7 +77,7 @@ bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end) {
       Prefetch(c, Reference(c, e.start, i + 1), Reference(c, e.start, i + 2));
       Prefetch(c, Reference(c, values, i + 1), Reference(c, values, i + 2));
     }
-    if (!WithinBudget(c) || !WriteKey(c, Reference(c, e.start, i)) ||
+    if (!WithinBudget(c, 2) || !WriteKey(c, Reference(c, e.start, i)) ||
         !WriteObject(c, Reference(c, values, i), Role::Value))
       return false;
   }

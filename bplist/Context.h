@@ -4,10 +4,13 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "bplist/Bits.h"
+#include "bplist/Convert.h"
 #include "bplist/Format.h"
 #include "bplist/Parallelism.h"
 #include "bplist/XmlWriter.h"
@@ -18,16 +21,6 @@ namespace bplist {
 // damaged; this also bounds the recursion's stack use.
 constexpr unsigned kMaxDepth = 512;
 
-// The output budget is kOutputBudgetBase + kOutputBudgetPerInputByte times
-// the input's size. A file whose shared objects would expand the document
-// past it is refused as damaged, so the work done stays linear in the input
-// and a small hostile file cannot make a huge document. Honest files stay
-// below it: their output is a few times their size, and only long runs of
-// tiny elements nested a hundred levels deep, or one long number text shared
-// by a large share of all references, come near it.
-constexpr uint64_t kOutputBudgetBase = uint64_t(8) << 20;
-constexpr uint64_t kOutputBudgetPerInputByte = 512;
-
 // The trailer's fields, checked by DecodeTrailer before any object is read.
 struct Trailer {
   unsigned OffsetSize = 0;         // width of an offset-table entry, 1 to 8
@@ -37,12 +30,30 @@ struct Trailer {
   uint64_t OffsetTableOffset = 0;  // the table lies between header and trailer
 };
 
+// Work is measured in bytes of text: every byte written, plus
+// kWorkPerElement for each element, key and value a container refers to
+// (skipped null and fill elements write nothing but take about as long as
+// writing eight bytes), plus the bytes read of counts wider than eight
+// bytes. A file whose shared objects would make more work than the budget
+// (Limits) is refused as damaged.
+constexpr uint64_t kWorkPerElement = 8;
+
+// The helper threads of one conversion (Parallel.cpp); the deleter stops them.
+class Helpers;
+struct StopHelpers {
+  void operator()(Helpers* h) const;
+};
+
 // One conversion in progress.
 struct Context {
+  // The budget (Limits) is worked out from the input's size. Honest files
+  // stay below it: their output is a few times their size, and only long
+  // runs of tiny elements nested a hundred levels deep, or one long number
+  // text shared by a large share of all references, come near the default.
   Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, XmlWriter& out,
-          const Parallelism& parallel);
+          const Parallelism& parallel, const Limits& limits);
   // A context converting batches of a container that `parent` is writing:
-  // the same file and place in the document, its own output.
+  // the same file, its own output; the caller sets its place.
   Context(const Context& parent, XmlWriter& out);
 
   const uint8_t* Binary;  // the whole file
@@ -52,14 +63,16 @@ struct Context {
   XmlWriter& Out;
   // Current indentation in spaces; grows by four per open container.
   size_t DictSpace = 0;
-  unsigned Depth = 0;
-  // Containers on the path from the top object to the one being written.
-  std::vector<bool> OnPath;
-  // Where the output stood when the conversion began, and the most it may
-  // reach; the difference is the budget.
+  // Containers on the path from the top object to the one being written,
+  // outermost first: the nesting depth, and the cycle check.
+  std::vector<uint64_t> Path;
+  // Work beyond the bytes written (see kWorkPerElement).
+  uint64_t Work = 0;
+  // Where the output stood when the conversion began; the most that the
+  // work, counted from there, may reach.
   uint64_t OutputStart;
-  uint64_t OutputBudget;
-  // Where the output stood at the last budget check.
+  uint64_t WorkBudget;
+  // The work at the last budget check.
   uint64_t LastBudgetCheck = 0;
   // Why the file is damaged; empty while nothing is found.
   std::string Damage;
@@ -67,7 +80,16 @@ struct Context {
   // False while this context's containers must be converted on its own
   // thread: in a batch, or while a container is already split.
   bool MaySplit;
+  // Counted for ConvertResult::work; objects and the count bytes read here.
+  WorkDone Done;
+  // Started at the first split, kept until the conversion ends.
+  std::unique_ptr<Helpers, StopHelpers> Pool;
 };
+
+// The work done so far, counted from the output's start.
+inline uint64_t WorkSoFar(const Context& c) {
+  return c.Out.Written() + c.Work;
+}
 
 // Returns the reason when the file's trailer is unsound, else "" with *t set.
 std::string DecodeTrailer(const uint8_t* data, uint64_t size, Trailer* t);
@@ -90,7 +112,7 @@ inline uint64_t ReadBigEndian(const uint8_t* p, unsigned width) {
 inline uint64_t ReadBigEndianPadded(const uint8_t* p, unsigned width) {
   uint64_t v;
   std::memcpy(&v, p, 8);
-  return __builtin_bswap64(v) >> (64 - 8 * width);
+  return ByteSwap64(v) >> (64 - 8 * width);
 }
 
 // True when [pos, pos + len) lies inside the object area.
@@ -142,14 +164,15 @@ bool OverBudget(Context& c);
 // Writes entries [begin, end) of a container, on this thread.
 bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end);
 
-// True when the entries of a container should be split across threads.
-inline bool ShouldSplit(const Context& c, const Entries& e) {
+// True when the entries of a container may be split across threads.
+inline bool MaySplit(const Context& c, const Entries& e) {
   return c.MaySplit && c.Parallel.Threads > 1 && e.count >= c.Parallel.MinElements &&
          c.End >= c.Parallel.MinInput;
 }
 
-// Writes all the entries of a container in batches converted on several
-// threads; the same output, and the same first failure, as WriteEntries.
+// Writes all the entries of a container, splitting them across threads when
+// the first ones show that the rest will take long enough to pay for it; the
+// same output, and the same first failure, as WriteEntries.
 bool WriteEntriesInParallel(Context& c, const Entries& e);
 
 // Writes object Pos and everything nested in it. Returns false when it

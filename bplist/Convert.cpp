@@ -20,29 +20,29 @@ void AddHeader(XmlWriter& out) {
 }  // namespace
 
 Context::Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, XmlWriter& out,
-                 const Parallelism& parallel)
+                 const Parallelism& parallel, const Limits& limits)
     : Binary(binary),
       T(trailer),
       End(trailer.OffsetTableOffset),
       Out(out),
-      OnPath(trailer.NumObjects),
       OutputStart(out.Written()),
-      OutputBudget(OutputStart + kOutputBudgetBase + kOutputBudgetPerInputByte * size),
+      WorkBudget(OutputStart + limits.BudgetBase + limits.BudgetPerInputByte * size),
       Parallel(parallel),
-      MaySplit(true) {}
+      MaySplit(true) {
+  Path.reserve(kMaxDepth);
+}
 
 Context::Context(const Context& parent, XmlWriter& out)
     : Binary(parent.Binary),
       T(parent.T),
       End(parent.End),
       Out(out),
-      DictSpace(parent.DictSpace),
-      Depth(parent.Depth),
-      OnPath(parent.OnPath),
       OutputStart(out.Written()),
-      OutputBudget(parent.OutputBudget),
+      WorkBudget(parent.WorkBudget),
       Parallel(parent.Parallel),
-      MaySplit(false) {}
+      MaySplit(false) {
+  Path.reserve(kMaxDepth);
+}
 
 std::string DecodeTrailer(const uint8_t* data, uint64_t size, Trailer* t) {
   if (size < kHeaderSize + kTrailerSize) return "too short to hold a header and a trailer";
@@ -88,6 +88,10 @@ bool GetExtendedCount(Context& c, uint64_t o, uint64_t* count, uint64_t* start) 
   // Only the last eight bytes can hold a count that fits any file.
   for (uint64_t i = 0; i + 8 < width; ++i)
     if (p[i] != 0) return Damaged(c, "a count is larger than the file");
+  if (width > 8) {  // reading it costs time whatever the text
+    c.Work += width;
+    c.Done.bytes += width;
+  }
   unsigned low8 = width < 8 ? unsigned(width) : 8;
   *count = ReadBigEndian(p + width - low8, low8);
   *start = o + 2 + width;
@@ -95,7 +99,7 @@ bool GetExtendedCount(Context& c, uint64_t o, uint64_t* count, uint64_t* start) 
 }
 
 ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
-                            const Parallelism& parallel) {
+                            const Parallelism& parallel, const Limits& limits) {
   ConvertResult result;
   Trailer trailer;
   std::string damage = DecodeTrailer(data, size, &trailer);
@@ -104,7 +108,7 @@ ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
     result.reason = damage;
     return result;
   }
-  Context c(data, size, trailer, out, parallel);
+  Context c(data, size, trailer, out, parallel, limits);
   AddHeader(out);
   if (GetTopObject(c)) {
     out.Put("</plist>\r\n");
@@ -113,6 +117,8 @@ ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
     result.outcome = Outcome::Damaged;
     result.reason = c.Damage;
   }
+  result.work = c.Done;
+  result.work.bytes += out.Written() - c.OutputStart;
   return result;
 }
 

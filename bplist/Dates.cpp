@@ -33,8 +33,10 @@ void CivilFromDays(int64_t days, int64_t* y, unsigned* m, unsigned* d) {
 constexpr int64_t kSecondsPerDay = 86400;
 // Dates count seconds from 2001-01-01T00:00:00Z.
 const int64_t kEpochDays = DaysFromCivil(2001, 1, 1);
-// The first and last second that XML plist readers accept: years 0001 to 9999.
-const double kFirstSecond = double((DaysFromCivil(1, 1, 1) - kEpochDays) * kSecondsPerDay);
+// The first and last second written: years 0000 to 9999 of the proleptic
+// Gregorian calendar, where year 0 is a leap year. Apple's writer puts
+// NSDate.distantPast in year 0 (0000-12-30T00:00:00Z).
+const double kFirstSecond = double((DaysFromCivil(0, 1, 1) - kEpochDays) * kSecondsPerDay);
 const double kLastSecond = double((DaysFromCivil(10000, 1, 1) - kEpochDays) * kSecondsPerDay - 1);
 
 constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

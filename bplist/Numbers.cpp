@@ -3,14 +3,13 @@
 #include <cstring>
 #include <vector>
 
+#include "bplist/Bits.h"
 #include "bplist/Context.h"
 #include "bplist/Texts.h"
 
 namespace bplist {
 
 namespace {
-
-using u128 = unsigned __int128;
 
 // Writes the decimal digits of v at dst and returns their end.
 char* PutDecimal(char* dst, uint64_t v) {
@@ -30,41 +29,41 @@ std::string Decimal(uint64_t v) {
   return std::string(buf, PutDecimal(buf, v));
 }
 
-// The wide form, for UIDs of more than eight bytes and rounding arithmetic.
-std::string Decimal(u128 v) {
-  if (v >> 64 == 0) return Decimal(uint64_t(v));
-  u128 tenPow19 = u128(10000000000000000000ull);
-  std::string low = Decimal(uint64_t(v % tenPow19));
-  return Decimal(v / tenPow19) + std::string(19 - low.size(), '0') + low;
-}
-
 // A non-negative integer of any size as 32-bit limbs, least significant first.
 using BigNum = std::vector<uint32_t>;
 
-// Decimal text of m * 2^shift, exactly.
-std::string ShiftedDecimal(uint64_t m, unsigned shift) {
-  BigNum n(shift / 32 + 3, 0);
-  unsigned word = shift / 32, bit = shift % 32;
-  u128 placed = u128(m) << bit;
-  for (unsigned i = 0; i < 3 && placed != 0; ++i, placed >>= 32) n[word + i] = uint32_t(placed);
+// Decimal text of n (which it uses up), without leading zeros.
+std::string Decimal(BigNum n) {
   std::string digits;
   // Peel off nine decimal digits at a time.
-  while (n.size() > 1 || n[0] != 0) {
+  while (!n.empty()) {
     uint64_t rem = 0;
     for (size_t i = n.size(); i-- > 0;) {
       uint64_t cur = rem << 32 | n[i];
       n[i] = uint32_t(cur / 1000000000);
       rem = cur % 1000000000;
     }
-    while (n.size() > 1 && n.back() == 0) n.pop_back();
+    while (!n.empty() && n.back() == 0) n.pop_back();
     for (int i = 0; i < 9; ++i, rem /= 10) digits.push_back(char('0' + rem % 10));
   }
   while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  if (digits.empty()) digits = "0";
   return std::string(digits.rbegin(), digits.rend());
 }
 
-// floor(m * 10^k / 2^shift) for a result below 2^64 (k <= shift): m * 5^k
-// exactly, then shifted right by shift - k bits.
+// Decimal text of m * 2^shift, exactly.
+std::string ShiftedDecimal(uint64_t m, unsigned shift) {
+  BigNum n(shift / 32 + 3, 0);
+  unsigned word = shift / 32, bit = shift % 32;
+  uint64_t low = m << bit, high = bit == 0 ? 0 : m >> (64 - bit);
+  n[word] = uint32_t(low);
+  n[word + 1] = uint32_t(low >> 32);
+  n[word + 2] = uint32_t(high);
+  return Decimal(std::move(n));
+}
+
+// floor(m * 10^k / 2^shift) for a result below 2^64: m * 5^k exactly, then
+// shifted right by shift - k bits, or left by k - shift.
 uint64_t ScaledFloor(uint64_t m, unsigned k, unsigned shift) {
   BigNum n{uint32_t(m), uint32_t(m >> 32)};
   // Multiply by 5^k, thirteen factors of five (5^13 < 2^32) at a time.
@@ -81,10 +80,32 @@ uint64_t ScaledFloor(uint64_t m, unsigned k, unsigned shift) {
     if (carry != 0) n.push_back(uint32_t(carry));
     left -= step;
   }
-  unsigned drop = shift - k, word = drop / 32, bit = drop % 32;
-  u128 window = 0;
-  for (unsigned i = 0; i < 4 && word + i < n.size(); ++i) window |= u128(n[word + i]) << (32 * i);
-  return uint64_t(window >> bit);
+  // The 96 bits of m * 5^k from bit `drop` on hold the result.
+  unsigned drop = k < shift ? shift - k : 0, word = drop / 32, bit = drop % 32;
+  auto limb = [&](unsigned i) -> uint64_t { return word + i < n.size() ? n[word + i] : 0; };
+  uint64_t low = limb(0) | limb(1) << 32, high = limb(2);
+  uint64_t result = bit == 0 ? low : low >> bit | high << (64 - bit);
+  return k > shift ? result << (k - shift) : result;
+}
+
+// A 128-bit unsigned number as two 64-bit halves, for the rounding arithmetic.
+struct Wide {
+  uint64_t high, low;
+};
+
+// The full product a * b.
+Wide Multiply(uint64_t a, uint64_t b) {
+  uint64_t a0 = uint32_t(a), a1 = a >> 32, b0 = uint32_t(b), b1 = b >> 32;
+  uint64_t p00 = a0 * b0, p01 = a0 * b1, p10 = a1 * b0, p11 = a1 * b1;
+  uint64_t middle = (p00 >> 32) + uint32_t(p01) + uint32_t(p10);
+  return {p11 + (p01 >> 32) + (p10 >> 32) + (middle >> 32), middle << 32 | uint32_t(p00)};
+}
+
+// The low 64 bits of floor(w / 2^n).
+uint64_t ShiftRight(Wide w, unsigned n) {
+  if (n >= 128) return 0;
+  if (n >= 64) return w.high >> (n - 64);
+  return n == 0 ? w.low : w.low >> n | w.high << (64 - n);
 }
 
 // Digits of m / 2^shift for a fraction below 0.00001 (the first digits
@@ -127,9 +148,10 @@ char* PutIntegerText(char* dst, const uint8_t* p, size_t width) {
 }
 
 std::string UidText(const uint8_t* p, size_t width) {
-  u128 v = 0;
-  for (size_t i = 0; i < width; ++i) v = v << 8 | p[i];
-  return Decimal(v);
+  if (width <= 8) return Decimal(ReadBigEndian(p, unsigned(width)));
+  BigNum n((width + 3) / 4, 0);
+  for (size_t i = 0; i < width; ++i) n[i / 4] |= uint32_t(p[width - 1 - i]) << (8 * (i % 4));
+  return Decimal(std::move(n));
 }
 
 std::string BinFrac2Dec(uint64_t m, unsigned shift, bool* carry) {
@@ -137,33 +159,37 @@ std::string BinFrac2Dec(uint64_t m, unsigned shift, bool* carry) {
   if (m == 0) return "";
   // Fractions of 0.00001 and above: raise by one part in 2^52, rounding to
   // a 64-bit significand; round half up at the 15th decimal; keep 14.
-  if (shift < 120 && u128(m) * 100000 >= u128(1) << shift) {
-    u128 p = u128(m) * ((u128(1) << 52) + 1);
-    unsigned e = shift + 52;  // the raised fraction is p / 2^e
-    uint64_t high = uint64_t(p >> 64);
-    unsigned bits = high != 0 ? 128 - unsigned(__builtin_clzll(high))
-                              : 64 - unsigned(__builtin_clzll(uint64_t(p)));
-    if (bits > 64) {
-      unsigned drop = bits - 64;
-      u128 rest = p & ((u128(1) << drop) - 1), half = u128(1) << (drop - 1);
-      p >>= drop;
-      e -= drop;
-      if (rest > half || (rest == half && (p & 1))) ++p;
+  if (ShiftRight(Multiply(m, 100000), shift) == 0) return TinyFraction(m, shift);
+  // The raised fraction p / 2^e, p = m * (2^52 + 1) < 2^106.
+  Wide p{m >> 12, m << 52};
+  p.low += m;
+  if (p.low < m) ++p.high;
+  unsigned e = shift + 52;
+  unsigned bits = p.high != 0 ? 128 - LeadingZeros64(p.high) : 64 - LeadingZeros64(p.low);
+  uint64_t q = p.low;
+  if (bits > 64) {
+    unsigned drop = bits - 64;  // at most 42
+    uint64_t rest = p.low & ((uint64_t(1) << drop) - 1), half = uint64_t(1) << (drop - 1);
+    q = ShiftRight(p, drop);
+    e -= drop;
+    if (rest > half || (rest == half && (q & 1))) {
+      if (++q == 0) {  // rounded up to 2^64, which is 2^63 / 2^-1
+        q = uint64_t(1) << 63;
+        --e;
+      }
     }
-    u128 scaled = p * 1000000000000000ull;  // p < 2^65, so this fits
-    u128 digits = scaled >> e;
-    if ((scaled >> (e - 1)) & 1) ++digits;
-    if (digits >= 1000000000000000ull) {
-      *carry = true;
-      return "";
-    }
-    std::string text = Decimal(digits);
-    text.insert(0, 15 - text.size(), '0');
-    text.resize(14);
-    while (!text.empty() && text.back() == '0') text.pop_back();
-    return text;
   }
-  return TinyFraction(m, shift);
+  Wide scaled = Multiply(q, 1000000000000000ull);
+  uint64_t digits = ShiftRight(scaled, e) + (ShiftRight(scaled, e - 1) & 1);
+  if (digits >= 1000000000000000ull) {
+    *carry = true;
+    return "";
+  }
+  std::string text = Decimal(digits);
+  text.insert(0, 15 - text.size(), '0');
+  text.resize(14);
+  while (!text.empty() && text.back() == '0') text.pop_back();
+  return text;
 }
 
 std::string BinaryToReal(uint64_t bits) {

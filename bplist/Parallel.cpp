@@ -1,22 +1,31 @@
 // Converting the entries of one large container on several threads.
 //
+// A container is split only where it pays: its first entries are written on
+// the calling thread, as one thread would, and the rest is split only when
+// they show it will make at least Parallelism::MinWork of work. The helper
+// threads are started at the first split of a conversion and kept, with
+// their contexts and batch buffers, until it ends; each split is one job for
+// them, and starts with a copy of the container's place in the document (its
+// indentation and the few containers on its path), nothing larger.
+//
 // The entries are cut into batches, claimed in order. The calling thread
 // (the writer) writes batches to the document in order; every other thread
 // converts the batches it claims into memory. When the next batch to write
 // has not been claimed, the writer converts it straight to the document;
 // otherwise, while it waits, it converts a later batch into memory itself.
 //
-// A batch converted into memory starts with its output count at zero, so
-// its budget checks cannot be exact. It records where its output stood at
-// its last check, and the writer, which knows where the document stands
-// when the batch's turn comes, decides from that whether a single thread
-// would have run out of budget before the batch's own failure, if any.
+// A batch converted into memory starts with its work count at zero, so its
+// budget checks cannot be exact. It records its work at its last check, and
+// the writer, which knows the document's work when the batch's turn comes,
+// decides from that whether a single thread would have run out of budget
+// before the batch's own failure, if any.
 
 #include <algorithm>
 #include <condition_variable>
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -45,6 +54,7 @@ struct Batch {
   std::exception_ptr error;
   std::string damage;
   uint64_t lastBudgetCheck = 0;
+  uint64_t work = 0;  // the batch's Context::Work
   XmlWriter text;
 
   explicit Batch(uint64_t limit) : text(limit) {}
@@ -58,34 +68,28 @@ struct Worker {
   Worker(const Context& parent, uint64_t limit) : out(limit), c(parent, out) {}
 };
 
-class Split {
+}  // namespace
+
+class Helpers {
  public:
   // Prepares every thread's context on the calling thread, before any
   // helper starts, then starts the helpers.
-  Split(Context& c, const Entries& e)
-      : c_(c),
-        e_(e),
-        path_(c.OnPath),
-        dictSpace_(c.DictSpace),
-        depth_(c.Depth),
-        perBatch_(c.Parallel.FirstBatch) {
-    unsigned threads = std::min(c.Parallel.Threads, kMaxThreads);
+  explicit Helpers(const Context& top) {
+    unsigned threads = std::min(top.Parallel.Threads, kMaxThreads);
     for (unsigned i = 0; i < threads * kBatchesPerThread; ++i)
-      ring_.push_back(std::make_unique<Batch>(c.Parallel.BatchLimit));
+      ring_.push_back(std::make_unique<Batch>(top.Parallel.BatchLimit));
     for (unsigned i = 0; i < threads; ++i)
-      workers_.push_back(std::make_unique<Worker>(c, c.Parallel.BatchLimit));
-    // The batches' budget is what is left of the document's.
-    budget_ = c.Out.Written() < c.OutputBudget ? c.OutputBudget - c.Out.Written() : 0;
+      workers_.push_back(std::make_unique<Worker>(top, top.Parallel.BatchLimit));
     for (unsigned i = 1; i < threads; ++i) {
       try {
         helpers_.emplace_back([this, i] { Help(workers_[i]->c); });
       } catch (const std::system_error&) {
-        break;  // fewer threads still convert the whole container
+        break;  // fewer threads still convert every container
       }
     }
   }
 
-  ~Split() {
+  ~Helpers() {
     {
       std::lock_guard<std::mutex> lock(m_);
       stop_ = true;
@@ -94,19 +98,43 @@ class Split {
     for (std::thread& t : helpers_) t.join();
   }
 
-  // The writer's part: returns false at the first failure in entry order.
-  bool Run() {
+  uint64_t Started() const { return helpers_.size(); }
+
+  // The writer's part: writes entries [begin, e.count) of a container that
+  // c is writing, in batches of `perBatch` entries to start with. Returns
+  // false at the first failure in entry order.
+  bool Run(Context& c, const Entries& e, uint64_t begin, uint64_t perBatch) {
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      c_ = &c;
+      e_ = e;
+      path_ = c.Path;
+      dictSpace_ = c.DictSpace;
+      uint64_t at = WorkSoFar(c);
+      // The batches' budget is what is left of the document's.
+      budget_ = at < c.WorkBudget ? c.WorkBudget - at : 0;
+      perBatch_ = perBatch;
+      next_ = begin;
+      claimed_ = written_ = 0;
+      entriesWritten_ = workWritten_ = 0;
+      failed_ = false;
+      open_ = true;
+      ++job_;
+    }
+    wake_.notify_all();
+    Job job(*this);
     Context& own = workers_[0]->c;
+    Reset(own);
     std::unique_lock<std::mutex> lock(m_);
     while (written_ < claimed_ || next_ < e_.count) {
       if (written_ == claimed_) {
         // Nobody has the next batch: convert it straight to the document.
         // Its slot is free again at once, so its range is copied first.
         Batch& b = Claim();
-        uint64_t begin = b.begin, end = b.end;
+        uint64_t from = b.begin, to = b.end;
         ++written_;
         lock.unlock();
-        if (!WriteEntries(c_, e_, begin, end)) return false;
+        if (!WriteEntries(c, e_, from, to)) return false;
         lock.lock();
         continue;
       }
@@ -128,10 +156,32 @@ class Split {
   }
 
  private:
+  // Ends a job however Run returns: no batch is claimed any more, and once
+  // every helper has left the job, what the workers did is added to the
+  // writer's count.
+  class Job {
+   public:
+    explicit Job(Helpers& h) : h_(h) {}
+    ~Job() {
+      std::unique_lock<std::mutex> lock(h_.m_);
+      h_.open_ = false;
+      h_.wake_.notify_all();
+      h_.idle_.wait(lock, [this] { return h_.busy_ == 0; });
+      for (auto& w : h_.workers_) {
+        h_.c_->Done.objects += w->c.Done.objects;
+        h_.c_->Done.bytes += w->c.Done.bytes;
+        w->c.Done = WorkDone();
+      }
+    }
+
+   private:
+    Helpers& h_;
+  };
+
   Batch& Slot(uint64_t n) { return *ring_[n % ring_.size()]; }
 
   bool MayClaim() const {
-    return !stop_ && !failed_ && next_ < e_.count && claimed_ - written_ < ring_.size();
+    return open_ && !failed_ && next_ < e_.count && claimed_ - written_ < ring_.size();
   }
 
   // Takes the next entries as a new batch; the lock must be held.
@@ -144,6 +194,14 @@ class Split {
     return b;
   }
 
+  // Puts a converting context at the container's place in the document.
+  // Equal sizes or less: the copy reuses the storage and cannot fail.
+  void Reset(Context& own) {
+    own.Path.assign(path_.begin(), path_.end());
+    own.DictSpace = dictSpace_;
+    own.Damage.clear();
+  }
+
   // Converts batch b into memory with the context `own`, then marks it done.
   // Called and returning with the lock held; converts without it.
   void Convert(Batch& b, Context& own, std::unique_lock<std::mutex>& lock) {
@@ -152,22 +210,27 @@ class Split {
     b.error = nullptr;
     b.damage.clear();
     own.Out.Clear();
-    own.OutputBudget = budget_;
+    own.Work = 0;
+    own.WorkBudget = budget_;
     own.LastBudgetCheck = 0;
     try {
       b.ok = WriteEntries(own, e_, b.begin, b.end);
       b.damage = own.Damage;
       b.lastBudgetCheck = own.LastBudgetCheck;
+      b.work = own.Work;
+      own.Done.bytes += own.Out.Written();
       b.text.Swap(own.Out);
     } catch (const MemoryLimitReached&) {
+      own.Done.bytes += own.Out.Written();
       b.tooLarge = true;
     } catch (...) {
+      own.Done.bytes += own.Out.Written();
       b.error = std::current_exception();
       b.lastBudgetCheck = own.LastBudgetCheck;
     }
-    // A failure or an exception can leave the context mid-document: restore
-    // it to the container's place for the next batch.
-    if (!b.ok) ResetContext(own);
+    // A failure or an exception can leave the context mid-document: put it
+    // back at the container's place for the next batch.
+    if (!b.ok) Reset(own);
     lock.lock();
     b.done = true;
     // A batch too large for memory is converted again when its turn comes;
@@ -176,80 +239,106 @@ class Split {
     wake_.notify_all();
   }
 
-  // Equal sizes: the copy reuses the storage and cannot fail.
-  void ResetContext(Context& own) {
-    own.OnPath = path_;
-    own.DictSpace = dictSpace_;
-    own.Depth = depth_;
-    own.Damage.clear();
-  }
-
   // Writes a converted batch to the document, or ends with the failure a
   // single thread would have met first.
   bool Write(Batch& b) {
-    if (b.tooLarge) return WriteEntries(c_, e_, b.begin, b.end);
-    uint64_t at = c_.Out.Written();
-    if (at > c_.OutputBudget || b.lastBudgetCheck > c_.OutputBudget - at) return OverBudget(c_);
+    Context& c = *c_;
+    if (b.tooLarge) return WriteEntries(c, e_, b.begin, b.end);
+    uint64_t at = WorkSoFar(c);
+    if (at > c.WorkBudget || b.lastBudgetCheck > c.WorkBudget - at) return OverBudget(c);
     if (b.error) std::rethrow_exception(b.error);
     if (!b.ok) {
-      if (!b.damage.empty()) Damaged(c_, b.damage);
+      if (!b.damage.empty()) Damaged(c, b.damage);
       return false;
     }
-    c_.Out.PutText(b.text);
+    c.Out.PutText(b.text);
+    c.Work += b.work;
     return true;
   }
 
-  // Learns the output per entry from a written batch, to size the next ones.
+  // Learns the work per entry from a written batch, to size the next ones.
   void Account(const Batch& b) {
     entriesWritten_ += b.end - b.begin;
-    bytesWritten_ += b.text.Written();
-    uint64_t perEntry = std::max<uint64_t>(1, bytesWritten_ / entriesWritten_);
-    perBatch_ = std::max<uint64_t>(1, c_.Parallel.BatchBytes / perEntry);
+    workWritten_ += b.text.Written() + b.work;
+    uint64_t perEntry = std::max<uint64_t>(1, workWritten_ / entriesWritten_);
+    perBatch_ = std::max<uint64_t>(1, c_->Parallel.BatchBytes / perEntry);
   }
 
-  // A helper thread's part: converts batches until none are left to claim.
+  // A helper thread's part: joins each job and converts its batches until
+  // none are left to claim.
   void Help(Context& own) {
     std::unique_lock<std::mutex> lock(m_);
-    while (!stop_ && !failed_ && next_ < e_.count) {
-      if (MayClaim())
-        Convert(Claim(), own, lock);
-      else
-        wake_.wait(lock);
+    uint64_t seen = 0;
+    for (;;) {
+      wake_.wait(lock, [&] { return stop_ || (open_ && job_ != seen); });
+      if (stop_) return;
+      seen = job_;
+      ++busy_;
+      Reset(own);
+      while (!failed_ && next_ < e_.count && open_) {
+        if (MayClaim())
+          Convert(Claim(), own, lock);
+        else
+          wake_.wait(lock);
+      }
+      if (--busy_ == 0) idle_.notify_all();
     }
   }
 
-  Context& c_;
-  const Entries e_;
-  // The container's place in the document, as every batch starts from it.
-  const std::vector<bool> path_;
-  const size_t dictSpace_;
-  const unsigned depth_;
-  uint64_t budget_ = 0;
   std::vector<std::unique_ptr<Batch>> ring_;
   std::vector<std::unique_ptr<Worker>> workers_;  // [0] is the writer's
   std::vector<std::thread> helpers_;
 
   std::mutex m_;
-  std::condition_variable wake_;
-  uint64_t perBatch_;
+  std::condition_variable wake_;  // a batch done or written, a job opened or closed
+  std::condition_variable idle_;  // the last helper left a job
+  bool stop_ = false;
+  // The job: set by the writer under the lock while no helper is in a job,
+  // and constant until it ends.
+  Context* c_ = nullptr;
+  Entries e_{0, 0, false};
+  // The container's place in the document, as every batch starts from it.
+  std::vector<uint64_t> path_;
+  size_t dictSpace_ = 0;
+  uint64_t budget_ = 0;
+  // The job's progress.
+  uint64_t job_ = 0;   // jobs opened so far
+  bool open_ = false;  // batches may be claimed
+  unsigned busy_ = 0;  // helpers in the job
+  uint64_t perBatch_ = 1;
   uint64_t next_ = 0;     // the first entry not yet claimed
   uint64_t claimed_ = 0;  // batches claimed so far
   uint64_t written_ = 0;  // batches written to the document so far
   uint64_t entriesWritten_ = 0;
-  uint64_t bytesWritten_ = 0;
+  uint64_t workWritten_ = 0;
   bool failed_ = false;  // a batch failed: later ones are not needed
-  bool stop_ = false;
 };
 
-}  // namespace
+void StopHelpers::operator()(Helpers* h) const {
+  delete h;
+}
 
 bool WriteEntriesInParallel(Context& c, const Entries& e) {
-  c.MaySplit = false;
-  bool ok;
-  {
-    Split split(c, e);
-    ok = split.Run();
+  // Entries on this thread, as one thread would write them, in chunks that
+  // double, until what they cost says the rest is worth splitting.
+  uint64_t done = 0, chunk = std::max<uint64_t>(1, c.Parallel.FirstBatch);
+  uint64_t start = WorkSoFar(c), perEntry = 1;
+  while (done < e.count) {
+    uint64_t to = done + std::min(chunk, e.count - done);
+    if (!WriteEntries(c, e, done, to)) return false;
+    done = to;
+    perEntry = std::max<uint64_t>(1, (WorkSoFar(c) - start) / done);
+    if (e.count - done >= c.Parallel.MinWork / perEntry) break;
+    chunk = done;
   }
+  if (done == e.count) return true;
+  if (!c.Pool) {
+    c.Pool.reset(new Helpers(c));
+    c.Done.threads += c.Pool->Started();
+  }
+  ++c.Done.splits;
+  c.MaySplit = false;
+  bool ok = c.Pool->Run(c, e, done, std::max<uint64_t>(1, c.Parallel.BatchBytes / perEntry));
   c.MaySplit = true;
   return ok;
 }

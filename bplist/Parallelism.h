@@ -18,8 +18,13 @@ struct Parallelism {
   // A container with fewer elements (or dictionary entries) is converted on
   // one thread.
   uint64_t MinElements = 256;
-  // Elements in a batch before their output size is known.
+  // Elements written on the calling thread before a container is split, to
+  // learn what its elements cost.
   uint64_t FirstBatch = 16;
+  // A container whose remaining elements are expected to make less work
+  // than this (about a millisecond's worth of output) is not split: handing
+  // it to other threads would cost more than it saves.
+  uint64_t MinWork = uint64_t(1) << 20;
   // Output aimed at per batch: large enough that handing batches over costs
   // little, small enough that the batches in flight stay in the caches.
   uint64_t BatchBytes = uint64_t(256) << 10;

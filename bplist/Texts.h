@@ -30,7 +30,7 @@ std::string UidText(const uint8_t* p, size_t width);
 
 // Writes seconds since 2001-01-01T00:00:00Z as YYYY-MM-DDTHH:MM:SSZ into
 // text (20 characters). Returns false for a non-finite value or a year
-// outside 0001 to 9999.
+// outside 0000 to 9999.
 bool DateText(double seconds, std::string* text);
 
 // Writes the padded standard base64 of p[0, n) to out, on one line.

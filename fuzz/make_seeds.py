@@ -1,15 +1,21 @@
 #!/usr/bin/env python3
-"""Builds the fuzzer's seed corpus and dictionary.
+"""Builds the fuzz targets' seeds and dictionaries from what the repository holds.
 
-Usage: make_seeds.py OUTDIR
+Usage: make_seeds.py OUTDIR [MAX_LEN]
 
-OUTDIR receives every real file of tests/corpus/binary (broken ones
-included), every kept regression input of tests/regressions, and a set of
-small crafted files that reach each object kind, extended counts, wide
-references, shared and nested containers. OUTDIR/bplist.dict receives a
-libFuzzer dictionary of the format's tokens.
+OUTDIR/file receives the whole-file seeds: the bundled example, small
+crafted files that reach each object kind, extended counts, wide
+references, shared and nested containers, interesting reals and dates, and
+documents written by Python's plistlib; none longer than MAX_LEN (default
+8192), so that libFuzzer cuts none of them and every seed keeps its trailer.
+The slow inputs of tests/regressions stay unit tests: their mutants would
+stay slow. OUTDIR/real, date, integer, uid, escape8 and escape16 receive
+the seeds of the text targets. OUTDIR/file.dict and OUTDIR/number.dict are
+libFuzzer dictionaries: the format's markers and trailer shapes with
+interesting reals and dates, and the bare 8-byte reals and dates.
 """
 import datetime
+import random
 import os
 import plistlib
 import shutil
@@ -17,8 +23,7 @@ import struct
 import sys
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-CORPUS = os.path.join(REPO, "tests", "corpus", "binary")
-REGRESSIONS = os.path.join(REPO, "tests", "regressions")
+EXAMPLES = os.path.join(REPO, "examples")
 
 
 def be(value, width):
@@ -123,9 +128,77 @@ def crafted():
         "uid": [plistlib.UID(0), plistlib.UID(300), plistlib.UID(2**40)],
         "text": ["", "plain", "caf\u00e9", "\U0001F600"],
     }, fmt=plistlib.FMT_BINARY)
+    # Every interesting real and date, as array elements and as keys.
+    numbers = [raw(b"\x23" + be(bits, 8)) for bits in REALS] + \
+              [raw(b"\x33" + struct.pack(">d", s)) for s in DATES]
+    files["reals_and_dates"] = build([array(range(1, len(numbers) + 1))] + numbers)
+    files["number_keys"] = build([dictionary([(1, 3), (2, 3)]), numbers[0], numbers[-1],
+                                  string("v")])
+    # Containers sharing children, as keyed archives do.
+    files["shared_tree"] = build([dictionary([(1, 2), (3, 4)]), string("a"), array([4, 4, 5]),
+                                  string("b"), array([5, 5]), raw(b"\x10\x01")])
+    for i in range(8):
+        files["plistlib_random_%d" % i] = random_document(random.Random(i))
     return files
 
 
+def random_value(rng, depth):
+    """A random plistlib value: containers down to depth 0, then scalars."""
+    kind = rng.randrange(10 if depth > 0 else 8)
+    if kind == 0:
+        return rng.choice(["", "plain", "caf\u00e9 & <x>", "\r\n\t", "\U0001F600\u4e2d"])
+    if kind == 1:
+        return rng.choice([0, -1, 255, 2**31, -2**63, 2**64 - 1, rng.randrange(-2**40, 2**40)])
+    if kind == 2:
+        return struct.unpack(">d", be(rng.choice(REALS), 8))[0]
+    if kind == 3:
+        return datetime.datetime(rng.randrange(1, 10000), rng.randrange(1, 13), 28,
+                                 rng.randrange(24), rng.randrange(60), rng.randrange(60))
+    if kind == 4:
+        return bytes(rng.randrange(256) for _ in range(rng.randrange(20)))
+    if kind == 5:
+        return rng.random() < 0.5
+    if kind == 6:
+        return plistlib.UID(rng.choice([0, 1, 255, 65536, 2**40]))
+    if kind == 7:
+        return rng.uniform(-1e6, 1e6)
+    if kind == 8:
+        return [random_value(rng, depth - 1) for _ in range(rng.randrange(6))]
+    return {"k%d" % i: random_value(rng, depth - 1) for i in range(rng.randrange(6))}
+
+
+def random_document(rng):
+    top = {"k%d" % i: random_value(rng, 3) for i in range(6)}
+    return plistlib.dumps(top, fmt=plistlib.FMT_BINARY)
+
+
+# Bits of 8-byte reals whose texts take the less common paths: fractions
+# below 0.00001 under integer parts of every size (2^31 + 2^-21 once never
+# finished), both sides of 0.00001, carries into the integer part, rounding
+# ties, subnormals, the largest and smallest values, infinities and NaN.
+REALS = [
+    0x41E0000000000001, 0x41F0000000000001, 0x4200000000000001, 0x4220000000000001,
+    0x3FF000010C6F7A0B, 0x3FF0000000000001, 0x4330000000000001, 0x432FFFFFFFFFFFFF,
+    0x3EE4F8B588E368F1, 0x3EE4F8B588E368F0, 0x3EE4F8B588E368F2, 0x3FE2CD75D7E4D071,
+    0x4132D687E4189375, 0x3FFFFFFFFFFFFFFF, 0x3FEFFFFFFFFFFFFA, 0x3FEFFFFFFFFFFFF9,
+    0x3FB999999999999A, 0x3FE6666666666666, 0x3FD5555555555555, 0x3FF0001000000000,
+    0x0000000000000001, 0x000FFFFFFFFFFFFF, 0x0010000000000000, 0x7FEFFFFFFFFFFFFF,
+    0x43E0000000000000, 0x43F0000000000000, 0x8000000000000000, 0x7FF0000000000000,
+    0xFFF0000000000000, 0x7FF8000000000000, 0xC1E0000000000001, 0xBFF000010C6F7A0B,
+]
+
+# Dates, as seconds from 2001-01-01: NSDate.distantPast (0000-12-30) and
+# distantFuture, the first and last second of years 0, 1 and 9999, leap
+# days by the 4, 100 and 400 rules, and a fraction of a second before 2001.
+DATES = [
+    -63114076800.0, 63113904000.0, -63145526400.0, -63145526400.5, -63113990400.0,
+    -63113990400.5, 252423993599.0, 252423993599.9, 252423993600.0, -3187296000.0,
+    -31622400.0, -26265600.0, 0.0, -1e-300, 1e-300, 3155760000.0, 5.5, -0.5,
+]
+
+
+# Marker bytes of every kind with short and extended counts, widths and
+# extreme 8-byte values.
 DICTIONARY_TOKENS = [
     b"bplist00", b"bplist", b"\x00\x00\x00\x00\x00\x00", b"\x01\x01", b"\x02\x02", b"\x08\x08",
     b"\x10", b"\x11", b"\x12", b"\x13", b"\x14", b"\x22", b"\x23", b"\x33", b"\x40", b"\x4f\x10",
@@ -135,40 +208,67 @@ DICTIONARY_TOKENS = [
     b"\x80\x00\x00\x00\x00\x00\x00\x00",
 ]
 
+# Trailer shapes: the unused bytes with both widths, and small 8-byte
+# counts, top objects and table positions.
+TRAILER_TOKENS = [bytes(6) + bytes([o, r]) for o in (1, 2, 4, 8) for r in (1, 2, 8)] + \
+                 [be(v, 8) for v in (0, 1, 2, 8, 255, 256)]
 
-def write_dictionary(path):
+
+def write_dictionary(path, tokens):
     with open(path, "w") as f:
-        for token in DICTIONARY_TOKENS:
+        for token in tokens:
             f.write('"' + "".join("\\x%02x" % b for b in token) + '"\n')
 
 
-def copy_dir(src, dest, prefix):
-    if not os.path.isdir(src):
-        return 0
-    copied = 0
-    for name in sorted(os.listdir(src)):
-        path = os.path.join(src, name)
-        if os.path.isfile(path):
-            shutil.copyfile(path, os.path.join(dest, prefix + name))
-            copied += 1
-    return copied
+def write_seeds(directory, seeds, max_len):
+    os.makedirs(directory, exist_ok=True)
+    for name, data in seeds.items():
+        if len(data) > max_len:
+            sys.exit("seed %s is %d bytes, longer than %d" % (name, len(data), max_len))
+        with open(os.path.join(directory, name), "wb") as f:
+            f.write(data)
+    return len(seeds)
+
+
+def text_seeds():
+    """Seeds of the text targets, by target."""
+    reals = {"real-%016x" % bits: be(bits, 8) for bits in REALS}
+    dates = {"date-%d" % i: struct.pack(">d", s) for i, s in enumerate(DATES)}
+    integers = {"int-%d-%d" % (n, i): bytes([n]) + pattern
+                for n in range(6) for i, pattern in enumerate(
+                    [b"", b"\xff" * 64, b"\x80" + bytes(63), b"\x7f" + b"\xff" * 63])}
+    uids = {"uid-%d" % n: bytes([n]) + b"\xff" * 16 for n in range(16)}
+    text = "caf\u00e9 & <tag> \r\n\t\x00\x01 \u4e2d \U0001F600 \ufffe"
+    escape8 = {"utf8": text.encode("utf-8"), "latin1": b"caf\xe9 & <x> \x85\r",
+               "overlong": b"\xc0\xaf\xe0\x80\xaf\xed\xa0\x80\xf4\x90\x80\x80"}
+    escape16 = {"utf16": text.encode("utf-16-be"),
+                "lone": b"\xd8\x00\x00a\xdc\x00\xdb\xff\xdf\xff\xff\xfe\xd8\x3d"}
+    return {"real": reals, "date": dates, "integer": integers, "uid": uids,
+            "escape8": escape8, "escape16": escape16}
 
 
 def main():
-    if len(sys.argv) != 2:
-        sys.exit("usage: make_seeds.py OUTDIR")
+    if len(sys.argv) not in (2, 3):
+        sys.exit("usage: make_seeds.py OUTDIR [MAX_LEN]")
     out = sys.argv[1]
-    os.makedirs(out, exist_ok=True)
-    count = copy_dir(CORPUS, out, "corpus-")
-    count += copy_dir(os.path.join(CORPUS, "broken"), out, "broken-")
-    count += copy_dir(REGRESSIONS, out, "regression-")
-    for name, data in crafted().items():
-        with open(os.path.join(out, "crafted-" + name), "wb") as f:
-            f.write(data)
-        count += 1
-    write_dictionary(os.path.join(out, "bplist.dict"))
+    max_len = int(sys.argv[2]) if len(sys.argv) == 3 else 8192
+    files = {"crafted-" + name: data for name, data in crafted().items()}
+    for name in sorted(os.listdir(EXAMPLES)):
+        with open(os.path.join(EXAMPLES, name), "rb") as f:
+            files["example-" + name] = f.read()
+    count = write_seeds(os.path.join(out, "file"), files, max_len)
+    for target, seeds in text_seeds().items():
+        count += write_seeds(os.path.join(out, target), seeds, max_len)
+    reals = [be(bits, 8) for bits in REALS]
+    dates = [struct.pack(">d", s) for s in DATES]
+    write_dictionary(os.path.join(out, "number.dict"), reals + dates)
+    write_dictionary(os.path.join(out, "file.dict"),
+                     DICTIONARY_TOKENS + TRAILER_TOKENS + [b"\x23" + r for r in reals] +
+                     [b"\x33" + d for d in dates])
     print("%d seeds in %s" % (count, out))
 
 
 if __name__ == "__main__":
     main()
+
+

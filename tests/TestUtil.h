@@ -161,6 +161,7 @@ inline std::vector<std::pair<std::string, bplist::Parallelism>> SplittingTunings
     p.Threads = threads;
     p.MinInput = 0;
     p.MinElements = 2;
+    p.MinWork = 0;
     p.FirstBatch = first;
     p.BatchBytes = bytes;
     p.BatchLimit = limit;

@@ -304,6 +304,25 @@ TEST(Numbers, TinyFractionsAreNeverZero) {
   ExpectTinyFractionText(std::ldexp(1.0, -149), xml.substr(at, xml.find("</real>", at) - at));
 }
 
+// Issue 10, fault 1: a fraction below 0.00001 under an integer part of 2^31
+// to 2^36 needs more decimal places than the fraction has bits; the digit
+// loop spun for ever on them. Exact texts (15 significant digits of the
+// fraction, trailing zeros dropped), from Python's fractions.
+TEST(Numbers, TinyFractionsUnderLargeIntegersFinish) {
+  const std::vector<std::pair<uint64_t, std::string>> table = {
+      {0x41E0000000000001, "2147483648.000000476837158203125"},  // 2^31 + 2^-21
+      {0xC1E0000000000001, "-2147483648.000000476837158203125"},
+      {0x41E0000000000003, "2147483648.00000143051147460938"},  // rounded half up
+      {0x41F0000000000001, "4294967296.00000095367431640625"},  // 4294967296.000001
+      {0x4200000000000001, "8589934592.0000019073486328125"},
+      {0x4210000000000001, "17179869184.000003814697265625"},
+      {0x4220000000000001, "34359738368.00000762939453125"},  // 2^35 + 2^-17
+      {BitsOf(1.000001), "1.000000999999999917733"},          // the README's example
+  };
+  for (const auto& [bits, text] : table)
+    EXPECT_EQ(bplist::BinaryToReal(bits), text) << std::hex << bits;
+}
+
 // Random reals of every kind against the reference (fixed seed).
 TEST(Numbers, RandomRealsMatchReference) {
   std::mt19937_64 rng(20261207);

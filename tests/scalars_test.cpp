@@ -87,6 +87,11 @@ TEST(Scalars, DateTable) {
       {818316304.75, "2026-12-07T06:05:04Z"},
       {-63113904000.0, "0001-01-01T00:00:00Z"},
       {-63113903999.5, "0001-01-01T00:00:00Z"},
+      // Issue 10, fault 10: year 0, a leap year, as NSDate.distantPast.
+      {-63114076800.0, "0000-12-30T00:00:00Z"},
+      {-63113904000.5, "0000-12-31T23:59:59Z"},
+      {-63140428800.0, "0000-02-29T00:00:00Z"},
+      {-63145526400.0, "0000-01-01T00:00:00Z"},
       {252423993599.0, "9999-12-31T23:59:59Z"},
       {252423993599.5, "9999-12-31T23:59:59Z"},
   };
@@ -97,7 +102,7 @@ TEST(Scalars, DateTable) {
   }
 }
 
-// Dates that are not finite or fall outside the years 0001 to 9999 fail
+// Dates that are not finite or fall outside the years 0000 to 9999 fail
 // the conversion, as a top object and inside a container.
 TEST(Scalars, DatesOutsideTheRangeFail) {
   const double inf = std::numeric_limits<double>::infinity();
@@ -107,8 +112,8 @@ TEST(Scalars, DatesOutsideTheRangeFail) {
                                      -inf,
                                      1e300,
                                      -1e300,
-                                     -63113904000.5,
-                                     -63113904001.0,
+                                     -63145526400.5,
+                                     -63145526401.0,
                                      252423993600.0,
                                      9.3e18,
                                      -9.3e18};
@@ -146,12 +151,12 @@ std::string WalkedDateText(int64_t s) {
   return text;
 }
 
-// Whole seconds across the years 0001 to 9999, checked against a calendar
+// Whole seconds across the years 0000 to 9999, checked against a calendar
 // walked year by year.
 TEST(Scalars, RandomDatesMatchCalendar) {
   std::mt19937_64 rng(1207);
-  const int64_t lo = -63113904000, hi = 252423993599;
-  EXPECT_EQ(WalkedDateText(lo), "0001-01-01T00:00:00Z");
+  const int64_t lo = -63145526400, hi = 252423993599;
+  EXPECT_EQ(WalkedDateText(lo), "0000-01-01T00:00:00Z");
   EXPECT_EQ(WalkedDateText(hi), "9999-12-31T23:59:59Z");
   for (int i = 0; i < 3000; ++i) {
     const int64_t s = lo + int64_t(rng() % uint64_t(hi - lo + 1));
