@@ -22,6 +22,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <exception>
 #include <memory>
@@ -44,13 +45,24 @@ constexpr unsigned kBatchesPerThread = 4;
 // Threads started at most, whatever the machine has.
 constexpr unsigned kMaxThreads = 16;
 
+// The budget a batch converted into memory gets at a time. Between pieces
+// it reports its work to the split, so that the batches of one split never
+// make much more work than could be written.
+constexpr uint64_t kBudgetPiece = 64 << 10;
+
+// Thrown to give up a batch: the batches of its split have made more work
+// than the budget left when it began.
+struct BatchGivenUp {};
+
 struct Batch {
   uint64_t begin = 0;  // entries [begin, end)
   uint64_t end = 0;
   bool done = false;
   // The outcome of converting the batch into `text`.
   bool ok = false;
-  bool tooLarge = false;  // the text outgrew the batch limit
+  // Converted again when its turn comes: the text outgrew the batch limit,
+  // or the batch was given up.
+  bool redo = false;
   std::exception_ptr error;
   std::string damage;
   uint64_t lastBudgetCheck = 0;
@@ -78,8 +90,10 @@ class Helpers {
     unsigned threads = std::min(top.Parallel.Threads, kMaxThreads);
     for (unsigned i = 0; i < threads * kBatchesPerThread; ++i)
       ring_.push_back(std::make_unique<Batch>(top.Parallel.BatchLimit));
-    for (unsigned i = 0; i < threads; ++i)
+    for (unsigned i = 0; i < threads; ++i) {
       workers_.push_back(std::make_unique<Worker>(top, top.Parallel.BatchLimit));
+      workers_.back()->c.Split = this;
+    }
     for (unsigned i = 1; i < threads; ++i) {
       try {
         helpers_.emplace_back([this, i] { Help(workers_[i]->c); });
@@ -100,6 +114,17 @@ class Helpers {
 
   uint64_t Started() const { return helpers_.size(); }
 
+  // A batch's budget check for `own` went past its piece (BudgetReached).
+  bool Extend(Context& own) {
+    uint64_t now = own.LastBudgetCheck;
+    if (now > budget_) return OverBudget(own);  // one thread would fail here or sooner
+    uint64_t spent = spent_ += now - own.Reported;
+    own.Reported = now;
+    if (spent > budget_ || closing_) throw BatchGivenUp();
+    own.WorkBudget = std::min(budget_, now + kBudgetPiece);
+    return true;
+  }
+
   // The writer's part: writes entries [begin, e.count) of a container that
   // c is writing, in batches of `perBatch` entries to start with. Returns
   // false at the first failure in entry order.
@@ -118,6 +143,8 @@ class Helpers {
       claimed_ = written_ = 0;
       entriesWritten_ = workWritten_ = 0;
       failed_ = false;
+      spent_ = 0;
+      closing_ = false;
       open_ = true;
       ++job_;
     }
@@ -134,7 +161,7 @@ class Helpers {
         uint64_t from = b.begin, to = b.end;
         ++written_;
         lock.unlock();
-        if (!WriteEntries(c, e_, from, to)) return false;
+        if (!WriteStraight(from, to)) return false;
         lock.lock();
         continue;
       }
@@ -165,6 +192,7 @@ class Helpers {
     ~Job() {
       std::unique_lock<std::mutex> lock(h_.m_);
       h_.open_ = false;
+      h_.closing_ = true;  // batches still converting stop at their next piece
       h_.wake_.notify_all();
       h_.idle_.wait(lock, [this] { return h_.busy_ == 0; });
       for (auto& w : h_.workers_) {
@@ -180,8 +208,11 @@ class Helpers {
 
   Batch& Slot(uint64_t n) { return *ring_[n % ring_.size()]; }
 
+  // Whether a thread may take the next batch. Once the batches have made
+  // more work than the budget left, the writer converts the rest alone.
   bool MayClaim() const {
-    return open_ && !failed_ && next_ < e_.count && claimed_ - written_ < ring_.size();
+    return open_ && !failed_ && next_ < e_.count && claimed_ - written_ < ring_.size() &&
+           spent_ <= budget_;
   }
 
   // Takes the next entries as a new batch; the lock must be held.
@@ -206,44 +237,57 @@ class Helpers {
   // Called and returning with the lock held; converts without it.
   void Convert(Batch& b, Context& own, std::unique_lock<std::mutex>& lock) {
     lock.unlock();
-    b.ok = b.tooLarge = false;
+    b.ok = b.redo = false;
     b.error = nullptr;
     b.damage.clear();
     own.Out.Clear();
     own.Work = 0;
-    own.WorkBudget = budget_;
+    own.WorkBudget = std::min(budget_, kBudgetPiece);
     own.LastBudgetCheck = 0;
+    own.Reported = 0;
     try {
       b.ok = WriteEntries(own, e_, b.begin, b.end);
       b.damage = own.Damage;
       b.lastBudgetCheck = own.LastBudgetCheck;
       b.work = own.Work;
-      own.Done.bytes += own.Out.Written();
-      b.text.Swap(own.Out);
     } catch (const MemoryLimitReached&) {
-      own.Done.bytes += own.Out.Written();
-      b.tooLarge = true;
+      b.redo = true;
+    } catch (const BatchGivenUp&) {
+      b.redo = true;
     } catch (...) {
-      own.Done.bytes += own.Out.Written();
       b.error = std::current_exception();
       b.lastBudgetCheck = own.LastBudgetCheck;
     }
-    // A failure or an exception can leave the context mid-document: put it
-    // back at the container's place for the next batch.
-    if (!b.ok) Reset(own);
+    own.Done.bytes += own.Out.Written();
+    spent_ += WorkSoFar(own) - own.Reported;
+    if (b.ok) {
+      b.text.Swap(own.Out);
+    } else {
+      // A failure or an exception can leave the context mid-document: put
+      // it back at the container's place for the next batch.
+      Reset(own);
+    }
     lock.lock();
     b.done = true;
-    // A batch too large for memory is converted again when its turn comes;
-    // after any other failure the batches that follow are not needed.
-    if (!b.ok && !b.tooLarge) failed_ = true;
+    // After a failure the batches that follow are not needed.
+    if (!b.ok && !b.redo) failed_ = true;
     wake_.notify_all();
+  }
+
+  // Writes entries [begin, end) straight to the document, counting their
+  // work as spent.
+  bool WriteStraight(uint64_t begin, uint64_t end) {
+    uint64_t before = WorkSoFar(*c_);
+    bool ok = WriteEntries(*c_, e_, begin, end);
+    spent_ += WorkSoFar(*c_) - before;
+    return ok;
   }
 
   // Writes a converted batch to the document, or ends with the failure a
   // single thread would have met first.
   bool Write(Batch& b) {
     Context& c = *c_;
-    if (b.tooLarge) return WriteEntries(c, e_, b.begin, b.end);
+    if (b.redo) return WriteStraight(b.begin, b.end);
     uint64_t at = WorkSoFar(c);
     if (at > c.WorkBudget || b.lastBudgetCheck > c.WorkBudget - at) return OverBudget(c);
     if (b.error) std::rethrow_exception(b.error);
@@ -252,6 +296,7 @@ class Helpers {
       return false;
     }
     c.Out.PutText(b.text);
+    c.Copied += b.text.Written();
     c.Work += b.work;
     return true;
   }
@@ -301,6 +346,12 @@ class Helpers {
   std::vector<uint64_t> path_;
   size_t dictSpace_ = 0;
   uint64_t budget_ = 0;
+  // The job's work so far, as far as reported: batches converted into memory
+  // and straight to the document. Once it passes the budget left when the
+  // job began, some of it cannot be written: the batches still converting
+  // are given up, and the writer goes on alone.
+  std::atomic<uint64_t> spent_{0};
+  std::atomic<bool> closing_{false};  // the job is ending
   // The job's progress.
   uint64_t job_ = 0;   // jobs opened so far
   bool open_ = false;  // batches may be claimed
@@ -316,6 +367,10 @@ class Helpers {
 
 void StopHelpers::operator()(Helpers* h) const {
   delete h;
+}
+
+bool BudgetReached(Context& c) {
+  return c.Split ? c.Split->Extend(c) : OverBudget(c);
 }
 
 bool WriteEntriesInParallel(Context& c, const Entries& e) {
