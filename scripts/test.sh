@@ -20,4 +20,4 @@ echo "== thread build"
 cmake -S . -B build-test-thread -DTARNWICK_MODE=thread -DTARNWICK_WERROR=ON >/dev/null
 cmake --build build-test-thread -j "$jobs"
 echo "== thread tests"
-ctest --test-dir build-test-thread --output-on-failure -j "$jobs" -R '^(Parallel|DamagedInput)\.'
+ctest --test-dir build-test-thread --output-on-failure -j "$jobs" -R '^(Parallel|DamagedInput|WorkBound)\.'
