@@ -12,7 +12,13 @@
 // (the writer) writes batches to the document in order; every other thread
 // converts the batches it claims into memory. When the next batch to write
 // has not been claimed, the writer converts it straight to the document;
-// otherwise, while it waits, it converts a later batch into memory itself.
+// otherwise, while it waits, it converts a later batch into memory itself,
+// and when it can claim none, it waits about two batches' time before it
+// converts the next batch straight itself (stealing it from a thread that
+// is most likely waiting for a processor), so the writer is never held up
+// for long by a thread that does not run. The batches of one split report
+// their work as they go; once the split has made more than the budget left,
+// the batches still converting are given up and the writer goes on alone.
 //
 // A batch converted into memory starts with its work count at zero, so its
 // budget checks cannot be exact. It records its work at its last check, and
@@ -23,6 +29,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <memory>
@@ -58,6 +65,9 @@ struct Batch {
   uint64_t begin = 0;  // entries [begin, end)
   uint64_t end = 0;
   bool done = false;
+  // A thread is converting the batch into memory: the slot cannot take
+  // another batch yet, even if the writer has stolen this one.
+  bool converting = false;
   // The outcome of converting the batch into `text`.
   bool ok = false;
   // Converted again when its turn comes: the text outgrew the batch limit,
@@ -71,6 +81,12 @@ struct Batch {
 
   explicit Batch(uint64_t limit) : text(limit) {}
 };
+
+// Nanoseconds per unit of work.
+double NanosecondsPer(std::chrono::steady_clock::duration time, uint64_t work) {
+  return double(std::chrono::duration_cast<std::chrono::nanoseconds>(time).count()) /
+         double(std::max<uint64_t>(1, work));
+}
 
 // What one thread needs to convert batches into memory.
 struct Worker {
@@ -126,9 +142,10 @@ class Helpers {
   }
 
   // The writer's part: writes entries [begin, e.count) of a container that
-  // c is writing, in batches of `perBatch` entries to start with. Returns
-  // false at the first failure in entry order.
-  bool Run(Context& c, const Entries& e, uint64_t begin, uint64_t perBatch) {
+  // c is writing, whose first entries made `perEntry` work each, at
+  // `nsPerWork` nanoseconds per unit. Returns false at the first failure in
+  // entry order.
+  bool Run(Context& c, const Entries& e, uint64_t begin, uint64_t perEntry, double nsPerWork) {
     {
       std::lock_guard<std::mutex> lock(m_);
       c_ = &c;
@@ -138,7 +155,9 @@ class Helpers {
       uint64_t at = WorkSoFar(c);
       // The batches' budget is what is left of the document's.
       budget_ = at < c.WorkBudget ? c.WorkBudget - at : 0;
-      perBatch_ = perBatch;
+      workPerEntry_ = perEntry;
+      nsPerWork_ = nsPerWork;
+      perBatch_ = std::max<uint64_t>(1, c.Parallel.BatchBytes / perEntry);
       next_ = begin;
       claimed_ = written_ = 0;
       entriesWritten_ = workWritten_ = 0;
@@ -155,10 +174,11 @@ class Helpers {
     std::unique_lock<std::mutex> lock(m_);
     while (written_ < claimed_ || next_ < e_.count) {
       if (written_ == claimed_) {
-        // Nobody has the next batch: convert it straight to the document.
-        // Its slot is free again at once, so its range is copied first.
-        Batch& b = Claim();
-        uint64_t from = b.begin, to = b.end;
+        // Nobody has the next batch: convert it straight to the document,
+        // without a slot.
+        uint64_t from = next_, to = next_ + std::min(perBatch_, e_.count - next_);
+        next_ = to;
+        ++claimed_;
         ++written_;
         lock.unlock();
         if (!WriteStraight(from, to)) return false;
@@ -175,8 +195,15 @@ class Helpers {
         wake_.notify_all();
       } else if (MayClaim()) {
         Convert(Claim(), own, lock);
-      } else {
-        wake_.wait(lock);
+      } else if (!wake_.wait_for(lock, Patience(next), [&] { return next.done; })) {
+        // The thread converting the next batch is slow, most likely waiting
+        // for a processor: convert the batch straight rather than wait.
+        uint64_t from = next.begin, to = next.end;
+        ++written_;
+        wake_.notify_all();
+        lock.unlock();
+        if (!WriteStraight(from, to)) return false;
+        lock.lock();
       }
     }
     return true;
@@ -208,11 +235,20 @@ class Helpers {
 
   Batch& Slot(uint64_t n) { return *ring_[n % ring_.size()]; }
 
+  // How long the writer waits for batch b, which another thread is
+  // converting, before it converts the batch itself: twice the time the
+  // writer would take for it, judged from the work per entry so far and
+  // the writer's own speed, within bounds.
+  std::chrono::nanoseconds Patience(const Batch& b) const {
+    double expected = double(b.end - b.begin) * double(workPerEntry_) * nsPerWork_;
+    return std::chrono::nanoseconds(int64_t(std::clamp(2 * expected, 2e5, 2e9)));
+  }
+
   // Whether a thread may take the next batch. Once the batches have made
   // more work than the budget left, the writer converts the rest alone.
-  bool MayClaim() const {
+  bool MayClaim() {
     return open_ && !failed_ && next_ < e_.count && claimed_ - written_ < ring_.size() &&
-           spent_ <= budget_;
+           !Slot(claimed_).converting && spent_ <= budget_;
   }
 
   // Takes the next entries as a new batch; the lock must be held.
@@ -221,6 +257,7 @@ class Helpers {
     b.begin = next_;
     b.end = next_ + std::min(perBatch_, e_.count - next_);
     b.done = false;
+    b.converting = true;
     next_ = b.end;
     return b;
   }
@@ -269,6 +306,7 @@ class Helpers {
     }
     lock.lock();
     b.done = true;
+    b.converting = false;
     // After a failure the batches that follow are not needed.
     if (!b.ok && !b.redo) failed_ = true;
     wake_.notify_all();
@@ -277,9 +315,12 @@ class Helpers {
   // Writes entries [begin, end) straight to the document, counting their
   // work as spent.
   bool WriteStraight(uint64_t begin, uint64_t end) {
+    auto start = std::chrono::steady_clock::now();
     uint64_t before = WorkSoFar(*c_);
     bool ok = WriteEntries(*c_, e_, begin, end);
-    spent_ += WorkSoFar(*c_) - before;
+    uint64_t work = WorkSoFar(*c_) - before;
+    spent_ += work;
+    nsPerWork_ = NanosecondsPer(std::chrono::steady_clock::now() - start, work);
     return ok;
   }
 
@@ -305,8 +346,8 @@ class Helpers {
   void Account(const Batch& b) {
     entriesWritten_ += b.end - b.begin;
     workWritten_ += b.text.Written() + b.work;
-    uint64_t perEntry = std::max<uint64_t>(1, workWritten_ / entriesWritten_);
-    perBatch_ = std::max<uint64_t>(1, c_->Parallel.BatchBytes / perEntry);
+    workPerEntry_ = std::max<uint64_t>(1, workWritten_ / entriesWritten_);
+    perBatch_ = std::max<uint64_t>(1, c_->Parallel.BatchBytes / workPerEntry_);
   }
 
   // A helper thread's part: joins each job and converts its batches until
@@ -363,6 +404,10 @@ class Helpers {
   uint64_t entriesWritten_ = 0;
   uint64_t workWritten_ = 0;
   bool failed_ = false;  // a batch failed: later ones are not needed
+  // What the writer has learnt, for the batch sizes and its patience; only
+  // the writer uses them.
+  uint64_t workPerEntry_ = 1;
+  double nsPerWork_ = 1;
 };
 
 void StopHelpers::operator()(Helpers* h) const {
@@ -378,6 +423,7 @@ bool WriteEntriesInParallel(Context& c, const Entries& e) {
   // double, until what they cost says the rest is worth splitting.
   uint64_t done = 0, chunk = std::max<uint64_t>(1, c.Parallel.FirstBatch);
   uint64_t start = WorkSoFar(c), perEntry = 1;
+  auto startTime = std::chrono::steady_clock::now();
   while (done < e.count) {
     uint64_t to = done + std::min(chunk, e.count - done);
     if (!WriteEntries(c, e, done, to)) return false;
@@ -387,13 +433,15 @@ bool WriteEntriesInParallel(Context& c, const Entries& e) {
     chunk = done;
   }
   if (done == e.count) return true;
+  double nsPerWork =
+      NanosecondsPer(std::chrono::steady_clock::now() - startTime, WorkSoFar(c) - start);
   if (!c.Pool) {
     c.Pool.reset(new Helpers(c));
     c.Done.threads += c.Pool->Started();
   }
   ++c.Done.splits;
   c.MaySplit = false;
-  bool ok = c.Pool->Run(c, e, done, std::max<uint64_t>(1, c.Parallel.BatchBytes / perEntry));
+  bool ok = c.Pool->Run(c, e, done, perEntry, nsPerWork);
   c.MaySplit = true;
   return ok;
 }
