@@ -57,6 +57,10 @@ constexpr unsigned kMaxThreads = 16;
 // make much more work than could be written.
 constexpr uint64_t kBudgetPiece = 64 << 10;
 
+// Split work after which the writer judges whether splitting pays on this
+// machine, as busy as it is now, and again after every batch.
+constexpr uint64_t kProbeWork = 8 << 20;
+
 // Thrown to give up a batch: the batches of its split have made more work
 // than the budget left when it began.
 struct BatchGivenUp {};
@@ -82,10 +86,11 @@ struct Batch {
   explicit Batch(uint64_t limit) : text(limit) {}
 };
 
-// Nanoseconds per unit of work.
-double NanosecondsPer(std::chrono::steady_clock::duration time, uint64_t work) {
-  return double(std::chrono::duration_cast<std::chrono::nanoseconds>(time).count()) /
-         double(std::max<uint64_t>(1, work));
+using Clock = std::chrono::steady_clock;
+
+uint64_t NanosecondsSince(Clock::time_point start) {
+  return uint64_t(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count());
 }
 
 // What one thread needs to convert batches into memory.
@@ -130,6 +135,11 @@ class Helpers {
 
   uint64_t Started() const { return helpers_.size(); }
 
+  // False once splitting has proved no faster than the writer alone in this
+  // conversion (other processes have the processors, say): containers are
+  // then converted on one thread.
+  bool Paying() const { return paying_; }
+
   // A batch's budget check for `own` went past its piece (BudgetReached).
   bool Extend(Context& own) {
     uint64_t now = own.LastBudgetCheck;
@@ -142,10 +152,9 @@ class Helpers {
   }
 
   // The writer's part: writes entries [begin, e.count) of a container that
-  // c is writing, whose first entries made `perEntry` work each, at
-  // `nsPerWork` nanoseconds per unit. Returns false at the first failure in
-  // entry order.
-  bool Run(Context& c, const Entries& e, uint64_t begin, uint64_t perEntry, double nsPerWork) {
+  // c is writing, whose first entries made `work` in `ns` nanoseconds.
+  // Returns false at the first failure in entry order.
+  bool Run(Context& c, const Entries& e, uint64_t begin, uint64_t work, uint64_t ns) {
     {
       std::lock_guard<std::mutex> lock(m_);
       c_ = &c;
@@ -155,9 +164,13 @@ class Helpers {
       uint64_t at = WorkSoFar(c);
       // The batches' budget is what is left of the document's.
       budget_ = at < c.WorkBudget ? c.WorkBudget - at : 0;
-      workPerEntry_ = perEntry;
-      nsPerWork_ = nsPerWork;
-      perBatch_ = std::max<uint64_t>(1, c.Parallel.BatchBytes / perEntry);
+      workPerEntry_ = std::max<uint64_t>(1, work / begin);
+      perBatch_ = std::max<uint64_t>(1, c.Parallel.BatchBytes / workPerEntry_);
+      ownWork_ += work;
+      ownNs_ += ns;
+      jobStart_ = Clock::now();
+      workAtStart_ = at;
+      solo_ = false;
       next_ = begin;
       claimed_ = written_ = 0;
       entriesWritten_ = workWritten_ = 0;
@@ -183,6 +196,7 @@ class Helpers {
         lock.unlock();
         if (!WriteStraight(from, to)) return false;
         lock.lock();
+        Judge();
         continue;
       }
       Batch& next = Slot(written_);
@@ -193,6 +207,7 @@ class Helpers {
         Account(next);
         ++written_;
         wake_.notify_all();
+        Judge();
       } else if (MayClaim()) {
         Convert(Claim(), own, lock);
       } else if (!wake_.wait_for(lock, Patience(next), [&] { return next.done; })) {
@@ -222,6 +237,11 @@ class Helpers {
       h_.closing_ = true;  // batches still converting stop at their next piece
       h_.wake_.notify_all();
       h_.idle_.wait(lock, [this] { return h_.busy_ == 0; });
+      h_.splitNs_ += NanosecondsSince(h_.jobStart_);
+      h_.splitWork_ += WorkSoFar(*h_.c_) - h_.workAtStart_;
+      if (h_.c_->Parallel.StopWhenSlower && h_.splitWork_ >= kProbeWork &&
+          !h_.Faster(h_.splitWork_, h_.splitNs_))
+        h_.paying_ = false;
       for (auto& w : h_.workers_) {
         h_.c_->Done.objects += w->c.Done.objects;
         h_.c_->Done.bytes += w->c.Done.bytes;
@@ -240,14 +260,32 @@ class Helpers {
   // writer would take for it, judged from the work per entry so far and
   // the writer's own speed, within bounds.
   std::chrono::nanoseconds Patience(const Batch& b) const {
-    double expected = double(b.end - b.begin) * double(workPerEntry_) * nsPerWork_;
+    double expected = double(b.end - b.begin) * double(workPerEntry_) * NsPerWork();
     return std::chrono::nanoseconds(int64_t(std::clamp(2 * expected, 2e5, 2e9)));
+  }
+
+  // The writer's own speed, from the entries it converted straight.
+  double NsPerWork() const { return double(ownNs_) / double(std::max<uint64_t>(1, ownWork_)); }
+
+  // Whether `work` written in `ns` by splitting beats the writer alone.
+  bool Faster(uint64_t work, uint64_t ns) const { return double(ns) < double(work) * NsPerWork(); }
+
+  // After each batch written, once enough has been split: when splitting
+  // does not pay, no batch is claimed any more, and the writer goes on
+  // alone. Called with the lock held.
+  void Judge() {
+    uint64_t work = splitWork_ + (WorkSoFar(*c_) - workAtStart_);
+    if (solo_ || !c_->Parallel.StopWhenSlower || work < kProbeWork ||
+        Faster(work, splitNs_ + NanosecondsSince(jobStart_)))
+      return;
+    solo_ = true;
+    paying_ = false;
   }
 
   // Whether a thread may take the next batch. Once the batches have made
   // more work than the budget left, the writer converts the rest alone.
   bool MayClaim() {
-    return open_ && !failed_ && next_ < e_.count && claimed_ - written_ < ring_.size() &&
+    return open_ && !solo_ && !failed_ && next_ < e_.count && claimed_ - written_ < ring_.size() &&
            !Slot(claimed_).converting && spent_ <= budget_;
   }
 
@@ -315,12 +353,13 @@ class Helpers {
   // Writes entries [begin, end) straight to the document, counting their
   // work as spent.
   bool WriteStraight(uint64_t begin, uint64_t end) {
-    auto start = std::chrono::steady_clock::now();
+    Clock::time_point start = Clock::now();
     uint64_t before = WorkSoFar(*c_);
     bool ok = WriteEntries(*c_, e_, begin, end);
     uint64_t work = WorkSoFar(*c_) - before;
     spent_ += work;
-    nsPerWork_ = NanosecondsPer(std::chrono::steady_clock::now() - start, work);
+    ownWork_ += work;
+    ownNs_ += NanosecondsSince(start);
     return ok;
   }
 
@@ -404,10 +443,16 @@ class Helpers {
   uint64_t entriesWritten_ = 0;
   uint64_t workWritten_ = 0;
   bool failed_ = false;  // a batch failed: later ones are not needed
-  // What the writer has learnt, for the batch sizes and its patience; only
-  // the writer uses them.
+  // What the writer has learnt, for the batch sizes, its patience and
+  // whether splitting pays; only the writer uses them. The time and work of
+  // its straight conversions, and of all splits, are for the conversion.
   uint64_t workPerEntry_ = 1;
-  double nsPerWork_ = 1;
+  uint64_t ownNs_ = 0, ownWork_ = 0;
+  uint64_t splitNs_ = 0, splitWork_ = 0;
+  Clock::time_point jobStart_;
+  uint64_t workAtStart_ = 0;
+  bool solo_ = false;  // no batch is claimed any more in this job
+  bool paying_ = true;
 };
 
 void StopHelpers::operator()(Helpers* h) const {
@@ -422,26 +467,26 @@ bool WriteEntriesInParallel(Context& c, const Entries& e) {
   // Entries on this thread, as one thread would write them, in chunks that
   // double, until what they cost says the rest is worth splitting.
   uint64_t done = 0, chunk = std::max<uint64_t>(1, c.Parallel.FirstBatch);
-  uint64_t start = WorkSoFar(c), perEntry = 1;
-  auto startTime = std::chrono::steady_clock::now();
-  while (done < e.count) {
+  uint64_t start = WorkSoFar(c);
+  Clock::time_point startTime = Clock::now();
+  bool worth = false;
+  while (done < e.count && !worth) {
     uint64_t to = done + std::min(chunk, e.count - done);
     if (!WriteEntries(c, e, done, to)) return false;
     done = to;
-    perEntry = std::max<uint64_t>(1, (WorkSoFar(c) - start) / done);
-    if (e.count - done >= c.Parallel.MinWork / perEntry) break;
+    uint64_t perEntry = std::max<uint64_t>(1, (WorkSoFar(c) - start) / done);
+    worth = e.count - done >= c.Parallel.MinWork / perEntry;
     chunk = done;
   }
-  if (done == e.count) return true;
-  double nsPerWork =
-      NanosecondsPer(std::chrono::steady_clock::now() - startTime, WorkSoFar(c) - start);
+  if (done == e.count || (c.Pool && !c.Pool->Paying())) return WriteEntries(c, e, done, e.count);
+  uint64_t ns = NanosecondsSince(startTime);
   if (!c.Pool) {
     c.Pool.reset(new Helpers(c));
     c.Done.threads += c.Pool->Started();
   }
   ++c.Done.splits;
   c.MaySplit = false;
-  bool ok = c.Pool->Run(c, e, done, perEntry, nsPerWork);
+  bool ok = c.Pool->Run(c, e, done, WorkSoFar(c) - start, ns);
   c.MaySplit = true;
   return ok;
 }

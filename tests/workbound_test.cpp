@@ -83,6 +83,7 @@ bplist::Parallelism SplitEveryVisit() {
   p.Threads = 2;
   p.MinInput = 0;
   p.MinWork = 16 << 10;
+  p.StopWhenSlower = false;
   return p;
 }
 
