@@ -36,7 +36,7 @@ inline void Prefetch(const Context& c, uint64_t ahead1, uint64_t ahead2) {
 inline bool WithinBudget(Context& c, uint64_t objects) {
   c.Work += kWorkPerElement * objects;
   c.LastBudgetCheck = WorkSoFar(c);
-  return c.LastBudgetCheck <= c.WorkBudget || OverBudget(c);
+  return c.LastBudgetCheck <= c.WorkBudget || BudgetReached(c);
 }
 
 // Writes a dictionary key: the usual short plain string directly, anything

@@ -80,8 +80,15 @@ struct Context {
   // False while this context's containers must be converted on its own
   // thread: in a batch, or while a container is already split.
   bool MaySplit;
-  // Counted for ConvertResult::work; objects and the count bytes read here.
+  // Counted for ConvertResult::work; objects and the count bytes read here,
+  // and the bytes of batches copied to Out, which were counted when made.
   WorkDone Done;
+  uint64_t Copied = 0;
+  // Set in a context converting batches into memory: the split it works for,
+  // which its budget checks consult now and then (BudgetReached), and the
+  // work of the current batch it has reported so far.
+  Helpers* Split = nullptr;
+  uint64_t Reported = 0;
   // Started at the first split, kept until the conversion ends.
   std::unique_ptr<Helpers, StopHelpers> Pool;
 };
@@ -160,6 +167,13 @@ struct Entries {
 
 // Records that shared objects expand the document past the budget.
 bool OverBudget(Context& c);
+
+// Called when the work passes c.WorkBudget: OverBudget, or for a batch
+// converted into memory, which gets its budget a piece at a time, either a
+// further piece or false (the batch is given up, to be converted again in
+// its turn) when the batches of its split have made more work than could
+// ever be written.
+bool BudgetReached(Context& c);
 
 // Writes entries [begin, end) of a container, on this thread.
 bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end);

@@ -118,7 +118,7 @@ ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
     result.reason = c.Damage;
   }
   result.work = c.Done;
-  result.work.bytes += out.Written() - c.OutputStart;
+  result.work.bytes += out.Written() - c.OutputStart - c.Copied;
   return result;
 }
 

@@ -31,8 +31,9 @@ struct Limits {
 // check it stays linear in the input.
 struct WorkDone {
   uint64_t objects = 0;  // objects visited: elements, keys and values, skipped ones included
-  uint64_t bytes = 0;    // text made by every writer (batches made twice count twice), and
-                         // the bytes read of counts wider than eight bytes
+  uint64_t bytes = 0;    // text made by every writer (a batch made twice counts twice, a
+                         // batch copied to the document once), and the bytes read of
+                         // counts wider than eight bytes
   uint64_t splits = 0;   // containers whose entries were split across threads
   uint64_t threads = 0;  // helper threads started
 };

@@ -12,7 +12,13 @@
 // (the writer) writes batches to the document in order; every other thread
 // converts the batches it claims into memory. When the next batch to write
 // has not been claimed, the writer converts it straight to the document;
-// otherwise, while it waits, it converts a later batch into memory itself.
+// otherwise, while it waits, it converts a later batch into memory itself,
+// and when it can claim none, it waits about two batches' time before it
+// converts the next batch straight itself (stealing it from a thread that
+// is most likely waiting for a processor), so the writer is never held up
+// for long by a thread that does not run. The batches of one split report
+// their work as they go; once the split has made more than the budget left,
+// the batches still converting are given up and the writer goes on alone.
 //
 // A batch converted into memory starts with its work count at zero, so its
 // budget checks cannot be exact. It records its work at its last check, and
@@ -21,6 +27,8 @@
 // before the batch's own failure, if any.
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <memory>
@@ -44,13 +52,31 @@ constexpr unsigned kBatchesPerThread = 4;
 // Threads started at most, whatever the machine has.
 constexpr unsigned kMaxThreads = 16;
 
+// The budget a batch converted into memory gets at a time. Between pieces
+// it reports its work to the split, so that the batches of one split never
+// make much more work than could be written.
+constexpr uint64_t kBudgetPiece = 64 << 10;
+
+// Split work after which the writer judges whether splitting pays on this
+// machine, as busy as it is now, and again after every batch.
+constexpr uint64_t kProbeWork = 8 << 20;
+
+// Thrown to give up a batch: the batches of its split have made more work
+// than the budget left when it began.
+struct BatchGivenUp {};
+
 struct Batch {
   uint64_t begin = 0;  // entries [begin, end)
   uint64_t end = 0;
   bool done = false;
+  // A thread is converting the batch into memory: the slot cannot take
+  // another batch yet, even if the writer has stolen this one.
+  bool converting = false;
   // The outcome of converting the batch into `text`.
   bool ok = false;
-  bool tooLarge = false;  // the text outgrew the batch limit
+  // Converted again when its turn comes: the text outgrew the batch limit,
+  // or the batch was given up.
+  bool redo = false;
   std::exception_ptr error;
   std::string damage;
   uint64_t lastBudgetCheck = 0;
@@ -59,6 +85,13 @@ struct Batch {
 
   explicit Batch(uint64_t limit) : text(limit) {}
 };
+
+using Clock = std::chrono::steady_clock;
+
+uint64_t NanosecondsSince(Clock::time_point start) {
+  return uint64_t(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count());
+}
 
 // What one thread needs to convert batches into memory.
 struct Worker {
@@ -78,8 +111,10 @@ class Helpers {
     unsigned threads = std::min(top.Parallel.Threads, kMaxThreads);
     for (unsigned i = 0; i < threads * kBatchesPerThread; ++i)
       ring_.push_back(std::make_unique<Batch>(top.Parallel.BatchLimit));
-    for (unsigned i = 0; i < threads; ++i)
+    for (unsigned i = 0; i < threads; ++i) {
       workers_.push_back(std::make_unique<Worker>(top, top.Parallel.BatchLimit));
+      workers_.back()->c.Split = this;
+    }
     for (unsigned i = 1; i < threads; ++i) {
       try {
         helpers_.emplace_back([this, i] { Help(workers_[i]->c); });
@@ -100,10 +135,26 @@ class Helpers {
 
   uint64_t Started() const { return helpers_.size(); }
 
+  // False once splitting has proved no faster than the writer alone in this
+  // conversion (other processes have the processors, say): containers are
+  // then converted on one thread.
+  bool Paying() const { return paying_; }
+
+  // A batch's budget check for `own` went past its piece (BudgetReached).
+  bool Extend(Context& own) {
+    uint64_t now = own.LastBudgetCheck;
+    if (now > budget_) return OverBudget(own);  // one thread would fail here or sooner
+    uint64_t spent = spent_ += now - own.Reported;
+    own.Reported = now;
+    if (spent > budget_ || closing_) throw BatchGivenUp();
+    own.WorkBudget = std::min(budget_, now + kBudgetPiece);
+    return true;
+  }
+
   // The writer's part: writes entries [begin, e.count) of a container that
-  // c is writing, in batches of `perBatch` entries to start with. Returns
-  // false at the first failure in entry order.
-  bool Run(Context& c, const Entries& e, uint64_t begin, uint64_t perBatch) {
+  // c is writing, whose first entries made `work` in `ns` nanoseconds.
+  // Returns false at the first failure in entry order.
+  bool Run(Context& c, const Entries& e, uint64_t begin, uint64_t work, uint64_t ns) {
     {
       std::lock_guard<std::mutex> lock(m_);
       c_ = &c;
@@ -113,11 +164,19 @@ class Helpers {
       uint64_t at = WorkSoFar(c);
       // The batches' budget is what is left of the document's.
       budget_ = at < c.WorkBudget ? c.WorkBudget - at : 0;
-      perBatch_ = perBatch;
+      workPerEntry_ = std::max<uint64_t>(1, work / begin);
+      perBatch_ = std::max<uint64_t>(1, c.Parallel.BatchBytes / workPerEntry_);
+      ownWork_ += work;
+      ownNs_ += ns;
+      jobStart_ = Clock::now();
+      workAtStart_ = at;
+      solo_ = false;
       next_ = begin;
       claimed_ = written_ = 0;
       entriesWritten_ = workWritten_ = 0;
       failed_ = false;
+      spent_ = 0;
+      closing_ = false;
       open_ = true;
       ++job_;
     }
@@ -128,14 +187,16 @@ class Helpers {
     std::unique_lock<std::mutex> lock(m_);
     while (written_ < claimed_ || next_ < e_.count) {
       if (written_ == claimed_) {
-        // Nobody has the next batch: convert it straight to the document.
-        // Its slot is free again at once, so its range is copied first.
-        Batch& b = Claim();
-        uint64_t from = b.begin, to = b.end;
+        // Nobody has the next batch: convert it straight to the document,
+        // without a slot.
+        uint64_t from = next_, to = next_ + std::min(perBatch_, e_.count - next_);
+        next_ = to;
+        ++claimed_;
         ++written_;
         lock.unlock();
-        if (!WriteEntries(c, e_, from, to)) return false;
+        if (!WriteStraight(from, to)) return false;
         lock.lock();
+        Judge();
         continue;
       }
       Batch& next = Slot(written_);
@@ -146,10 +207,18 @@ class Helpers {
         Account(next);
         ++written_;
         wake_.notify_all();
+        Judge();
       } else if (MayClaim()) {
         Convert(Claim(), own, lock);
-      } else {
-        wake_.wait(lock);
+      } else if (!wake_.wait_for(lock, Patience(next), [&] { return next.done; })) {
+        // The thread converting the next batch is slow, most likely waiting
+        // for a processor: convert the batch straight rather than wait.
+        uint64_t from = next.begin, to = next.end;
+        ++written_;
+        wake_.notify_all();
+        lock.unlock();
+        if (!WriteStraight(from, to)) return false;
+        lock.lock();
       }
     }
     return true;
@@ -165,8 +234,14 @@ class Helpers {
     ~Job() {
       std::unique_lock<std::mutex> lock(h_.m_);
       h_.open_ = false;
+      h_.closing_ = true;  // batches still converting stop at their next piece
       h_.wake_.notify_all();
       h_.idle_.wait(lock, [this] { return h_.busy_ == 0; });
+      h_.splitNs_ += NanosecondsSince(h_.jobStart_);
+      h_.splitWork_ += WorkSoFar(*h_.c_) - h_.workAtStart_;
+      if (h_.c_->Parallel.StopWhenSlower && h_.splitWork_ >= kProbeWork &&
+          !h_.Faster(h_.splitWork_, h_.splitNs_))
+        h_.paying_ = false;
       for (auto& w : h_.workers_) {
         h_.c_->Done.objects += w->c.Done.objects;
         h_.c_->Done.bytes += w->c.Done.bytes;
@@ -180,8 +255,38 @@ class Helpers {
 
   Batch& Slot(uint64_t n) { return *ring_[n % ring_.size()]; }
 
-  bool MayClaim() const {
-    return open_ && !failed_ && next_ < e_.count && claimed_ - written_ < ring_.size();
+  // How long the writer waits for batch b, which another thread is
+  // converting, before it converts the batch itself: twice the time the
+  // writer would take for it, judged from the work per entry so far and
+  // the writer's own speed, within bounds.
+  std::chrono::nanoseconds Patience(const Batch& b) const {
+    double expected = double(b.end - b.begin) * double(workPerEntry_) * NsPerWork();
+    return std::chrono::nanoseconds(int64_t(std::clamp(2 * expected, 2e5, 2e9)));
+  }
+
+  // The writer's own speed, from the entries it converted straight.
+  double NsPerWork() const { return double(ownNs_) / double(std::max<uint64_t>(1, ownWork_)); }
+
+  // Whether `work` written in `ns` by splitting beats the writer alone.
+  bool Faster(uint64_t work, uint64_t ns) const { return double(ns) < double(work) * NsPerWork(); }
+
+  // After each batch written, once enough has been split: when splitting
+  // does not pay, no batch is claimed any more, and the writer goes on
+  // alone. Called with the lock held.
+  void Judge() {
+    uint64_t work = splitWork_ + (WorkSoFar(*c_) - workAtStart_);
+    if (solo_ || !c_->Parallel.StopWhenSlower || work < kProbeWork ||
+        Faster(work, splitNs_ + NanosecondsSince(jobStart_)))
+      return;
+    solo_ = true;
+    paying_ = false;
+  }
+
+  // Whether a thread may take the next batch. Once the batches have made
+  // more work than the budget left, the writer converts the rest alone.
+  bool MayClaim() {
+    return open_ && !solo_ && !failed_ && next_ < e_.count && claimed_ - written_ < ring_.size() &&
+           !Slot(claimed_).converting && spent_ <= budget_;
   }
 
   // Takes the next entries as a new batch; the lock must be held.
@@ -190,6 +295,7 @@ class Helpers {
     b.begin = next_;
     b.end = next_ + std::min(perBatch_, e_.count - next_);
     b.done = false;
+    b.converting = true;
     next_ = b.end;
     return b;
   }
@@ -206,44 +312,62 @@ class Helpers {
   // Called and returning with the lock held; converts without it.
   void Convert(Batch& b, Context& own, std::unique_lock<std::mutex>& lock) {
     lock.unlock();
-    b.ok = b.tooLarge = false;
+    b.ok = b.redo = false;
     b.error = nullptr;
     b.damage.clear();
     own.Out.Clear();
     own.Work = 0;
-    own.WorkBudget = budget_;
+    own.WorkBudget = std::min(budget_, kBudgetPiece);
     own.LastBudgetCheck = 0;
+    own.Reported = 0;
     try {
       b.ok = WriteEntries(own, e_, b.begin, b.end);
       b.damage = own.Damage;
       b.lastBudgetCheck = own.LastBudgetCheck;
       b.work = own.Work;
-      own.Done.bytes += own.Out.Written();
-      b.text.Swap(own.Out);
     } catch (const MemoryLimitReached&) {
-      own.Done.bytes += own.Out.Written();
-      b.tooLarge = true;
+      b.redo = true;
+    } catch (const BatchGivenUp&) {
+      b.redo = true;
     } catch (...) {
-      own.Done.bytes += own.Out.Written();
       b.error = std::current_exception();
       b.lastBudgetCheck = own.LastBudgetCheck;
     }
-    // A failure or an exception can leave the context mid-document: put it
-    // back at the container's place for the next batch.
-    if (!b.ok) Reset(own);
+    own.Done.bytes += own.Out.Written();
+    spent_ += WorkSoFar(own) - own.Reported;
+    if (b.ok) {
+      b.text.Swap(own.Out);
+    } else {
+      // A failure or an exception can leave the context mid-document: put
+      // it back at the container's place for the next batch.
+      Reset(own);
+    }
     lock.lock();
     b.done = true;
-    // A batch too large for memory is converted again when its turn comes;
-    // after any other failure the batches that follow are not needed.
-    if (!b.ok && !b.tooLarge) failed_ = true;
+    b.converting = false;
+    // After a failure the batches that follow are not needed.
+    if (!b.ok && !b.redo) failed_ = true;
     wake_.notify_all();
+  }
+
+  // Writes entries [begin, end) straight to the document, counting their
+  // work as spent.
+  bool WriteStraight(uint64_t begin, uint64_t end) {
+    Clock::time_point start = Clock::now();
+    uint64_t before = WorkSoFar(*c_);
+    bool ok = WriteEntries(*c_, e_, begin, end);
+    uint64_t work = WorkSoFar(*c_) - before;
+    spent_ += work;
+    ownWork_ += work;
+    ownNs_ += NanosecondsSince(start);
+    return ok;
   }
 
   // Writes a converted batch to the document, or ends with the failure a
   // single thread would have met first.
   bool Write(Batch& b) {
     Context& c = *c_;
-    if (b.tooLarge) return WriteEntries(c, e_, b.begin, b.end);
+    if (b.redo) return WriteStraight(b.begin, b.end);
     uint64_t at = WorkSoFar(c);
     if (at > c.WorkBudget || b.lastBudgetCheck > c.WorkBudget - at) return OverBudget(c);
     if (b.error) std::rethrow_exception(b.error);
@@ -252,6 +376,7 @@ class Helpers {
       return false;
     }
     c.Out.PutText(b.text);
+    c.Copied += b.text.Written();
     c.Work += b.work;
     return true;
   }
@@ -260,8 +385,8 @@ class Helpers {
   void Account(const Batch& b) {
     entriesWritten_ += b.end - b.begin;
     workWritten_ += b.text.Written() + b.work;
-    uint64_t perEntry = std::max<uint64_t>(1, workWritten_ / entriesWritten_);
-    perBatch_ = std::max<uint64_t>(1, c_->Parallel.BatchBytes / perEntry);
+    workPerEntry_ = std::max<uint64_t>(1, workWritten_ / entriesWritten_);
+    perBatch_ = std::max<uint64_t>(1, c_->Parallel.BatchBytes / workPerEntry_);
   }
 
   // A helper thread's part: joins each job and converts its batches until
@@ -301,6 +426,12 @@ class Helpers {
   std::vector<uint64_t> path_;
   size_t dictSpace_ = 0;
   uint64_t budget_ = 0;
+  // The job's work so far, as far as reported: batches converted into memory
+  // and straight to the document. Once it passes the budget left when the
+  // job began, some of it cannot be written: the batches still converting
+  // are given up, and the writer goes on alone.
+  std::atomic<uint64_t> spent_{0};
+  std::atomic<bool> closing_{false};  // the job is ending
   // The job's progress.
   uint64_t job_ = 0;   // jobs opened so far
   bool open_ = false;  // batches may be claimed
@@ -312,33 +443,50 @@ class Helpers {
   uint64_t entriesWritten_ = 0;
   uint64_t workWritten_ = 0;
   bool failed_ = false;  // a batch failed: later ones are not needed
+  // What the writer has learnt, for the batch sizes, its patience and
+  // whether splitting pays; only the writer uses them. The time and work of
+  // its straight conversions, and of all splits, are for the conversion.
+  uint64_t workPerEntry_ = 1;
+  uint64_t ownNs_ = 0, ownWork_ = 0;
+  uint64_t splitNs_ = 0, splitWork_ = 0;
+  Clock::time_point jobStart_;
+  uint64_t workAtStart_ = 0;
+  bool solo_ = false;  // no batch is claimed any more in this job
+  bool paying_ = true;
 };
 
 void StopHelpers::operator()(Helpers* h) const {
   delete h;
 }
 
+bool BudgetReached(Context& c) {
+  return c.Split ? c.Split->Extend(c) : OverBudget(c);
+}
+
 bool WriteEntriesInParallel(Context& c, const Entries& e) {
   // Entries on this thread, as one thread would write them, in chunks that
   // double, until what they cost says the rest is worth splitting.
   uint64_t done = 0, chunk = std::max<uint64_t>(1, c.Parallel.FirstBatch);
-  uint64_t start = WorkSoFar(c), perEntry = 1;
-  while (done < e.count) {
+  uint64_t start = WorkSoFar(c);
+  Clock::time_point startTime = Clock::now();
+  bool worth = false;
+  while (done < e.count && !worth) {
     uint64_t to = done + std::min(chunk, e.count - done);
     if (!WriteEntries(c, e, done, to)) return false;
     done = to;
-    perEntry = std::max<uint64_t>(1, (WorkSoFar(c) - start) / done);
-    if (e.count - done >= c.Parallel.MinWork / perEntry) break;
+    uint64_t perEntry = std::max<uint64_t>(1, (WorkSoFar(c) - start) / done);
+    worth = e.count - done >= c.Parallel.MinWork / perEntry;
     chunk = done;
   }
-  if (done == e.count) return true;
+  if (done == e.count || (c.Pool && !c.Pool->Paying())) return WriteEntries(c, e, done, e.count);
+  uint64_t ns = NanosecondsSince(startTime);
   if (!c.Pool) {
     c.Pool.reset(new Helpers(c));
     c.Done.threads += c.Pool->Started();
   }
   ++c.Done.splits;
   c.MaySplit = false;
-  bool ok = c.Pool->Run(c, e, done, std::max<uint64_t>(1, c.Parallel.BatchBytes / perEntry));
+  bool ok = c.Pool->Run(c, e, done, WorkSoFar(c) - start, ns);
   c.MaySplit = true;
   return ok;
 }

@@ -18,6 +18,10 @@ struct Parallelism {
   // A container with fewer elements (or dictionary entries) is converted on
   // one thread.
   uint64_t MinElements = 256;
+  // Splitting stops for the rest of a conversion once it has proved no
+  // faster than the calling thread alone (when other processes have the
+  // processors, say). Tests turn this off so that every split happens.
+  bool StopWhenSlower = true;
   // Elements written on the calling thread before a container is split, to
   // learn what its elements cost.
   uint64_t FirstBatch = 16;

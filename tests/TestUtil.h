@@ -162,6 +162,7 @@ inline std::vector<std::pair<std::string, bplist::Parallelism>> SplittingTunings
     p.MinInput = 0;
     p.MinElements = 2;
     p.MinWork = 0;
+    p.StopWhenSlower = false;
     p.FirstBatch = first;
     p.BatchBytes = bytes;
     p.BatchLimit = limit;

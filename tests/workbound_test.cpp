@@ -1,0 +1,166 @@
+// The work of a conversion stays under a small multiple of its budget, which
+// is linear in the input's size, for every way a small file can make much
+// work. The work is counted, never timed: objects visited and bytes made on
+// every thread, as ConvertResult::work reports them.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "PlistBuilder.h"
+#include "TestUtil.h"
+
+namespace {
+
+using bplist::Outcome;
+using testplist::Bytes;
+using testplist::PlistBuilder;
+
+// Arrays `levels` deep, each holding `width` references to the next; the
+// last one's references all name `leaf`.
+Bytes FanOut(std::vector<size_t> widths, const Bytes& leaf) {
+  PlistBuilder b;
+  b.refSize = 2;
+  b.offsetSize = 4;
+  for (size_t i = 0; i < widths.size(); ++i) b.Array(std::vector<uint64_t>(widths[i], i + 1));
+  b.Raw(leaf);
+  return b.Build();
+}
+
+// A string object whose count is an integer of 2^15 bytes (all but the last
+// one zero), holding one character.
+Bytes WideCountString() {
+  Bytes s{0x5F, 0x1F};
+  s.resize(2 + 32767, 0);
+  s.push_back(1);
+  s.push_back('x');
+  return s;
+}
+
+// A chain of `depth` arrays, each holding the next; the deepest holds
+// `width` references to one integer. The top array refers `width` times to
+// the chain's head.
+Bytes DeepChain(size_t depth, size_t width) {
+  PlistBuilder b;
+  b.refSize = 2;
+  b.offsetSize = 4;
+  b.Array(std::vector<uint64_t>(width, 1));
+  for (size_t i = 1; i < depth; ++i) b.Array({i + 1});
+  b.Array(std::vector<uint64_t>(width, depth + 1));
+  b.Int(7);
+  return b.Build();
+}
+
+// A dictionary of `pairs` null keys and null values, named `refs` times by
+// the top array.
+Bytes NullPairs(size_t refs, size_t pairs) {
+  PlistBuilder b;
+  b.refSize = 2;
+  b.offsetSize = 4;
+  b.Array(std::vector<uint64_t>(refs, 1));
+  b.Dict(std::vector<std::pair<uint64_t, uint64_t>>(pairs, {2, 2}));
+  b.Raw({0x00});
+  return b.Build();
+}
+
+// A top array of `refs` references to one array of `ints` distinct integers.
+Bytes SharedIntegers(size_t refs, size_t ints) {
+  PlistBuilder b;
+  b.refSize = 2;
+  b.offsetSize = 4;
+  b.Array(std::vector<uint64_t>(refs, 1));
+  std::vector<uint64_t> elements;
+  for (size_t i = 0; i < ints; ++i) elements.push_back(2 + i);
+  b.Array(elements);
+  for (size_t i = 0; i < ints; ++i) b.Int(int64_t(i) * 7919);
+  return b.Build();
+}
+
+// Splits every visit of a container of 256 elements or more whose rest
+// makes 16 KiB or more, as the product does on larger files.
+bplist::Parallelism SplitEveryVisit() {
+  bplist::Parallelism p;
+  p.Threads = 2;
+  p.MinInput = 0;
+  p.MinWork = 16 << 10;
+  p.StopWhenSlower = false;
+  return p;
+}
+
+struct Case {
+  std::string name;
+  Bytes file;
+  Outcome outcome;  // with the default limits
+};
+
+TEST(WorkBound, SmallFilesMakeLittleWork) {
+  const Bytes null{0x00}, fill{0x0F}, integer{0x10, 0x2A};
+  Bytes ampersands = testplist::CountHeader(0x5, 65536),
+        lessThans = testplist::CountHeader(0x6, 20000);
+  ampersands.resize(ampersands.size() + 65536, '&');
+  for (int i = 0; i < 20000; ++i) lessThans.insert(lessThans.end(), {0, '<'});
+  const std::vector<Case> cases = {
+      // Issue 10, fault 2: skipped elements wrote nothing, so the budget
+      // never stopped them (about 20 s and 5 s).
+      {"50,000 references to an array of 50,000 nulls", FanOut({50000, 50000}, null),
+       Outcome::Damaged},
+      {"three levels of 1,000 fill elements", FanOut({1000, 1000, 1000}, fill), Outcome::Damaged},
+      {"20,000 references to 20,000 null keys and values", NullPairs(20000, 20000),
+       Outcome::Damaged},
+      {"a count of 2^15 bytes read a million times", FanOut({1000, 1000}, WideCountString()),
+       Outcome::Damaged},
+      {"shared arrays doubling 40 levels deep", FanOut(std::vector<size_t>(40, 2), integer),
+       Outcome::Damaged},
+      {"a 64 KiB text of ampersands shared 10,000 times", FanOut({10000}, ampersands),
+       Outcome::Damaged},
+      {"a UTF-16 text of 20,000 '<' shared 10,000 times", FanOut({10000}, lessThans),
+       Outcome::Damaged},
+      {"1,000 lines 500 levels deep, shared 1,000 times", DeepChain(500, 1000), Outcome::Damaged},
+      {"a shared array of 3,000 integers, split on each of its 100 visits",
+       SharedIntegers(100, 3000), Outcome::Converted},
+      {"the same array visited 1,000 times, past the budget", SharedIntegers(1000, 3000),
+       Outcome::Damaged},
+  };
+  bplist::Limits small;  // a fuzz build's
+  small.BudgetBase = 64 << 10;
+  small.BudgetPerInputByte = 16;
+  std::vector<std::pair<std::string, bplist::Parallelism>> threads = testutil::SplittingTunings();
+  threads.insert(threads.begin(), {"one thread", bplist::Parallelism()});
+  threads.push_back({"2 threads, split on every visit", SplitEveryVisit()});
+
+  for (const Case& c : cases) {
+    for (bool smallBudget : {false, true}) {
+      const bplist::Limits limits = smallBudget ? small : bplist::Limits();
+      for (const auto& [threadsName, parallel] : threads) {
+        SCOPED_TRACE(c.name + (smallBudget ? ", small budget, " : ", default budget, ") +
+                     threadsName);
+        bplist::XmlWriter dry(-1, "");
+        const bplist::ConvertResult r =
+            bplist::ConvertBuffer(c.file.data(), c.file.size(), dry, parallel, limits);
+        if (!smallBudget) {
+          EXPECT_EQ(int(r.outcome), int(c.outcome));
+        }
+        // A visited object costs about as much time as writing eight bytes.
+        const double budget = double(limits.BudgetBase + limits.BudgetPerInputByte * c.file.size());
+        const double work = 8.0 * double(r.work.objects) + double(r.work.bytes);
+        EXPECT_LE(work, 3 * budget) << work / budget << " times the budget";
+        // Issue 10, fault 3: threads start once per conversion.
+        EXPECT_LT(r.work.threads, parallel.Threads);
+      }
+    }
+  }
+}
+
+// Issue 10, fault 3: a shared container that pays for a split is split on
+// every visit, with the helper threads started once.
+TEST(WorkBound, SharedContainerStartsThreadsOnce) {
+  const Bytes file = SharedIntegers(100, 3000);
+  bplist::XmlWriter dry(-1, "");
+  const bplist::ConvertResult r =
+      bplist::ConvertBuffer(file.data(), file.size(), dry, SplitEveryVisit());
+  ASSERT_EQ(int(r.outcome), int(Outcome::Converted)) << r.reason;
+  EXPECT_EQ(r.work.splits, 100u);
+  EXPECT_EQ(r.work.threads, 1u);
+}
+
+}  // namespace
