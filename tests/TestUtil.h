@@ -23,6 +23,16 @@ namespace testutil {
 
 namespace fs = std::filesystem;
 
+// The dictionary {"a": 1} and its document, for tests about files and paths
+// rather than about the conversion itself.
+inline const testplist::Bytes kSmallDict = [] {
+  testplist::PlistBuilder b;
+  b.top = b.Dict({{b.Str("a"), b.Int(1)}});
+  return b.Build();
+}();
+inline const std::string kSmallDictXml = testplist::Document(
+    {"    <dict>", "        <key>a</key>", "        <integer>1</integer>", "    </dict>"});
+
 // The file-system path for a UTF-8 path text, on every platform.
 inline fs::path U8(const std::string& path) {
   return fs::u8path(path);

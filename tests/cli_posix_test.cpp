@@ -19,14 +19,8 @@ using testutil::RunTarnwick;
 using testutil::ScratchDir;
 using testutil::WriteFile;
 
-// The dictionary {"a": 1} and its document.
-const Bytes kSmallDict = [] {
-  PlistBuilder b;
-  b.top = b.Dict({{b.Str("a"), b.Int(1)}});
-  return b.Build();
-}();
-const std::string kSmallDictXml = testplist::Document(
-    {"    <dict>", "        <key>a</key>", "        <integer>1</integer>", "    </dict>"});
+using testutil::kSmallDict;
+using testutil::kSmallDictXml;
 
 // A well-formed file whose top object is null, which cannot be converted.
 Bytes NullTop() {

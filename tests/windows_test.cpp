@@ -17,13 +17,8 @@ using testutil::RunTarnwick;
 using testutil::ScratchDir;
 using testutil::WriteFile;
 
-const testplist::Bytes kSmallDict = [] {
-  testplist::PlistBuilder b;
-  b.top = b.Dict({{b.Str("a"), b.Int(1)}});
-  return b.Build();
-}();
-const std::string kSmallDictXml = testplist::Document(
-    {"    <dict>", "        <key>a</key>", "        <integer>1</integer>", "    </dict>"});
+using testutil::kSmallDict;
+using testutil::kSmallDictXml;
 const char kOldOutput[] = "old output, must survive\n";
 
 std::wstring Wide(const std::string& path) {
