@@ -34,6 +34,9 @@ std::wstring Quote(const std::wstring& arg) {
   return quoted + L"\"";
 }
 
+// Times a failed process start is tried before the run counts as failed.
+constexpr int kStartAttempts = 3;
+
 struct HandleCloser {
   HANDLE h;
   ~HandleCloser() {
@@ -63,9 +66,16 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
   si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   si.hStdOutput = writeEnd;
   si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  // Under Wine a process start now and then fails for no reason of the
+  // program's; a few tries keep such a failure out of the results.
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
-    return r;
+  bool started = false;
+  for (int attempt = 0; attempt < kStartAttempts && !started; ++attempt) {
+    if (attempt > 0) Sleep(100);
+    started = CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
+                             &pi) != 0;
+  }
+  if (!started) return r;
   HandleCloser process{pi.hProcess}, thread{pi.hThread};
   CloseHandle(writeEnd);
   writeCloser.h = nullptr;
