@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "RunProgram.h"
 #include "bplist/Convert.h"
 #include "bplist/Parallelism.h"
+#include "bplist/Platform.h"
 
 namespace testutil {
 
@@ -127,15 +129,33 @@ inline void ExpectFails(const testplist::Bytes& plist) {
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.plist"});
 }
 
-// Everything in `f` from its start.
-inline std::string ReadAll(FILE* f) {
-  std::rewind(f);
-  std::string bytes;
-  char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
-  return bytes;
-}
+// A file open for reading and writing in a scratch directory of its own.
+// std::tmpfile is avoided: Windows runtimes create it in the root of the
+// current drive, which may be unwritable or shared with other processes.
+class ScratchStream {
+ public:
+  ScratchStream() : file_(std::fopen(dir_.File("stream").c_str(), "w+b")) {
+    if (!file_) throw std::runtime_error("cannot create a scratch file in " + dir_.path());
+  }
+  ~ScratchStream() { std::fclose(file_); }
+  ScratchStream(const ScratchStream&) = delete;
+  ScratchStream& operator=(const ScratchStream&) = delete;
+
+  bplist::platform::FileHandle handle() const { return bplist::platform::HandleOf(file_); }
+  // Everything written so far, from the start of the file.
+  std::string Contents() const {
+    std::rewind(file_);
+    std::string bytes;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0) bytes.append(buf, n);
+    return bytes;
+  }
+
+ private:
+  ScratchDir dir_;
+  FILE* file_;
+};
 
 // What a conversion in memory gave: the outcome, the damage reason and the
 // document written ("" unless converted).
@@ -149,16 +169,15 @@ struct MemoryResult {
 inline MemoryResult ConvertWith(const testplist::Bytes& file,
                                 const bplist::Parallelism& parallel = bplist::Parallelism()) {
   MemoryResult m;
-  FILE* f = std::tmpfile();
+  ScratchStream stream;
   {
-    bplist::XmlWriter out(bplist::platform::HandleOf(f), "");
+    bplist::XmlWriter out(stream.handle(), "");
     bplist::ConvertResult r = bplist::ConvertBuffer(file.data(), file.size(), out, parallel);
     out.Flush();
     m.outcome = r.outcome;
     m.reason = r.reason;
   }
-  if (m.outcome == bplist::Outcome::Converted) m.xml = ReadAll(f);
-  std::fclose(f);
+  if (m.outcome == bplist::Outcome::Converted) m.xml = stream.Contents();
   return m;
 }
 

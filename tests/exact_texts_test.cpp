@@ -175,18 +175,17 @@ TEST(ExactTexts, IntegersAndUidsOfEveryWidth) {
 // each case's text.
 std::vector<std::string> Written(size_t cases,
                                  const std::function<void(bplist::XmlWriter&, size_t)>& put) {
-  FILE* f = std::tmpfile();
+  testutil::ScratchStream stream;
   std::vector<uint64_t> ends;
   {
-    bplist::XmlWriter out(bplist::platform::HandleOf(f), "");
+    bplist::XmlWriter out(stream.handle(), "");
     for (size_t i = 0; i < cases; ++i) {
       put(out, i);
       ends.push_back(out.Written());
     }
     out.Flush();
   }
-  std::string all = testutil::ReadAll(f);
-  std::fclose(f);
+  std::string all = stream.Contents();
   std::vector<std::string> texts;
   for (size_t i = 0, from = 0; i < cases; from = size_t(ends[i++]))
     texts.push_back(all.substr(from, size_t(ends[i]) - from));

@@ -18,16 +18,15 @@ using bplist::XmlWriter;
 // Hands the text of `memory` to a writer on a temporary file and returns
 // the file's bytes.
 std::string Drain(const XmlWriter& memory) {
-  FILE* f = std::tmpfile();
+  testutil::ScratchStream stream;
   {
-    XmlWriter out(bplist::platform::HandleOf(f), "");
+    XmlWriter out(stream.handle(), "");
     out.Put("<");
     out.PutText(memory);
     out.Put(">");
     out.Flush();
   }
-  std::string bytes = testutil::ReadAll(f);
-  std::fclose(f);
+  std::string bytes = stream.Contents();
   return bytes;
 }
 
@@ -78,9 +77,9 @@ TEST(Writer, BufferSizedForTheInputTakesAnyReservation) {
   for (size_t inputSize : {size_t(0), size_t(300), XmlWriter::kBufferSize}) {
     SCOPED_TRACE(inputSize);
     std::string expected;
-    FILE* f = std::tmpfile();
+    testutil::ScratchStream stream;
     {
-      XmlWriter out(bplist::platform::HandleOf(f), "", inputSize);
+      XmlWriter out(stream.handle(), "", inputSize);
       for (size_t n : {size_t(10), size_t(5000), XmlWriter::kBufferSize / 2, size_t(7),
                        XmlWriter::kBufferSize, size_t(3)}) {
         char fill = char('a' + expected.size() % 26);
@@ -90,8 +89,7 @@ TEST(Writer, BufferSizedForTheInputTakesAnyReservation) {
       }
       out.Flush();
     }
-    std::string bytes = testutil::ReadAll(f);
-    std::fclose(f);
+    std::string bytes = stream.Contents();
     EXPECT_TRUE(bytes == expected) << bytes.size() << " bytes, " << expected.size() << " expected";
   }
 }
