@@ -6,6 +6,8 @@
     make_plist.py huge-real NIBBLE COUNT OUT  COUNT reals of 2^NIBBLE bytes
     make_plist.py huge-string MIB OUT         one 8-bit string of MIB MiB
     make_plist.py huge-data MIB OUT           one data object of MIB MiB
+    make_plist.py shared ELEMENTS OUTER INNER OUT
+                                              one array visited OUTER*INNER times
 
 The records file is a top dictionary holding an array of N record
 dictionaries shaped like a backup manifest or keyed archive: ASCII and
@@ -18,6 +20,12 @@ plistlib cannot write integers or reals wider than 16 and 8 bytes, so the
 huge-* files are assembled by hand. With COUNT 1 the huge integer or real is
 the top object itself; otherwise the top object is an array of COUNT distinct
 ones. The string and data files hold a single object.
+
+The shared file is a top array of OUTER references to one array of INNER
+references to one leaf array of ELEMENTS distinct short strings, so the
+document writes the leaf array OUTER*INNER times. An unreferenced data object
+pads the objects to 4 MiB, the size from which tarnwick considers using
+several threads.
 
 Every file depends only on the arguments: the random generators are seeded.
 """
@@ -181,6 +189,19 @@ def write_huge_data(mib, out):
     write_objects(out, [chunks])
 
 
+def write_shared(elements, outer, inner, out):
+    strings = [[count_header(0x5, len(t)), t] for t in (b"item %07d" % i for i in range(elements))]
+    arrays = [[count_header(0xA, outer)], [count_header(0xA, inner)], [count_header(0xA, elements)]]
+    refs = {0: [1] * outer, 1: [2] * inner, 2: list(range(3, 3 + elements))}
+    ref_size = width(len(arrays) + len(strings))
+    # The header, the objects with their references and the pad's own marker
+    # and count: the objects end at 4 MiB, where the offset table starts.
+    used = 8 + sum(len(c) for o in strings + arrays for c in o)
+    used += ref_size * (outer + inner + elements) + 6
+    pad = max(0, (4 << 20) - used)
+    write_objects(out, arrays + strings + [[count_header(0x4, pad), bytes(pad)]], refs_of=refs)
+
+
 def main(argv):
     try:
         if argv[0] in ("huge-int", "huge-real"):
@@ -192,6 +213,11 @@ def main(argv):
             write_huge_string(int(argv[1]), argv[2])
         elif argv[0] == "huge-data":
             write_huge_data(int(argv[1]), argv[2])
+        elif argv[0] == "shared":
+            elements, outer, inner = (int(a) for a in argv[1:4])
+            if min(elements, outer, inner) < 1:
+                raise ValueError
+            write_shared(elements, outer, inner, argv[4])
         else:
             write_records(int(argv[0]), argv[1])
     except (IndexError, ValueError):

@@ -100,21 +100,22 @@ r = json.load(open(sys.argv[1]))["results"][0]
 print(r["median"], r["user"] + r["system"])' "$out/hyperfine.json")
 }
 
-# measure_small KEY1 KEY2 OUTPUTS -- CMD1 -- CMD2: the median wall time (s)
-# of each command over $small_runs runs, process start included, run in
-# $small_rounds alternating rounds after a warm-up. OUTPUTS, the files the
+# measure_alternating KEY1 KEY2 OUTPUTS RUNS ROUNDS WARMUP -- CMD1 -- CMD2:
+# the median wall time (s) of each command over RUNS runs, process start
+# included, run in ROUNDS alternating rounds after WARMUP runs each, so that a
+# change in the machine's load weighs on both alike. OUTPUTS, the files the
 # commands write, are removed before every run, as for the large files.
-measure_small() {
-  local k1=$1 k2=$2 outputs=$3 per=$((small_runs / small_rounds)) round
-  shift 4
+measure_alternating() {
+  local k1=$1 k2=$2 outputs=$3 per=$(($4 / $5)) rounds=$5 warmup=$6 round
+  shift 7
   local cmd1=() cmd2=()
   while [ "$1" != -- ]; do cmd1+=("$1"); shift; done
   shift
   cmd2=("$@")
-  rm -f "$out"/small-*.json
-  for ((round = 0; round < small_rounds; round++)); do
-    hyperfine -N --style none --warmup 20 --runs "$per" --prepare "rm -f $outputs" \
-      --export-json "$out/small-$round.json" \
+  rm -f "$out"/alternating-*.json
+  for ((round = 0; round < rounds; round++)); do
+    hyperfine -N --style none --warmup "$warmup" --runs "$per" --prepare "rm -f $outputs" \
+      --export-json "$out/alternating-$round.json" \
       "$(printf '%q ' "${cmd1[@]}")" "$(printf '%q ' "${cmd2[@]}")" >/dev/null 2>>"$out/hyperfine.log"
   done
   read -r "median[$k1]" "median[$k2]" < <(python3 -c '
@@ -123,7 +124,7 @@ times = [[], []]
 for path in sys.argv[1:]:
     for i, r in enumerate(json.load(open(path))["results"]):
         times[i] += r["times"]
-print(statistics.median(times[0]), statistics.median(times[1]))' "$out"/small-*.json)
+print(statistics.median(times[0]), statistics.median(times[1]))' "$out"/alternating-*.json)
 }
 
 # measure_replacing KEY TARGET CMD...: as measure, but before every run TARGET
@@ -243,8 +244,8 @@ printf '  %-38s %10s   (no target)\n' "peak RSS / plistutil's" \
   "$(calc %.3f "${rss[tarnwick]} / ${rss[plistutil]}")"
 
 small=$root/examples/example.plist
-measure_small small_tw small_pu "$(printf '%q ' "$out/small-tw.xml" "$out/small-pu.xml")" \
-  -- "$tw" -c "$small" "$out/small-tw.xml" \
+measure_alternating small_tw small_pu "$(printf '%q ' "$out/small-tw.xml" "$out/small-pu.xml")" \
+  "$small_runs" "$small_rounds" 20 -- "$tw" -c "$small" "$out/small-tw.xml" \
   -- plistutil -i "$small" -f xml -o "$out/small-pu.xml"
 rm -f "$out"/small-tw.xml "$out"/small-pu.xml
 echo
@@ -284,6 +285,35 @@ mib_row n4 "$n4 records ($(mib_of "$(size_of "$records4")") MiB)" "$(size_of "$r
 target "wall time 4N / N" "$(calc %.2f "${median[n4]} / ${median[n1]}")" "<= 4.5" \
   "${median[n4]} <= 4.5 * ${median[n1]}"
 printf '  %-38s %10s   (no target)\n' "cpu time 4N / N" "$(calc %.2f "${cpu[n4]} / ${cpu[n1]}")"
+
+echo
+echo "== all processors against one (taskset -c), alternating; median of $((2 * runs)) runs each =="
+if [ "$(nproc)" -lt 2 ]; then
+  echo "  (one processor: nothing to compare)"
+else
+  # Files whose one large array is written many times over, the case where
+  # splitting it across threads again and again could cost more than it saves.
+  shared_files=(shared-256x255x255 shared-40000x1x50 shared-30000x1x100)
+  for name in "${shared_files[@]}"; do
+    IFS=x read -r elements outer inner <<<"${name#shared-}"
+    make_input "$out/$name.plist" shared "$elements" "$outer" "$inner"
+  done
+  one_cpu=$(python3 -c 'import os; print(min(os.sched_getaffinity(0)))')
+  row "input" "one s" "all s" "all / one" ""
+  for name in "records-$n" "${shared_files[@]}"; do
+    measure_alternating "one-$name" "all-$name" "$(printf '%q' "$tw_out")" \
+      $((2 * runs)) "$runs" 1 -- taskset -c "$one_cpu" "$tw" -c "$out/$name.plist" "$tw_out" \
+      -- "$tw" -c "$out/$name.plist" "$tw_out"
+    rm -f "$tw_out"
+    one=${median[one-$name]} all=${median[all-$name]}
+    row "$name ($(mib_of "$(size_of "$out/$name.plist")") MiB)" "$(calc %.3f "$one")" \
+      "$(calc %.3f "$all")" "$(calc %.3f "$all / $one")" ""
+    target "all processors / one, $name" "$(calc %.3f "$all / $one")" "<= 1.05" "$all <= 1.05 * $one"
+  done
+  echo "  (shared-EXMxN: an array of E strings written M*N times, in a file of just over 4 MiB;"
+  echo "   each visit of the 256-string array writes too little to be split, so its ratio"
+  echo "   shows only the machine's noise between a pinned and an unpinned process)"
+fi
 
 echo
 echo "== huge objects (n15: 32,768-byte values, n13: 8,192-byte; x1: one object, x1024: an array) =="
