@@ -82,22 +82,30 @@ EOF
 
 declare -A median cpu rss
 
-# measure KEY TARGET CMD...: peak RSS (KiB) from one run under /usr/bin/time -v,
+# timed KEY PREPARE CMD...: peak RSS (KiB) from one run under /usr/bin/time -v,
 # which also warms the caches, then the median wall time (s) and the mean CPU
-# time, user plus system (s), of $runs runs by hyperfine. TARGET, the file CMD
-# writes, is removed before every run so each tool creates its output afresh.
-measure() {
-  local key=$1 target=$2
+# time, user plus system (s), of $runs runs by hyperfine, each after the
+# shell command PREPARE.
+timed() {
+  local key=$1 prepare=$2
   shift 2
-  rm -f "$target"
   /usr/bin/time -v -o "$out/time.txt" "$@" >/dev/null
   rss[$key]=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$out/time.txt")
-  hyperfine -N --style none --runs "$runs" --prepare "rm -f $(printf '%q' "$target")" \
+  hyperfine -N --style none --runs "$runs" --prepare "$prepare" \
     --export-json "$out/hyperfine.json" "$(printf '%q ' "$@")" >/dev/null 2>>"$out/hyperfine.log"
   read -r "median[$key]" "cpu[$key]" < <(python3 -c '
 import json, sys
 r = json.load(open(sys.argv[1]))["results"][0]
 print(r["median"], r["user"] + r["system"])' "$out/hyperfine.json")
+}
+
+# measure KEY TARGET CMD...: timed, with TARGET, the file CMD writes, removed
+# before every run so each tool creates its output afresh.
+measure() {
+  local key=$1 target=$2
+  shift 2
+  rm -f "$target"
+  timed "$key" "rm -f $(printf '%q' "$target")" "$@"
 }
 
 # measure_alternating KEY1 KEY2 OUTPUTS RUNS ROUNDS WARMUP -- CMD1 -- CMD2:
@@ -135,15 +143,7 @@ measure_replacing() {
   shift 2
   "$@" >/dev/null
   cp "$target" "$target.old"
-  /usr/bin/time -v -o "$out/time.txt" "$@" >/dev/null
-  rss[$key]=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$out/time.txt")
-  hyperfine -N --style none --runs "$runs" \
-    --prepare "cp $(printf '%q' "$target.old") $(printf '%q' "$target")" \
-    --export-json "$out/hyperfine.json" "$(printf '%q ' "$@")" >/dev/null 2>>"$out/hyperfine.log"
-  read -r "median[$key]" "cpu[$key]" < <(python3 -c '
-import json, sys
-r = json.load(open(sys.argv[1]))["results"][0]
-print(r["median"], r["user"] + r["system"])' "$out/hyperfine.json")
+  timed "$key" "cp $(printf '%q' "$target.old") $(printf '%q' "$target")" "$@"
   rm -f "$target" "$target.old"
 }
 

@@ -73,6 +73,19 @@ int Fd(FileHandle file) {
   return int(file);
 }
 
+// Writes all of data[0, n) to `fd`. Returns 0, or the error that stopped
+// it (a write that takes nothing counts as a full disk).
+int WriteBytes(int fd, const char* data, size_t n) {
+  while (n > 0) {
+    ssize_t done = ::write(fd, data, n);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return done < 0 ? errno : ENOSPC;
+    data += done;
+    n -= size_t(done);
+  }
+  return 0;
+}
+
 std::string DirectoryOf(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -192,25 +205,11 @@ FileHandle HandleOf(std::FILE* stream) {
 }
 
 void WriteAll(FileHandle file, const char* data, size_t n, const std::string& path) {
-  while (n > 0) {
-    ssize_t done = ::write(Fd(file), data, n);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) RaiseInOutError(done < 0 ? errno : ENOSPC, "writing", path);
-    data += done;
-    n -= size_t(done);
-  }
+  if (int err = WriteBytes(Fd(file), data, n)) RaiseInOutError(err, "writing", path);
 }
 
 void WriteMessage(std::string_view line) {
-  const char* p = line.data();
-  size_t n = line.size();
-  while (n > 0) {
-    ssize_t done = ::write(STDOUT_FILENO, p, n);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return;
-    p += done;
-    n -= size_t(done);
-  }
+  WriteBytes(STDOUT_FILENO, line.data(), line.size());
 }
 
 // ---- Error codes -----------------------------------------------------------
