@@ -9,6 +9,7 @@
 
 #include "PlistBuilder.h"
 #include "TestUtil.h"
+#include "fuzz/FuzzLimits.h"
 
 namespace {
 
@@ -121,9 +122,7 @@ TEST(WorkBound, SmallFilesMakeLittleWork) {
       {"the same array visited 1,000 times, past the budget", SharedIntegers(1000, 3000),
        Outcome::Damaged},
   };
-  bplist::Limits small;  // a fuzz build's
-  small.BudgetBase = 64 << 10;
-  small.BudgetPerInputByte = 16;
+  const bplist::Limits small = fuzzlimits::Small();
   std::vector<std::pair<std::string, bplist::Parallelism>> threads = testutil::SplittingTunings();
   threads.insert(threads.begin(), {"one thread", bplist::Parallelism()});
   threads.push_back({"2 threads, split on every visit", SplitEveryVisit()});
