@@ -24,13 +24,7 @@ using testutil::kSmallDictXml;
 
 // What the shell command `command` prints on standard output.
 std::string Shell(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buf[256];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
+  return testutil::RunProgram("sh", {"-c", command}, "").output;
 }
 
 // A path naming an open descriptor is written through that descriptor, at
