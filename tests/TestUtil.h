@@ -35,6 +35,16 @@ inline const testplist::Bytes kSmallDict = [] {
 inline const std::string kSmallDictXml = testplist::Document(
     {"    <dict>", "        <key>a</key>", "        <integer>1</integer>", "    </dict>"});
 
+// A well-formed file whose top object is null, which cannot be converted.
+inline testplist::Bytes NullTop() {
+  testplist::PlistBuilder b;
+  b.Raw({0x00});
+  return b.Build();
+}
+
+// The bytes an output file holds before a conversion that must not touch it.
+inline constexpr char kOldOutput[] = "old output, must survive\n";
+
 // The file-system path for a UTF-8 path text, on every platform.
 inline fs::path U8(const std::string& path) {
   return fs::u8path(path);

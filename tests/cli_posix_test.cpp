@@ -11,8 +11,7 @@
 
 namespace {
 
-using testplist::Bytes;
-using testplist::PlistBuilder;
+using testutil::NullTop;
 using testutil::ReadFile;
 using testutil::RunResult;
 using testutil::RunTarnwick;
@@ -21,13 +20,6 @@ using testutil::WriteFile;
 
 using testutil::kSmallDict;
 using testutil::kSmallDictXml;
-
-// A well-formed file whose top object is null, which cannot be converted.
-Bytes NullTop() {
-  PlistBuilder b;
-  b.Raw({0x00});
-  return b.Build();
-}
 
 TEST(Cli, DevNullIsWrittenInPlace) {
   ScratchDir dir;

@@ -12,9 +12,9 @@
 namespace {
 
 using testplist::Bytes;
-using testplist::Document;
-using testplist::PlistBuilder;
 using testutil::Exists;
+using testutil::kSmallDictXml;
+using testutil::NullTop;
 using testutil::ReadFile;
 using testutil::RunResult;
 using testutil::RunTarnwick;
@@ -32,15 +32,6 @@ const Bytes kSmallDict = {0x62, 0x70, 0x6C, 0x69, 0x73, 0x74, 0x30, 0x30, 0xD1, 
                           0x00, 0x00, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00,
                           0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
                           0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0F};
-const std::string kSmallDictXml =
-    Document({"    <dict>", "        <key>a</key>", "        <integer>1</integer>", "    </dict>"});
-
-// A well-formed file whose top object is null, which cannot be converted.
-Bytes NullTop() {
-  PlistBuilder b;
-  b.Raw({0x00});
-  return b.Build();
-}
 
 std::string FailureLine(const std::string& in) {
   return "Error: Unable convert file " + in + "\r\n";

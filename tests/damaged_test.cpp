@@ -35,8 +35,7 @@ const char kPosixSanitizerExitCode[] =
     "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}exitcode=86\" "
     "UBSAN_OPTIONS=\"${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}exitcode=86\"";
 
-// The bytes an output file holds before a conversion that must not touch it.
-const char kOldOutput[] = "old output, must survive\n";
+using testutil::kOldOutput;
 
 // A named input file and what it should give.
 struct Case {

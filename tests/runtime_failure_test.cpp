@@ -19,7 +19,7 @@ namespace {
 using testplist::Bytes;
 using testplist::PlistBuilder;
 
-const char kOldOutput[] = "old output, must survive\n";
+using testutil::kOldOutput;
 
 // Writes are limited to one block. The program ignores the signal that
 // would kill it at the limit, so the write itself fails; the second form

@@ -17,9 +17,9 @@ using testutil::RunTarnwick;
 using testutil::ScratchDir;
 using testutil::WriteFile;
 
+using testutil::kOldOutput;
 using testutil::kSmallDict;
 using testutil::kSmallDictXml;
-const char kOldOutput[] = "old output, must survive\n";
 
 std::wstring Wide(const std::string& path) {
   return testutil::U8(path).wstring();
