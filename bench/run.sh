@@ -199,8 +199,8 @@ echo
 echo "== tarnwick benchmark, $(date -u '+%Y-%m-%d %H:%M UTC') =="
 echo "  cores (nproc): $(nproc); CPU: $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)"
 echo "  load average at start: $(cut -d' ' -f1-3 /proc/loadavg) (other work on the machine adds noise)"
-echo "  $(hyperfine --version), $(plistutil --version 2>&1 | head -1)," \
-  "Python $(python3 -c 'import platform; print(platform.python_version())'), $(cp --version | head -1)"
+echo "  $(hyperfine --version), $(plistutil --version 2>&1 | sed -n 1p)," \
+  "Python $(python3 -c 'import platform; print(platform.python_version())'), $(cp --version | sed -n 1p)"
 echo "  wall: median of $runs runs (hyperfine); cpu: mean user+system; peak RSS: /usr/bin/time -v"
 
 in_size=$(size_of "$records")

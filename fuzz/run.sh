@@ -90,7 +90,7 @@ if [ "$status" -ne 0 ] || [ "$findings" -ne 0 ]; then
   find "$artifacts" -type f
   grep -l -E "ERROR|SUMMARY|got \"|took " "$logs"/*.log | while read -r log; do
     echo "== $log"
-    grep -E -A20 "ERROR|got \"|took " "$log" | head -40
+    grep -E -A20 "ERROR|got \"|took " "$log" | sed -n 1,40p
   done
   exit 1
 fi

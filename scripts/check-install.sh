@@ -30,7 +30,7 @@ fail() {
 # check_program PROGRAM: the version line and the example's document.
 check_program() {
   local about
-  about=$("$1" -about | head -1 | tr -d '\r')
+  about=$("$1" -about | sed -n 1p | tr -d '\r')
   [ "$about" = "Tarnwick v$version" ] || fail "$1 -about printed '$about', not 'Tarnwick v$version'"
   "$1" -c "$example" '' >"$stage/installed.xml" || fail "$1 did not convert $example"
   "$build/tarnwick" -c "$example" '' >"$stage/built.xml"

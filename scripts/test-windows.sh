@@ -30,9 +30,12 @@ ctest --test-dir build-windows --output-on-failure -j "$jobs"
 
 echo "== windows x86_64 package"
 (cd build-windows && cpack -G ZIP >/dev/null)
-python3 -m zipfile -l build-windows/tarnwick-*-win64.zip
+# The listing is read whole before it is searched: "lister | grep -q" under
+# pipefail fails when grep stops reading early and the lister meets a closed pipe.
+listing=$(python3 -m zipfile -l build-windows/tarnwick-*-win64.zip)
+echo "$listing"
 for f in tarnwick.exe README.md LICENSE; do
-  python3 -m zipfile -l build-windows/tarnwick-*-win64.zip | grep -q "/$f " ||
+  grep -q "/$f " <<<"$listing" ||
     { echo "the ZIP package holds no $f" >&2; exit 1; }
 done
 

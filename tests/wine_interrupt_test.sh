@@ -17,7 +17,7 @@ echo old >"$dir/out.xml"
 /usr/lib/wine/wine64 "$exe" -c "$dir/in.plist" "$dir/out.xml" </dev/null >/dev/null &
 pid=$!
 i=0
-until ls -A "$dir" | grep -q '^\.tarnwick-'; do
+until ls -A "$dir" | grep '^\.tarnwick-' >/dev/null; do
   i=$((i + 1))
   if [ $i -ge $polls ]; then
     echo "no temporary file appeared"

@@ -14,7 +14,8 @@ need_packages() {
     return 0
   fi
   for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+    # Read whole, then matched: no pipe for an early-exiting reader to break.
+    [[ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" == *"install ok installed"* ]] ||
       missing+=("$p")
   done
   ((${#missing[@]} == 0)) && return 0
