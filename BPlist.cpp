@@ -36,14 +36,22 @@ bool ConvertInPlace(const InputFile& in, const std::string& InputP, const std::s
   return true;
 }
 
+// Writes a temporary file and puts it in place when complete. A failed
+// conversion's temporary file is gone before the reason is printed, so a
+// message that cannot be written (or a signal meanwhile) leaves nothing.
 bool ConvertToFile(const InputFile& in, const std::string& InputP, const std::string& target,
                    const Parallelism& parallel) {
-  platform::TempFile temp(target);
-  XmlWriter out(temp.handle(), target, in.size());
-  if (!Report(ConvertBuffer(in.data(), in.size(), out, parallel), InputP)) return false;
-  out.Flush();
-  temp.PutInPlace();
-  return true;
+  ConvertResult result;
+  {
+    platform::TempFile temp(target);
+    XmlWriter out(temp.handle(), target, in.size());
+    result = ConvertBuffer(in.data(), in.size(), out, parallel);
+    if (result.outcome == Outcome::Converted) {
+      out.Flush();
+      temp.PutInPlace();
+    }
+  }
+  return Report(result, InputP);
 }
 
 }  // namespace

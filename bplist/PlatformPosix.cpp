@@ -13,6 +13,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
+#include <mutex>
 #include <new>
 #include <utility>
 
@@ -33,11 +35,29 @@ constexpr char kTempSuffix[] = ".tarnwick-XXXXXX";
 constexpr size_t kTempExtra = 1 + sizeof kTempSuffix - 1;
 // Digits in a descriptor's number in a path such as /dev/fd/N.
 constexpr size_t kMaxDescriptorDigits = 9;
+// Bytes of a replacing output written between two starts of their write-back
+// to the disk: large runs for the disk, and little left to wait for at the end.
+constexpr off_t kWriteBackStep = off_t(8) << 20;
 // Blocks from AllocatePages are multiples of this, the usual huge-page size.
 constexpr size_t kHugePage = size_t(2) << 20;
 
-// Signals that end the process and should not leave a temporary file.
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// Signals whose default action ends the process (SIGPIPE and SIGXFSZ are
+// ignored instead, so that a failed write is an error the program reports).
+// Each gets the handler that removes the temporary file first. The Linux ones
+// end the process by default there alone: elsewhere SIGIO and SIGPWR are
+// ignored by default, and the handler would make them remove the file of a
+// conversion that goes on.
+constexpr int kCleanupSignals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE, SIGUSR1,
+    SIGSEGV,   SIGUSR2, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
+#ifdef __linux__
+    SIGSTKFLT, SIGIO,   SIGPWR,
+#endif
+};
+
+// The signals the handler was installed for (the real-time signals too,
+// whose numbers are known only when the program runs).
+sigset_t gCleanupSet;
 
 // The path of the temporary file that exists now, for the signal handler;
 // null when there is none. A lock-free atomic may be read in a handler.
@@ -57,12 +77,7 @@ extern "C" void RemoveTempAndRaise(int sig) {
 // temporary file and its registration for the handler come and go together.
 class CleanupSignalsBlocked {
  public:
-  CleanupSignalsBlocked() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : kCleanupSignals) sigaddset(&set, sig);
-    pthread_sigmask(SIG_BLOCK, &set, &old_);
-  }
+  CleanupSignalsBlocked() { pthread_sigmask(SIG_BLOCK, &gCleanupSet, &old_); }
   ~CleanupSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
 
  private:
@@ -71,6 +86,15 @@ class CleanupSignalsBlocked {
 
 int Fd(FileHandle file) {
   return int(file);
+}
+
+// Waits until the file's data and size are on the disk.
+int SyncData(int fd) {
+#ifdef __linux__
+  return fdatasync(fd);
+#else
+  return fsync(fd);
+#endif
 }
 
 // Writes all of data[0, n) to `fd`. Returns 0, or the error that stopped
@@ -137,27 +161,69 @@ std::string TempNameFor(const std::string& target) {
   return dir + "/." + base + kTempSuffix;
 }
 
-// The descriptor that `path` names when it is one of the system's names for
-// a descriptor this process has open (/dev/stdout, /dev/fd/N,
-// /proc/self/fd/N), or -1.
-int DescriptorNamed(const std::string& path) {
-  static const std::pair<const char*, int> kStandard[] = {
-      {"/dev/stdin", 0}, {"/dev/stdout", 1}, {"/dev/stderr", 2}};
-  int fd = -1;
-  for (const auto& [name, number] : kStandard) {
-    if (path == name) fd = number;
+// The device of the file systems that show this process's open descriptors
+// as entries of a directory: /proc on Linux (/dev/fd links there), /dev/fd
+// elsewhere. Returns false where there is none.
+bool DescriptorFileSystem(dev_t* device) {
+  struct stat st;
+  for (const char* dir : {"/proc/self/fd", "/dev/fd"}) {
+    if (stat(dir, &st) == 0 && S_ISDIR(st.st_mode)) {
+      *device = st.st_dev;
+      return true;
+    }
   }
-  const std::string prefixes[] = {"/dev/fd/", "/proc/self/fd/",
-                                  "/proc/" + std::to_string(getpid()) + "/fd/"};
-  for (const std::string& prefix : prefixes) {
-    if (fd >= 0 || path.compare(0, prefix.size(), prefix) != 0) continue;
-    std::string digits = path.substr(prefix.size());
-    if (digits.empty() || digits.size() > kMaxDescriptorDigits) continue;
-    if (digits.find_first_not_of("0123456789") != std::string::npos) continue;
-    fd = std::stoi(digits);
-  }
-  return fd >= 0 && fcntl(fd, F_GETFD) != -1 ? fd : -1;
+  return false;
 }
+
+// The descriptor of this process that `path` leads to, or -1. It is decided
+// by what the path reaches, whatever its spelling (/dev/fd//3,
+// /proc/thread-self/fd/3, a link to one of them): an entry named N in a
+// directory of the descriptor file system whose file is the very file that
+// descriptor N has open. Another process's descriptor of another file, or a
+// file merely named by digits, is not one.
+int DescriptorBehind(const std::string& path) {
+  std::string digits = BaseName(path);
+  if (digits.empty() || digits.size() > kMaxDescriptorDigits) return -1;
+  if (digits.find_first_not_of("0123456789") != std::string::npos) return -1;
+  int fd = std::stoi(digits);
+  dev_t descriptors;
+  struct stat dir, named, open;
+  if (!DescriptorFileSystem(&descriptors)) return -1;
+  if (stat(DirectoryOf(path).c_str(), &dir) != 0 || dir.st_dev != descriptors) return -1;
+  if (fstat(fd, &open) != 0 || stat(path.c_str(), &named) != 0) return -1;
+  return named.st_dev == open.st_dev && named.st_ino == open.st_ino ? fd : -1;
+}
+
+// Starts sending a replacing output's data to the disk while the document is
+// still being written, so that the flush before the rename has little left
+// to wait for. Only the output a TempFile that replaces a file registers is
+// followed; the lock keeps writers on different threads in step.
+class WriteBack {
+ public:
+  void Follow(int fd) {
+    std::lock_guard<std::mutex> hold(lock_);
+    fd_ = fd;
+    written_ = started_ = 0;
+  }
+  void Written(int fd, size_t n) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (fd != fd_) return;
+    written_ += off_t(n);
+    if (written_ - started_ < kWriteBackStep) return;
+#ifdef SYNC_FILE_RANGE_WRITE
+    // Only starts the writing; a failure shows again in the final flush.
+    (void)sync_file_range(fd, started_, written_ - started_, SYNC_FILE_RANGE_WRITE);
+#endif
+    started_ = written_;
+  }
+
+ private:
+  std::mutex lock_;
+  int fd_ = -1;
+  off_t written_ = 0;
+  off_t started_ = 0;
+};
+WriteBack gWriteBack;
 
 }  // namespace
 
@@ -167,15 +233,25 @@ void PrepareProcess() {
   // Past a file-size limit a write fails with EFBIG, reported as a full disk,
   // instead of the process being killed with the temporary file left.
   signal(SIGXFSZ, SIG_IGN);
-  for (int sig : kCleanupSignals) {
+  // A message or document sent to a pipe whose reader has gone fails with
+  // EPIPE instead of killing the process: the temporary file is removed, and
+  // a failed conversion still ends with its own exit code.
+  signal(SIGPIPE, SIG_IGN);
+  std::vector<int> signals(std::begin(kCleanupSignals), std::end(kCleanupSignals));
+#ifdef SIGRTMIN
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) signals.push_back(sig);
+#endif
+  sigemptyset(&gCleanupSet);
+  for (int sig : signals) {
     struct sigaction action;
     // A signal ignored when the process started (nohup, a background job)
-    // stays ignored.
-    if (sigaction(sig, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) continue;
+    // stays ignored, and one handled already (by a sanitizer's runtime)
+    // keeps its handler.
+    if (sigaction(sig, nullptr, &action) != 0 || action.sa_handler != SIG_DFL) continue;
     action.sa_handler = RemoveTempAndRaise;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESETHAND;
-    sigaction(sig, &action, nullptr);
+    if (sigaction(sig, &action, nullptr) == 0) sigaddset(&gCleanupSet, sig);
   }
 }
 
@@ -206,6 +282,7 @@ FileHandle HandleOf(std::FILE* stream) {
 
 void WriteAll(FileHandle file, const char* data, size_t n, const std::string& path) {
   if (int err = WriteBytes(Fd(file), data, n)) RaiseInOutError(err, "writing", path);
+  gWriteBack.Written(Fd(file), n);
 }
 
 void WriteMessage(std::string_view line) {
@@ -297,7 +374,7 @@ OutputPlan PlanOutput(const std::string& output) {
   OutputPlan plan{true, output};
   if (output.empty()) return plan;
   for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-    if (DescriptorNamed(plan.path) >= 0) return plan;
+    if (DescriptorBehind(plan.path) >= 0) return plan;
     struct stat st;
     if (lstat(plan.path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
       plan.inPlace = KindOf(plan.path) == PathKind::kOther;
@@ -313,7 +390,7 @@ OutputPlan PlanOutput(const std::string& output) {
 }
 
 InPlaceOutput::InPlaceOutput(const std::string& path, const std::string& reportAs) {
-  int fd = path.empty() ? STDOUT_FILENO : DescriptorNamed(path);
+  int fd = path.empty() ? STDOUT_FILENO : DescriptorBehind(path);
   if (fd < 0) {
     fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) RaiseInOutError(errno, "opening", reportAs);
@@ -334,9 +411,12 @@ TempFile::TempFile(const std::string& target) : target_(target) {
   gTempPath.store(path_.c_str());
   fcntl(fd, F_SETFD, FD_CLOEXEC);
   file_ = fd;
+  struct stat old;
+  if (stat(target.c_str(), &old) == 0) gWriteBack.Follow(fd);
 }
 
 TempFile::~TempFile() {
+  gWriteBack.Follow(-1);
   if (file_ != kNoFile) ::close(Fd(file_));
   CleanupSignalsBlocked blocked;
   if (!placed_) ::unlink(path_.c_str());
@@ -354,8 +434,11 @@ void TempFile::PutInPlace() {
   if (fchmod(fd, mode) != 0) RaiseInOutError(errno, "writing", target_);
   // The new data reaches the disk before it replaces a file, so that a crash
   // right after the rename cannot leave an empty file where the old one was.
-  // A new file has nothing to lose and is not waited for.
-  if (replaces && fsync(fd) != 0) RaiseInOutError(errno, "writing", target_);
+  // Most of it is on its way already (WriteBack); the size is the only
+  // metadata the data needs. A new file has nothing to lose and is not
+  // waited for.
+  gWriteBack.Follow(-1);
+  if (replaces && SyncData(fd) != 0) RaiseInOutError(errno, "writing", target_);
   file_ = kNoFile;
   if (::close(fd) != 0) RaiseInOutError(errno, "closing", target_);
   CleanupSignalsBlocked blocked;

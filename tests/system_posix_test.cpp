@@ -4,6 +4,7 @@
 // built on POSIX systems only.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -45,6 +46,16 @@ TEST(Posix, DescriptorOutputsAreWrittenThrough) {
       {"/proc/self/fd/1 appended", "exec >>LOG;", "/proc/self/fd/1", "OLD\n"},
       {"link to /dev/stdout", "ln -s /dev/stdout DIR/link.xml; exec >>LOG;", "DIR/link.xml",
        "OLD\n"},
+      // Regression: these spellings were followed as links, and the log behind
+      // descriptor 3 was replaced. $$ is the program's own process id after exec.
+      {"/proc/thread-self/fd/3", "exec 3>>LOG;", "/proc/thread-self/fd/3", "OLD\n"},
+      {"/dev/fd//3", "exec 3>>LOG;", "/dev/fd//3", "OLD\n"},
+      {"/dev/fd/./3", "exec 3>>LOG;", "/dev/fd/./3", "OLD\n"},
+      {"/proc//self/fd/3", "exec 3>>LOG;", "/proc//self/fd/3", "OLD\n"},
+      {"link to /proc/PID/fd/3", "exec 3>>LOG; ln -s /proc/$$/fd/3 DIR/l.xml; exec", "DIR/l.xml",
+       "OLD\n"},
+      {"link to /proc/self/task/TID/fd/3",
+       "exec 3>>LOG; ln -s /proc/$$/task/$$/fd/3 DIR/l.xml; exec", "DIR/l.xml", "OLD\n"},
   };
   for (const Case& c : table) {
     SCOPED_TRACE(c.name);
@@ -62,12 +73,62 @@ TEST(Posix, DescriptorOutputsAreWrittenThrough) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(ReadFile(dir.File("log")), c.expectLog + kSmallDictXml);
   }
-  // Standard output a pipe: the document arrives through it.
+  // Standard output or descriptor 3 a pipe: the document arrives through it.
   ScratchDir dir;
   WriteFile(dir.File("in.plist"), kSmallDict);
-  RunResult r = RunTarnwick({"-c", dir.File("in.plist"), "/dev/stdout"});
+  for (const char* output : {"/dev/stdout", "/proc/thread-self/fd/3", "/dev/fd/./3"}) {
+    SCOPED_TRACE(output);
+    RunResult r = RunTarnwick({"-c", dir.File("in.plist"), output}, "exec 3>&1;");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.output, kSmallDictXml);
+  }
+  // A file merely named by the number of the descriptor that has it open is
+  // an ordinary output, replaced whole.
+  WriteFile(dir.File("3"), std::string("OLD\n"));
+  RunResult r =
+      RunTarnwick({"-c", dir.File("in.plist"), dir.File("3")}, "exec 3>>'" + dir.File("3") + "';");
   EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.output, kSmallDictXml);
+  EXPECT_EQ(ReadFile(dir.File("3")), kSmallDictXml);
+}
+
+// Regression: with standard output a pipe whose reader had gone, a failed
+// conversion was killed by SIGPIPE while printing its reason (exit status 141)
+// and left its temporary file. A message that cannot be written now changes
+// nothing; and the temporary file is gone before the reason is printed, as a
+// reader listing the directory on the first line sees.
+TEST(Posix, FailedConversionLeavesNothingWhateverStandardOutput) {
+  const std::pair<const char*, testplist::Bytes> inputs[] = {
+      {"damaged", testplist::Bytes{'b', 'p', 'l', 'i', 's', 't', '0', '0', 0, 0, 0, 0}},
+      {"unwritable top object", testutil::NullTop()},
+      {"not a plist", testplist::Bytes(40, 'x')},
+  };
+  for (const auto& [name, bytes] : inputs) {
+    SCOPED_TRACE(name);
+    ScratchDir dir;
+    WriteFile(dir.File("in.plist"), bytes);
+    WriteFile(dir.File("out.xml"), std::string(testutil::kOldOutput));
+    const std::vector<std::string> entries = {"in.plist", "out.xml"};
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    close(fds[0]);  // the reader is gone before the program starts
+    pid_t child = fork();
+    if (child == 0) {
+      dup2(fds[1], 1);
+      execl(TARNWICK_PATH, TARNWICK_PATH, "-c", dir.File("in.plist").c_str(),
+            dir.File("out.xml").c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_EQ(dir.Entries(), entries);
+    EXPECT_EQ(ReadFile(dir.File("out.xml")), testutil::kOldOutput);
+    std::string seen =
+        Shell("'" TARNWICK_PATH "' -c '" + dir.File("in.plist") + "' '" + dir.File("out.xml") +
+              "' | (IFS= read -r line; ls -A '" + dir.path() + "')");
+    EXPECT_EQ(seen, "in.plist\nout.xml\n");
+  }
 }
 
 // Regression: output names of 239 to 255 bytes failed, as the temporary
@@ -161,53 +222,69 @@ TEST(Posix, ReplacedFileKeepsOwnerGroupAndMode) {
 
 // The document reaches the disk before it replaces an existing file (the
 // input itself included), so a crash right after the rename cannot leave an
-// empty file; a new file is not waited for. Seen through strace.
+// empty file; a new file is not waited for. A large replacing document is
+// sent on its way to the disk while it is written (sync_file_range), so the
+// flush at the end has little to wait for. Seen through strace.
 TEST(Posix, ReplacedFileIsFlushedBeforeTheRename) {
   if (Shell("command -v strace").empty()) GTEST_SKIP() << "needs strace";
+  // 400,000 references to one string: a 1.6 MB file, a 16 MB document.
+  testplist::PlistBuilder b;
+  b.refSize = 4;
+  b.offsetSize = 4;
+  b.top = b.Array(std::vector<uint64_t>(400000, b.Str("a line of the document")));
+  const testplist::Bytes large = b.Build();
   struct Case {
     const char* name;
     const char* output;  // in the scratch directory
     bool existing;       // a file is there before the conversion
     bool flushed;
+    bool isLarge;  // the large input, whose writing starts write-back
   };
   const Case table[] = {
-      {"new file", "out.xml", false, false},
-      {"existing file", "out.xml", true, true},
-      {"the input itself", "in.plist", true, true},
+      {"new file", "out.xml", false, false, false},
+      {"existing file", "out.xml", true, true, false},
+      {"the input itself", "in.plist", true, true, false},
+      {"large new file", "out.xml", false, false, true},
+      {"large existing file", "out.xml", true, true, true},
   };
   for (const Case& c : table) {
     SCOPED_TRACE(c.name);
     ScratchDir dir, side;
-    WriteFile(dir.File("in.plist"), kSmallDict);
+    WriteFile(dir.File("in.plist"), c.isLarge ? large : kSmallDict);
     if (c.existing && std::string(c.output) != "in.plist")
       WriteFile(dir.File(c.output), std::string("old"));
     const std::string trace = side.File("trace");
     // LeakSanitizer cannot run under ptrace, so it is turned off here.
     const std::string strace =
         "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" strace -f -qq "
-        "-e trace=fsync,fdatasync,rename,renameat,renameat2 -o '" +
+        "-e trace=fsync,fdatasync,sync_file_range,rename,renameat,renameat2 -o '" +
         trace + "'";
     RunResult r = RunTarnwick({"-c", dir.File("in.plist"), dir.File(c.output)}, strace);
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(ReadFile(dir.File(c.output)), kSmallDictXml);
+    if (!c.isLarge) {
+      EXPECT_EQ(ReadFile(dir.File(c.output)), kSmallDictXml);
+    }
     std::string calls = ReadFile(trace);
     size_t sync = calls.find("sync("), rename = calls.find("rename");
+    size_t started = calls.find("sync_file_range(");
     ASSERT_NE(rename, std::string::npos) << calls;
     EXPECT_EQ(sync != std::string::npos, c.flushed) << calls;
+    EXPECT_EQ(started != std::string::npos, c.flushed && c.isLarge) << calls;
     if (c.flushed) {
       EXPECT_LT(sync, rename) << calls;
     }
   }
 }
 
-// Runs the program on `in` and `out` in the background, with SIGINT at its
-// default action (a shell starts background jobs with it ignored), sends it `signal` as soon as
-// its temporary file appears beside `out`, and returns the shell's exit
-// code: 128 + the signal when it ended the program, 0 when the program
-// finished first.
+// Runs the program on `in` and `out` in the background, with SIGINT and
+// SIGQUIT at their default action (a shell starts background jobs with them
+// ignored), sends it `signal` as soon as its temporary file appears beside
+// `out`, and returns the shell's exit code: 128 + the signal when it ended
+// the program, 0 when the program finished first.
 int InterruptWhileWriting(const std::string& in, const std::string& out, const char* signal) {
   std::string dir = out.substr(0, out.rfind('/'));
-  std::string script = "env --default-signal=INT '" TARNWICK_PATH "' -c '" + in + "' '" + out +
+  std::string script = "ulimit -c 0; env --default-signal=INT,QUIT '" TARNWICK_PATH "' -c '" + in +
+                       "' '" + out +
                        "' >/dev/null &\n"
                        "pid=$!\n"
                        "while kill -0 $pid 2>/dev/null; do\n"
@@ -234,7 +311,12 @@ TEST(Posix, SignalsRemoveTheTemporaryFile) {
   b.offsetSize = 4;
   b.top = b.Array(std::vector<uint64_t>(500000, b.Str("a line of the document")));
   const testplist::Bytes big = b.Build();
-  const std::pair<const char*, int> signals[] = {{"INT", 2}, {"TERM", 15}, {"HUP", 1}};
+  // Regression: only INT, TERM, HUP and QUIT were handled; now every signal
+  // that ends a process by default (the real-time ones too: 34 is SIGRTMIN).
+  const std::pair<const char*, int> signals[] = {
+      {"INT", 2},   {"TERM", 15}, {"HUP", 1},   {"QUIT", 3},    {"ABRT", 6},  {"USR1", 10},
+      {"USR2", 12}, {"ALRM", 14}, {"XCPU", 24}, {"VTALRM", 26}, {"PROF", 27}, {"34", 34},
+  };
   for (const auto& [name, number] : signals) {
     SCOPED_TRACE(name);
     ScratchDir dir;
