@@ -187,11 +187,11 @@ int DescriptorBehind(const std::string& path) {
   if (digits.find_first_not_of("0123456789") != std::string::npos) return -1;
   int fd = std::stoi(digits);
   dev_t descriptors;
-  struct stat dir, named, open;
+  struct stat dir, named, opened;
   if (!DescriptorFileSystem(&descriptors)) return -1;
   if (stat(DirectoryOf(path).c_str(), &dir) != 0 || dir.st_dev != descriptors) return -1;
-  if (fstat(fd, &open) != 0 || stat(path.c_str(), &named) != 0) return -1;
-  return named.st_dev == open.st_dev && named.st_ino == open.st_ino ? fd : -1;
+  if (fstat(fd, &opened) != 0 || stat(path.c_str(), &named) != 0) return -1;
+  return named.st_dev == opened.st_dev && named.st_ino == opened.st_ino ? fd : -1;
 }
 
 // Starts sending a replacing output's data to the disk while the document is

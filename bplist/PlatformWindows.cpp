@@ -149,17 +149,19 @@ bool WriteBytes(HANDLE h, const char* data, size_t n) {
 // thread and PutInPlace from acting on it at once.
 SRWLOCK tempLock = SRWLOCK_INIT;
 std::wstring* liveTemp = nullptr;
-bool interrupted = false;
 
-// Runs on a thread of its own when Ctrl-C, Ctrl-Break or the closing of the
-// console ends the process: removes the temporary file (it was opened so that
-// it may be deleted while open) and lets the process end as usual.
+// Runs on a thread of its own on Ctrl-C, Ctrl-Break or the closing of the
+// console: removes the temporary file (it was opened so that it may be
+// deleted while open) and ends the process with the status of a program that
+// Ctrl-C ended. It does so itself, since Wine's default handler ends it with
+// 0, as if it had converted. The lock stays held, so PutInPlace cannot move
+// the file meanwhile; TerminateProcess rather than ExitProcess, which would
+// run the runtime's exit code while other threads may hold its locks.
 BOOL WINAPI OnConsoleEvent(DWORD) {
   AcquireSRWLockExclusive(&tempLock);
-  interrupted = true;
   if (liveTemp != nullptr) DeleteFileW(liveTemp->c_str());
-  ReleaseSRWLockExclusive(&tempLock);
-  return FALSE;
+  TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+  return TRUE;
 }
 
 void SetLiveTemp(std::wstring* path) {
@@ -399,14 +401,14 @@ void TempFile::PutInPlace() {
   file_ = kNoFile;
   if (!CloseHandle(h)) RaiseInOutError(int(GetLastError()), "closing", target_);
   AcquireSRWLockExclusive(&tempLock);
-  if (interrupted) {
-    ReleaseSRWLockExclusive(&tempLock);
-    ExitProcess(STATUS_CONTROL_C_EXIT);  // the event thread ends the process
-  }
   BOOL moved = MoveFileExW(liveTemp->c_str(), target.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   DWORD err = GetLastError();
+  // Once in place, the file is the output, which an interruption keeps.
+  std::wstring* placedPath = moved ? liveTemp : nullptr;
+  if (moved) liveTemp = nullptr;
   ReleaseSRWLockExclusive(&tempLock);
+  delete placedPath;
   if (!moved) RaiseInOutError(int(err), "renaming", target_);
   placed_ = true;
 }

@@ -9,6 +9,9 @@ include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
 # Test programs run under 64-bit Wine, called directly (the plain wine
 # launcher may pick a 32-bit loader), quietly, with a Wine prefix of their
 # own in the build directory.
+set(TARNWICK_WINEARCH win64)
+set(TARNWICK_WINE /usr/lib/wine/wine64)
+set(TARNWICK_WINESERVER /usr/lib/wine/wineserver64)
 set(CMAKE_CROSSCOMPILING_EMULATOR
     ${CMAKE_COMMAND} -E env WINEDEBUG=-all WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix
-    /usr/lib/wine/wine64)
+    ${TARNWICK_WINE})

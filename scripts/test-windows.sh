@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Cross-builds tarnwick for Windows with MinGW-w64 and runs its tests under
-# Wine: the 64-bit program and tests with warnings as errors, then the 32-bit
-# program, which is built only (this machine runs no 32-bit Windows code).
-# Installs the compilers, Wine and the GoogleTest sources when missing (as
-# root or through sudo).
+# Wine, with warnings as errors: the 64-bit program and tests under 64-bit
+# Wine, then the 32-bit program and tests under 32-bit Wine where the host
+# runs i386 code (otherwise it says so and builds the 32-bit program alone).
+# Installs the compilers, Wine (wine32 with the i386 architecture for the
+# 32-bit stage) and the GoogleTest sources when missing (as root or through
+# sudo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 
 . scripts/lib/packages.sh
+. scripts/lib/i386.sh
 need_packages g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 googletest
 
 start=$(date +%s)
@@ -39,8 +42,26 @@ for f in tarnwick.exe README.md LICENSE; do
     { echo "the ZIP package holds no $f" >&2; exit 1; }
 done
 
+tests32=OFF
+if host_runs_i386; then
+  tests32=ON
+  need_architecture i386
+  need_packages wine32:i386
+fi
 echo "== windows i686 build"
 cmake -S . -B build-windows-i686 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
-  -DTARNWICK_WERROR=ON >/dev/null
+  -DTARNWICK_WERROR=ON -DTARNWICK_TESTS=$tests32 >/dev/null
 cmake --build build-windows-i686 -j "$jobs"
+# Large-address-aware: 4 GiB of address space on 64-bit Windows, not 2.
+header=$(i686-w64-mingw32-objdump -p build-windows-i686/tarnwick.exe)
+grep -q "large address aware" <<<"$header" ||
+  { echo "the 32-bit tarnwick.exe is not large-address-aware" >&2; exit 1; }
+echo "32-bit tarnwick.exe: large address aware"
+if [ $tests32 = ON ]; then
+  echo "== windows i686 tests (32-bit Wine)"
+  ctest --test-dir build-windows-i686 --output-on-failure -j "$jobs"
+else
+  echo "== windows i686 tests SKIPPED: this host cannot run 32-bit Windows programs:"
+  echo "   $i386_reason"
+fi
 echo "== windows done in $(($(date +%s) - start)) s"

@@ -4,6 +4,7 @@
 //
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,41 @@ TEST(Windows, OutputsThatCannotBeReplaced) {
     EXPECT_EQ(ReadFile(dir.File("out.xml")), kOldOutput);
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.plist", "out.xml"}));
   }
+}
+
+// The program is linked large-address-aware, so that as a 32-bit program on
+// 64-bit Windows it may use 4 GiB: the flag read from its PE header by hand.
+TEST(Windows, ProgramIsLargeAddressAware) {
+  const std::string exe = ReadFile(TARNWICK_PATH);
+  auto little = [&](size_t at, int bytes) {
+    uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = v << 8 | uint8_t(exe.at(at + size_t(i)));
+    return v;
+  };
+  const size_t pe = little(0x3C, 4);  // e_lfanew: where the PE signature is
+  ASSERT_EQ(exe.substr(pe, 4), std::string("PE\0\0", 4));
+  const uint32_t characteristics = little(pe + 4 + 18, 2);  // after the machine and 5 fields
+  EXPECT_NE(characteristics & 0x0020, 0u) << std::hex << characteristics;
+}
+
+// A file larger than a 32-bit program's address space ends with the report of
+// a runtime failure (out of memory), not a crash or a wrong document. The
+// file is sparse where the system allows it (Wine on Linux).
+TEST(Windows, FileBeyondTheAddressSpaceIsARuntimeFailure) {
+  if (sizeof(void*) != 4) GTEST_SKIP() << "only a 32-bit program cannot hold it";
+  ScratchDir dir;
+  const std::string in = dir.File("in.plist");
+  WriteFile(in, std::string("bplist00"));
+  HANDLE h = CreateFileW(Wide(in).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  LARGE_INTEGER size;
+  size.QuadPart = (int64_t(4) << 30) + 64;  // 4 GiB and a little more
+  EXPECT_TRUE(SetFilePointerEx(h, size, nullptr, FILE_BEGIN) && SetEndOfFile(h));
+  CloseHandle(h);
+  RunResult r = RunTarnwick({"-c", in, dir.File("out.xml")});
+  EXPECT_EQ(r.exitCode, 217);
+  EXPECT_NE(r.output.find("EOutOfMemory : Out of memory"), std::string::npos) << r.output;
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.plist"});
 }
 
 }  // namespace

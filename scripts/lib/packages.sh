@@ -38,5 +38,20 @@ need_packages() {
     apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
+# need_architecture ARCH: lets dpkg install packages of the architecture ARCH
+# (i386 for wine32:i386) when it cannot yet, as root or through sudo; the next
+# need_packages then reads the package lists again.
+need_architecture() {
+  command -v dpkg >/dev/null || return 0
+  local have
+  have=" $(dpkg --print-architecture) $(dpkg --print-foreign-architectures | tr '\n' ' ') "
+  [[ "$have" == *" $1 "* ]] && return 0
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  echo "adding the Debian architecture $1"
+  "${sudo[@]}" dpkg --add-architecture "$1"
+  unset TARNWICK_APT_UPDATED
+}
+
 # The packages that building the program alone needs.
 build_packages=(cmake make g++)
