@@ -19,6 +19,7 @@ bool NotBinaryPlist(const std::string& InputP) {
 // Prints why the conversion failed, where the engine knows.
 bool Report(const ConvertResult& r, const std::string& InputP) {
   if (r.outcome == Outcome::Damaged) PrintLine("File " + InputP + " is damaged: " + r.reason);
+  if (r.outcome == Outcome::TooLarge) PrintLine("File " + InputP + " is valid but " + r.reason);
   return r.outcome == Outcome::Converted;
 }
 

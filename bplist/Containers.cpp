@@ -58,8 +58,9 @@ bool WriteAllEntries(Context& c, const Entries& e) {
 }  // namespace
 
 bool OverBudget(Context& c) {
-  return Damaged(c, "shared objects expand the document past " +
-                        std::to_string((c.WorkBudget - c.OutputStart) >> 20) + " MiB");
+  if (c.Damage.empty()) c.TooLarge = true;
+  return Damaged(c, "expands past the limit of " +
+                        std::to_string((c.WorkBudget - c.OutputStart) >> 20) + " MiB of output");
 }
 
 bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end) {

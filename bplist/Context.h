@@ -35,7 +35,7 @@ struct Trailer {
 // (skipped null and fill elements write nothing but take about as long as
 // writing eight bytes), plus the bytes read of counts wider than eight
 // bytes. A file whose shared objects would make more work than the budget
-// (Limits) is refused as damaged.
+// (Limits) is refused as too large.
 constexpr uint64_t kWorkPerElement = 8;
 
 // The helper threads of one conversion (Parallel.cpp); the deleter stops them.
@@ -76,6 +76,9 @@ struct Context {
   uint64_t LastBudgetCheck = 0;
   // Why the file is damaged; empty while nothing is found.
   std::string Damage;
+  // Set with Damage when the failure is the work budget: the file is sound
+  // but its document would be too large.
+  bool TooLarge = false;
   const Parallelism& Parallel;
   // False while this context's containers must be converted on its own
   // thread: in a batch, or while a container is already split.
@@ -165,7 +168,8 @@ struct Entries {
   bool isDict;
 };
 
-// Records that shared objects expand the document past the budget.
+// Records that the document expands past the budget (the first failure
+// wins, as in Damaged) and returns false.
 bool OverBudget(Context& c);
 
 // Called when the work passes c.WorkBudget: OverBudget, or for a batch

@@ -114,7 +114,7 @@ ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
     out.Put("</plist>\r\n");
     result.outcome = Outcome::Converted;
   } else if (!c.Damage.empty()) {
-    result.outcome = Outcome::Damaged;
+    result.outcome = c.TooLarge ? Outcome::TooLarge : Outcome::Damaged;
     result.reason = c.Damage;
   }
   result.work = c.Done;

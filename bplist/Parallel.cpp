@@ -79,6 +79,7 @@ struct Batch {
   bool redo = false;
   std::exception_ptr error;
   std::string damage;
+  bool tooLarge = false;  // the damage is the work budget
   uint64_t lastBudgetCheck = 0;
   uint64_t work = 0;  // the batch's Context::Work
   XmlWriter text;
@@ -306,6 +307,7 @@ class Helpers {
     own.Path.assign(path_.begin(), path_.end());
     own.DictSpace = dictSpace_;
     own.Damage.clear();
+    own.TooLarge = false;
   }
 
   // Converts batch b into memory with the context `own`, then marks it done.
@@ -315,6 +317,7 @@ class Helpers {
     b.ok = b.redo = false;
     b.error = nullptr;
     b.damage.clear();
+    b.tooLarge = false;
     own.Out.Clear();
     own.Work = 0;
     own.WorkBudget = std::min(budget_, kBudgetPiece);
@@ -323,6 +326,7 @@ class Helpers {
     try {
       b.ok = WriteEntries(own, e_, b.begin, b.end);
       b.damage = own.Damage;
+      b.tooLarge = own.TooLarge;
       b.lastBudgetCheck = own.LastBudgetCheck;
       b.work = own.Work;
     } catch (const MemoryLimitReached&) {
@@ -372,6 +376,8 @@ class Helpers {
     if (at > c.WorkBudget || b.lastBudgetCheck > c.WorkBudget - at) return OverBudget(c);
     if (b.error) std::rethrow_exception(b.error);
     if (!b.ok) {
+      // A batch's own budget check measures from the batch, not the document.
+      if (b.tooLarge) return OverBudget(c);
       if (!b.damage.empty()) Damaged(c, b.damage);
       return false;
     }
