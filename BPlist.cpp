@@ -27,29 +27,29 @@ bool Report(const ConvertResult& r, const std::string& InputP) {
 // a pipe, an open descriptor): a dry run first, so a failing file writes
 // nothing at all.
 bool ConvertInPlace(const InputFile& in, const std::string& InputP, const std::string& path,
-                    const std::string& OutputP, const Parallelism& parallel) {
+                    const std::string& OutputP, const Parallelism& parallel, OutputFormat format) {
   XmlWriter dry(platform::kNoFile, OutputP, in.size());
-  if (!Report(ConvertBuffer(in.data(), in.size(), dry, parallel), InputP)) return false;
+  if (!Report(ConvertBuffer(in.data(), in.size(), dry, parallel, Limits(), format), InputP))
+    return false;
   platform::InPlaceOutput stream(path, OutputP);
   XmlWriter out(stream.handle(), OutputP, in.size());
-  ConvertBuffer(in.data(), in.size(), out, parallel);
+  ConvertBuffer(in.data(), in.size(), out, parallel, Limits(), format);
   out.Flush();
   return true;
 }
 
 bool ConvertToFile(const InputFile& in, const std::string& InputP, const std::string& target,
-                   const Parallelism& parallel) {
+                   const Parallelism& parallel, OutputFormat format) {
   platform::TempFile temp(target);
   XmlWriter out(temp.handle(), target, in.size());
-  if (!Report(ConvertBuffer(in.data(), in.size(), out, parallel), InputP)) return false;
+  if (!Report(ConvertBuffer(in.data(), in.size(), out, parallel, Limits(), format), InputP))
+    return false;
   out.Flush();
   temp.PutInPlace();
   return true;
 }
 
-}  // namespace
-
-bool BinaryToXML(const std::string& InputP, const std::string& OutputP) {
+bool Convert(const std::string& InputP, const std::string& OutputP, OutputFormat format) {
   platform::PathKind kind = platform::KindOf(InputP);
   if (kind == platform::PathKind::kMissing || kind == platform::PathKind::kDirectory) {
     PrintLine("File " + InputP + " not found!");
@@ -59,6 +59,16 @@ bool BinaryToXML(const std::string& InputP, const std::string& OutputP) {
   if (!in.Load(InputP)) return NotBinaryPlist(InputP);
   const Parallelism parallel = ForThisMachine();
   platform::OutputPlan plan = platform::PlanOutput(OutputP);
-  if (plan.inPlace) return ConvertInPlace(in, InputP, plan.path, OutputP, parallel);
-  return ConvertToFile(in, InputP, plan.path, parallel);
+  if (plan.inPlace) return ConvertInPlace(in, InputP, plan.path, OutputP, parallel, format);
+  return ConvertToFile(in, InputP, plan.path, parallel, format);
+}
+
+}  // namespace
+
+bool BinaryToXML(const std::string& InputP, const std::string& OutputP) {
+  return Convert(InputP, OutputP, OutputFormat::Xml);
+}
+
+bool BinaryToJSON(const std::string& InputP, const std::string& OutputP) {
+  return Convert(InputP, OutputP, OutputFormat::Json);
 }

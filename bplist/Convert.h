@@ -11,6 +11,13 @@
 
 namespace bplist {
 
+// The document a conversion writes. Both come from one walk of the file;
+// the format decides only the texts around values.
+enum class OutputFormat {
+  Xml,   // an XML property list
+  Json,  // a JSON document
+};
+
 enum class Outcome {
   Converted,  // the whole document was written
   Failed,     // an object cannot be written (null top object, unknown marker, bad date)
@@ -48,13 +55,14 @@ struct ConvertResult {
   WorkDone work;
 };
 
-// Converts the file data[0, size) and writes the XML document, prologue to
-// "</plist>", to `out`. Never reads outside the buffer. On failure `out`
+// Converts the file data[0, size) and writes the document in `format` to
+// `out`: for XML, prologue to "</plist>". Never reads outside the buffer. On failure `out`
 // holds a partial document that the caller discards. `parallel` says whether
 // large containers are split across threads; the result is the same either way.
 // `limits` bounds the work done.
 ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
                             const Parallelism& parallel = Parallelism(),
-                            const Limits& limits = Limits());
+                            const Limits& limits = Limits(),
+                            OutputFormat format = OutputFormat::Xml);
 
 }  // namespace bplist

@@ -80,6 +80,9 @@ struct Batch {
   std::exception_ptr error;
   std::string damage;
   bool tooLarge = false;  // the damage is the work budget
+  // In JSON, what the value after the batch needs: JsonPending::Newline
+  // when the batch wrote nothing (all its entries were left out).
+  JsonPending pending = JsonPending::Newline;
   uint64_t lastBudgetCheck = 0;
   uint64_t work = 0;  // the batch's Context::Work
   XmlWriter text;
@@ -302,10 +305,13 @@ class Helpers {
   }
 
   // Puts a converting context at the container's place in the document.
-  // Equal sizes or less: the copy reuses the storage and cannot fail.
+  // Equal sizes or less: the copy reuses the storage and cannot fail. A
+  // batch starts its text as the container's first value would; Write adds
+  // the comma when values come before it.
   void Reset(Context& own) {
     own.Path.assign(path_.begin(), path_.end());
     own.DictSpace = dictSpace_;
+    own.Pending = JsonPending::Newline;
     own.Damage.clear();
     own.TooLarge = false;
   }
@@ -323,10 +329,12 @@ class Helpers {
     own.WorkBudget = std::min(budget_, kBudgetPiece);
     own.LastBudgetCheck = 0;
     own.Reported = 0;
+    own.Pending = JsonPending::Newline;
     try {
       b.ok = WriteEntries(own, e_, b.begin, b.end);
       b.damage = own.Damage;
       b.tooLarge = own.TooLarge;
+      b.pending = own.Pending;
       b.lastBudgetCheck = own.LastBudgetCheck;
       b.work = own.Work;
     } catch (const MemoryLimitReached&) {
@@ -380,6 +388,10 @@ class Helpers {
       if (b.tooLarge) return OverBudget(c);
       if (!b.damage.empty()) Damaged(c, b.damage);
       return false;
+    }
+    if (c.Format == OutputFormat::Json && b.pending != JsonPending::Newline) {
+      if (c.Pending == JsonPending::Comma) c.Out.Put(",");
+      c.Pending = b.pending;
     }
     c.Out.PutText(b.text);
     c.Copied += b.text.Written();
