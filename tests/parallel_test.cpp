@@ -94,6 +94,8 @@ TEST(Parallel, SplitDocumentsMatchOneThread) {
     SCOPED_TRACE(name);
     MemoryResult single = ExpectSameOnThreads(file);
     EXPECT_EQ(int(single.outcome), int(Outcome::Converted)) << single.reason;
+    single = ExpectSameOnThreads(file, bplist::Limits(), bplist::OutputFormat::Json);
+    EXPECT_EQ(int(single.outcome), int(Outcome::Converted)) << single.reason;
   }
 }
 
@@ -104,6 +106,7 @@ TEST(Parallel, CorpusFilesMatchOneThread) {
   for (const std::string& path : files) {
     SCOPED_TRACE(path);
     ExpectSameOnThreads(testutil::ReadBytes(path));
+    ExpectSameOnThreads(testutil::ReadBytes(path), bplist::Limits(), bplist::OutputFormat::Json);
   }
 }
 
