@@ -19,6 +19,7 @@ bool NotBinaryPlist(const std::string& InputP) {
 // Prints why the conversion failed, where the engine knows.
 bool Report(const ConvertResult& r, const std::string& InputP) {
   if (r.outcome == Outcome::Damaged) PrintLine("File " + InputP + " is damaged: " + r.reason);
+  if (r.outcome == Outcome::TooLarge) PrintLine("File " + InputP + " is valid but " + r.reason);
   return r.outcome == Outcome::Converted;
 }
 
@@ -26,12 +27,13 @@ bool Report(const ConvertResult& r, const std::string& InputP) {
 // a pipe, an open descriptor): a dry run first, so a failing file writes
 // nothing at all.
 bool ConvertInPlace(const InputFile& in, const std::string& InputP, const std::string& path,
-                    const std::string& OutputP, const Parallelism& parallel) {
+                    const std::string& OutputP, const Parallelism& parallel, OutputFormat format) {
   XmlWriter dry(platform::kNoFile, OutputP, in.size());
-  if (!Report(ConvertBuffer(in.data(), in.size(), dry, parallel), InputP)) return false;
+  if (!Report(ConvertBuffer(in.data(), in.size(), dry, parallel, Limits(), format), InputP))
+    return false;
   platform::InPlaceOutput stream(path, OutputP);
   XmlWriter out(stream.handle(), OutputP, in.size());
-  ConvertBuffer(in.data(), in.size(), out, parallel);
+  ConvertBuffer(in.data(), in.size(), out, parallel, Limits(), format);
   out.Flush();
   return true;
 }
@@ -40,12 +42,12 @@ bool ConvertInPlace(const InputFile& in, const std::string& InputP, const std::s
 // conversion's temporary file is gone before the reason is printed, so a
 // message that cannot be written (or a signal meanwhile) leaves nothing.
 bool ConvertToFile(const InputFile& in, const std::string& InputP, const std::string& target,
-                   const Parallelism& parallel) {
+                   const Parallelism& parallel, OutputFormat format) {
   ConvertResult result;
   {
     platform::TempFile temp(target);
     XmlWriter out(temp.handle(), target, in.size());
-    result = ConvertBuffer(in.data(), in.size(), out, parallel);
+    result = ConvertBuffer(in.data(), in.size(), out, parallel, Limits(), format);
     if (result.outcome == Outcome::Converted) {
       out.Flush();
       temp.PutInPlace();
@@ -54,9 +56,7 @@ bool ConvertToFile(const InputFile& in, const std::string& InputP, const std::st
   return Report(result, InputP);
 }
 
-}  // namespace
-
-bool BinaryToXML(const std::string& InputP, const std::string& OutputP) {
+bool Convert(const std::string& InputP, const std::string& OutputP, OutputFormat format) {
   platform::PathKind kind = platform::KindOf(InputP);
   if (kind == platform::PathKind::kMissing || kind == platform::PathKind::kDirectory) {
     PrintLine("File " + InputP + " not found!");
@@ -66,6 +66,16 @@ bool BinaryToXML(const std::string& InputP, const std::string& OutputP) {
   if (!in.Load(InputP)) return NotBinaryPlist(InputP);
   const Parallelism parallel = ForThisMachine();
   platform::OutputPlan plan = platform::PlanOutput(OutputP);
-  if (plan.inPlace) return ConvertInPlace(in, InputP, plan.path, OutputP, parallel);
-  return ConvertToFile(in, InputP, plan.path, parallel);
+  if (plan.inPlace) return ConvertInPlace(in, InputP, plan.path, OutputP, parallel, format);
+  return ConvertToFile(in, InputP, plan.path, parallel, format);
+}
+
+}  // namespace
+
+bool BinaryToXML(const std::string& InputP, const std::string& OutputP) {
+  return Convert(InputP, OutputP, OutputFormat::Xml);
+}
+
+bool BinaryToJSON(const std::string& InputP, const std::string& OutputP) {
+  return Convert(InputP, OutputP, OutputFormat::Json);
 }

@@ -1,4 +1,5 @@
-// Conversion of a binary property list (bplist00) into an XML property list.
+// Conversion of a binary property list (bplist00) into an XML property list
+// or a JSON document.
 #pragma once
 
 #include <string>
@@ -9,3 +10,5 @@
 // then left as it was. A failed file operation or exhausted memory throws
 // bplist::RuntimeFailure or std::bad_alloc.
 bool BinaryToXML(const std::string& InputP, const std::string& OutputP);
+// The same with a JSON document instead of the XML one.
+bool BinaryToJSON(const std::string& InputP, const std::string& OutputP);

@@ -1,4 +1,5 @@
-// tarnwick: converts a binary property list into an XML property list.
+// tarnwick: converts a binary property list into an XML property list, or
+// with -j into a JSON document.
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -37,8 +38,9 @@ int Run(const std::vector<std::string>& args) {
       PrintAbout();
       return kExitOk;
     }
-    if (option == "-c" && count == 3) {
-      if (BinaryToXML(args[1], args[2])) return kExitOk;
+    if ((option == "-c" || option == "-j") && count == 3) {
+      bool ok = option == "-c" ? BinaryToXML(args[1], args[2]) : BinaryToJSON(args[1], args[2]);
+      if (ok) return kExitOk;
       bplist::PrintLine("Error: Unable convert file " + args[1]);
       return kExitConversionFailed;
     }

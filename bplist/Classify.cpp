@@ -39,8 +39,7 @@ TypeCode TypeOfObject(uint8_t marker) {
 
 namespace {
 
-// Writes a dictionary or array: guards the nesting depth and cycles, and
-// indents its lines four spaces deeper than its parent's.
+// Writes a dictionary or array: guards the nesting depth and cycles.
 bool WriteContainer(Context& c, uint64_t Pos, uint64_t o, bool isDict) {
   if (c.Path.size() >= kMaxDepth)
     return Damaged(c, "containers nest deeper than " + std::to_string(kMaxDepth) + " levels");
@@ -49,29 +48,46 @@ bool WriteContainer(Context& c, uint64_t Pos, uint64_t o, bool isDict) {
   for (uint64_t outer : c.Path)
     if (outer == Pos) return Damaged(c, "object " + std::to_string(Pos) + " contains itself");
   c.Path.push_back(Pos);
-  c.DictSpace += 4;
+  size_t space = c.DictSpace;
   bool ok = isDict ? GetDict(c, o) : GetArray(c, o);
-  c.DictSpace -= 4;
+  c.DictSpace = space;
   c.Path.pop_back();
   return ok;
+}
+
+// A container used as a dictionary key. XML writes it where the key goes;
+// a JSON key is a string, so it becomes "dict N" or "array N" (N the
+// object's number, which tells apart keys of the same kind), and the
+// container is still read and checked, as XML would write it.
+bool WriteContainerKey(Context& c, uint64_t Pos, uint64_t o, bool isDict) {
+  if (c.Format == OutputFormat::Xml) return WriteContainer(c, Pos, o, isDict);
+  PutKey(c, (isDict ? "dict " : "array ") + std::to_string(Pos));
+  return Unwritten(c, [&] { return WriteContainer(c, Pos, o, isDict); });
 }
 
 }  // namespace
 
 bool WriteObject(Context& c, uint64_t Pos, Role role) {
-  ++c.Done.objects;
   uint64_t o = 0;
-  if (!Locate(c, Pos, &o)) return false;
+  if (!Locate(c, Pos, &o)) {
+    ++c.Done.objects;
+    return false;
+  }
+  return WriteLocated(c, Pos, o, role);
+}
+
+bool WriteLocated(Context& c, uint64_t Pos, uint64_t o, Role role) {
+  ++c.Done.objects;
   bool AsKey = role == Role::Key;
   switch (TypeOfObject(c.Binary[o])) {
     case DICT:
-      return WriteContainer(c, Pos, o, true);
     case ARR:
-      return WriteContainer(c, Pos, o, false);
+      return AsKey ? WriteContainerKey(c, Pos, o, c.Binary[o] >> 4 == kNibbleDict)
+                   : WriteContainer(c, Pos, o, c.Binary[o] >> 4 == kNibbleDict);
     case STR:
       return GetStr(c, o, AsKey);
     case BOOL:
-      return GetBool(c, o);
+      return GetBool(c, o, AsKey);
     case INT:
       return GetInt(c, o, AsKey);
     case RL:
@@ -85,9 +101,10 @@ bool WriteObject(Context& c, uint64_t Pos, Role role) {
     case UID:
       return GetUID(c, o, AsKey);
     case FILL:
-    case EMP:
       // Skipped inside containers; a document cannot consist of nothing.
       return role != Role::Top;
+    case EMP:
+      return GetNull(c, role);
     case NONE:
       break;
   }

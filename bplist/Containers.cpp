@@ -39,16 +39,38 @@ inline bool WithinBudget(Context& c, uint64_t objects) {
   return c.LastBudgetCheck <= c.WorkBudget || BudgetReached(c);
 }
 
-// Writes a dictionary key: the usual short plain string directly, anything
-// else through the general dispatch.
-inline bool WriteKey(Context& c, uint64_t Pos) {
-  uint64_t o = 0;
-  if (!Locate(c, Pos, &o)) return false;
+// Writes a dictionary key, object Pos at o: the usual short plain string
+// directly, anything else through the general dispatch.
+inline bool WriteKey(Context& c, uint64_t Pos, uint64_t o) {
   if (TryPlainKey(c, o)) {
     ++c.Done.objects;
     return true;
   }
   return WriteObject(c, Pos, Role::Key);
+}
+
+// Whether an entry whose key and value have the markers `key` and `value`
+// is left out of the document: one whose key is a null or fill object, and
+// one whose value is a fill object, or in XML, which has no null, a null
+// object.
+inline bool LeftOut(const Context& c, uint8_t key, uint8_t value) {
+  return key == kMarkerNull || key == kMarkerFill || value == kMarkerFill ||
+         (value == kMarkerNull && c.Format == OutputFormat::Xml);
+}
+
+// Writes one dictionary entry, or reads and checks it without writing
+// anything when the document leaves it out.
+inline bool WriteEntry(Context& c, uint64_t key, uint64_t value) {
+  uint64_t ko = 0, vo = 0;
+  if (!Locate(c, key, &ko)) return false;
+  // A value that names no object is reported once the key is written.
+  bool found = Peek(c, value, &vo);
+  if (!LeftOut(c, c.Binary[ko], found ? c.Binary[vo] : kMarkerTrue)) {
+    if (!WriteKey(c, key, ko)) return false;
+    return found ? WriteLocated(c, value, vo, Role::Value) : WriteObject(c, value, Role::Value);
+  }
+  return Unwritten(
+      c, [&] { return WriteObject(c, key, Role::Key) && WriteObject(c, value, Role::Value); });
 }
 
 bool WriteAllEntries(Context& c, const Entries& e) {
@@ -58,8 +80,9 @@ bool WriteAllEntries(Context& c, const Entries& e) {
 }  // namespace
 
 bool OverBudget(Context& c) {
-  return Damaged(c, "shared objects expand the document past " +
-                        std::to_string((c.WorkBudget - c.OutputStart) >> 20) + " MiB");
+  if (c.Damage.empty()) c.TooLarge = true;
+  return Damaged(c, "expands past the limit of " +
+                        std::to_string((c.WorkBudget - c.OutputStart) >> 20) + " MiB of output");
 }
 
 bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end) {
@@ -77,8 +100,7 @@ bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end) {
       Prefetch(c, Reference(c, e.start, i + 1), Reference(c, e.start, i + 2));
       Prefetch(c, Reference(c, values, i + 1), Reference(c, values, i + 2));
     }
-    if (!WithinBudget(c, 2) || !WriteKey(c, Reference(c, e.start, i)) ||
-        !WriteObject(c, Reference(c, values, i), Role::Value))
+    if (!WithinBudget(c, 2) || !WriteEntry(c, Reference(c, e.start, i), Reference(c, values, i)))
       return false;
   }
   return true;
@@ -87,18 +109,18 @@ bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end) {
 bool GetArray(Context& c, uint64_t o) {
   Entries e{0, 0, false};
   if (!GetReferences(c, o, 1, &e.count, &e.start)) return false;
-  Line(c, "    <array>");
+  OpenArray(c);
   if (!WriteAllEntries(c, e)) return false;
-  Line(c, "    </array>");
+  CloseArray(c);
   return true;
 }
 
 bool GetDict(Context& c, uint64_t o) {
   Entries e{0, 0, true};
   if (!GetReferences(c, o, 2, &e.count, &e.start)) return false;
-  Line(c, "<dict>");
+  OpenDict(c);
   if (!WriteAllEntries(c, e)) return false;
-  Line(c, "</dict>");
+  CloseDict(c);
   return true;
 }
 

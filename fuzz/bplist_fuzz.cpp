@@ -1,6 +1,8 @@
-// Feeds arbitrary bytes to the converter the way BinaryToXML does after it
-// has loaded a file, writing the document to a dry-run writer that only
-// counts bytes, on one thread and with the fuzz build's small work budget.
+// Feeds arbitrary bytes to the converter the way BinaryToXML and
+// BinaryToJSON do after they have loaded a file, writing each document to a
+// dry-run writer that only counts bytes, on one thread and with the fuzz
+// build's small work budget. Both formats run the same checks, so they must
+// agree on the outcome unless one of them runs out of budget.
 // Any crash, sanitizer report, leak, uncaught exception, slow input, work
 // past the budget or memory blow-up is a finding. The mutator (StructureMutator.cpp) keeps most
 // inputs' offset table and trailer valid.
@@ -66,5 +68,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (result.outcome == bplist::Outcome::Damaged && result.reason.empty()) __builtin_trap();
   // The work stays within the budget, so the time stays linear in the input.
   if (!fuzzlimits::WithinBudget(result.work, size)) __builtin_trap();
+
+  bplist::ConvertResult json;
+  fuzzcheck::Timed(
+      "ConvertBuffer to JSON",
+      [&] {
+        json = bplist::ConvertBuffer(data, size, out, bplist::Parallelism(), limits,
+                                     bplist::OutputFormat::Json);
+      },
+      fuzzcheck::kSlowConversionNanos);
+  out.Flush();
+  if (!fuzzlimits::WithinBudget(json.work, size)) __builtin_trap();
+  bool budget =
+      json.outcome == bplist::Outcome::TooLarge || result.outcome == bplist::Outcome::TooLarge;
+  if (!budget && (json.outcome != result.outcome || json.reason != result.reason)) __builtin_trap();
   return 0;
 }
