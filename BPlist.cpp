@@ -26,21 +26,23 @@ bool Report(const ConvertResult& r, const std::string& InputP) {
 // a pipe, an open descriptor): a dry run first, so a failing file writes
 // nothing at all.
 bool ConvertInPlace(const InputFile& in, const std::string& InputP, const std::string& path,
-                    const std::string& OutputP, const Parallelism& parallel) {
+                    const std::string& OutputP, const Parallelism& parallel, bool unarchive) {
   XmlWriter dry(platform::kNoFile, OutputP, in.size());
-  if (!Report(ConvertBuffer(in.data(), in.size(), dry, parallel), InputP)) return false;
+  if (!Report(ConvertBuffer(in.data(), in.size(), dry, parallel, Limits(), unarchive), InputP))
+    return false;
   platform::InPlaceOutput stream(path, OutputP);
   XmlWriter out(stream.handle(), OutputP, in.size());
-  ConvertBuffer(in.data(), in.size(), out, parallel);
+  ConvertBuffer(in.data(), in.size(), out, parallel, Limits(), unarchive);
   out.Flush();
   return true;
 }
 
 bool ConvertToFile(const InputFile& in, const std::string& InputP, const std::string& target,
-                   const Parallelism& parallel) {
+                   const Parallelism& parallel, bool unarchive) {
   platform::TempFile temp(target);
   XmlWriter out(temp.handle(), target, in.size());
-  if (!Report(ConvertBuffer(in.data(), in.size(), out, parallel), InputP)) return false;
+  if (!Report(ConvertBuffer(in.data(), in.size(), out, parallel, Limits(), unarchive), InputP))
+    return false;
   out.Flush();
   temp.PutInPlace();
   return true;
@@ -48,7 +50,7 @@ bool ConvertToFile(const InputFile& in, const std::string& InputP, const std::st
 
 }  // namespace
 
-bool BinaryToXML(const std::string& InputP, const std::string& OutputP) {
+bool BinaryToXML(const std::string& InputP, const std::string& OutputP, bool unarchive) {
   platform::PathKind kind = platform::KindOf(InputP);
   if (kind == platform::PathKind::kMissing || kind == platform::PathKind::kDirectory) {
     PrintLine("File " + InputP + " not found!");
@@ -58,6 +60,6 @@ bool BinaryToXML(const std::string& InputP, const std::string& OutputP) {
   if (!in.Load(InputP)) return NotBinaryPlist(InputP);
   const Parallelism parallel = ForThisMachine();
   platform::OutputPlan plan = platform::PlanOutput(OutputP);
-  if (plan.inPlace) return ConvertInPlace(in, InputP, plan.path, OutputP, parallel);
-  return ConvertToFile(in, InputP, plan.path, parallel);
+  if (plan.inPlace) return ConvertInPlace(in, InputP, plan.path, OutputP, parallel, unarchive);
+  return ConvertToFile(in, InputP, plan.path, parallel, unarchive);
 }

@@ -37,8 +37,9 @@ int Run(const std::vector<std::string>& args) {
       PrintAbout();
       return kExitOk;
     }
-    if (option == "-c" && count == 3) {
-      if (BinaryToXML(args[1], args[2])) return kExitOk;
+    // -k: a keyed archive as the object graph it encodes, any other file as -c.
+    if ((option == "-c" || option == "-k") && count == 3) {
+      if (BinaryToXML(args[1], args[2], option == "-k")) return kExitOk;
       bplist::PrintLine("Error: Unable convert file " + args[1]);
       return kExitConversionFailed;
     }

@@ -37,11 +37,7 @@ TypeCode TypeOfObject(uint8_t marker) {
   return NONE;
 }
 
-namespace {
-
-// Writes a dictionary or array: guards the nesting depth and cycles, and
-// indents its lines four spaces deeper than its parent's.
-bool WriteContainer(Context& c, uint64_t Pos, uint64_t o, bool isDict) {
+bool EnterPath(Context& c, uint64_t Pos) {
   if (c.Path.size() >= kMaxDepth)
     return Damaged(c, "containers nest deeper than " + std::to_string(kMaxDepth) + " levels");
   // At most kMaxDepth to look through, and every level adds four spaces to
@@ -49,14 +45,19 @@ bool WriteContainer(Context& c, uint64_t Pos, uint64_t o, bool isDict) {
   for (uint64_t outer : c.Path)
     if (outer == Pos) return Damaged(c, "object " + std::to_string(Pos) + " contains itself");
   c.Path.push_back(Pos);
+  return true;
+}
+
+// Guards the nesting depth and cycles, and indents the container's lines
+// four spaces deeper than its parent's.
+bool WriteContainer(Context& c, uint64_t Pos, uint64_t o, bool isDict) {
+  if (!EnterPath(c, Pos)) return false;
   c.DictSpace += 4;
   bool ok = isDict ? GetDict(c, o) : GetArray(c, o);
   c.DictSpace -= 4;
-  c.Path.pop_back();
+  LeavePath(c);
   return ok;
 }
-
-}  // namespace
 
 bool WriteObject(Context& c, uint64_t Pos, Role role) {
   ++c.Done.objects;
@@ -65,7 +66,7 @@ bool WriteObject(Context& c, uint64_t Pos, Role role) {
   bool AsKey = role == Role::Key;
   switch (TypeOfObject(c.Binary[o])) {
     case DICT:
-      return WriteContainer(c, Pos, o, true);
+      return c.Keyed ? WriteArchived(c, Pos, o, role) : WriteContainer(c, Pos, o, true);
     case ARR:
       return WriteContainer(c, Pos, o, false);
     case STR:
@@ -83,7 +84,7 @@ bool WriteObject(Context& c, uint64_t Pos, Role role) {
     case UTF:
       return GetUnicode(c, o, AsKey);
     case UID:
-      return GetUID(c, o, AsKey);
+      return c.Keyed && !AsKey ? WriteReferenced(c, o, role) : GetUID(c, o, AsKey);
     case FILL:
     case EMP:
       // Skipped inside containers; a document cannot consist of nothing.

@@ -31,14 +31,6 @@ inline void Prefetch(const Context& c, uint64_t ahead1, uint64_t ahead2) {
   }
 }
 
-// Counts the `objects` of the entry about to be visited, and refuses to go
-// on once shared objects have made too much work.
-inline bool WithinBudget(Context& c, uint64_t objects) {
-  c.Work += kWorkPerElement * objects;
-  c.LastBudgetCheck = WorkSoFar(c);
-  return c.LastBudgetCheck <= c.WorkBudget || BudgetReached(c);
-}
-
 // Writes a dictionary key: the usual short plain string directly, anything
 // else through the general dispatch.
 inline bool WriteKey(Context& c, uint64_t Pos) {
@@ -77,9 +69,14 @@ bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end) {
       Prefetch(c, Reference(c, e.start, i + 1), Reference(c, e.start, i + 2));
       Prefetch(c, Reference(c, values, i + 1), Reference(c, values, i + 2));
     }
-    if (!WithinBudget(c, 2) || !WriteKey(c, Reference(c, e.start, i)) ||
-        !WriteObject(c, Reference(c, values, i), Role::Value))
-      return false;
+    if (!WithinBudget(c, 2)) return false;
+    uint64_t key = Reference(c, e.start, i), value = Reference(c, values, i);
+    bool ok = true;
+    if (c.Keyed && TakeArchiveEntry(c, key, value, &ok)) {
+      if (!ok) return false;
+      continue;
+    }
+    if (!WriteKey(c, key) || !WriteObject(c, value, Role::Value)) return false;
   }
   return true;
 }

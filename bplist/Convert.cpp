@@ -99,7 +99,7 @@ bool GetExtendedCount(Context& c, uint64_t o, uint64_t* count, uint64_t* start) 
 }
 
 ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
-                            const Parallelism& parallel, const Limits& limits) {
+                            const Parallelism& parallel, const Limits& limits, bool unarchive) {
   ConvertResult result;
   Trailer trailer;
   std::string damage = DecodeTrailer(data, size, &trailer);
@@ -110,7 +110,7 @@ ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
   }
   Context c(data, size, trailer, out, parallel, limits);
   AddHeader(out);
-  if (GetTopObject(c)) {
+  if (unarchive ? WriteArchive(c) : GetTopObject(c)) {
     out.Put("</plist>\r\n");
     result.outcome = Outcome::Converted;
   } else if (!c.Damage.empty()) {

@@ -79,6 +79,8 @@ size_t Utf8Length(const uint8_t* p, size_t left) {
   return len;
 }
 
+}  // namespace
+
 bool IsUtf8(const uint8_t* p, size_t n) {
   for (size_t i = 0; i < n;) {
     if (p[i] < 0x80) {
@@ -91,8 +93,6 @@ bool IsUtf8(const uint8_t* p, size_t n) {
   }
   return true;
 }
-
-}  // namespace
 
 size_t PlainPrefix(const uint8_t* p, size_t n) {
   size_t i = 0;
