@@ -175,14 +175,18 @@ struct MemoryResult {
   std::string xml;
 };
 
-// Converts `file` in-process with the given use of threads.
+// Converts `file` in-process with the given use of threads, and limits;
+// with `unarchive`, a keyed archive as the object graph it encodes.
 inline MemoryResult ConvertWith(const testplist::Bytes& file,
-                                const bplist::Parallelism& parallel = bplist::Parallelism()) {
+                                const bplist::Parallelism& parallel = bplist::Parallelism(),
+                                const bplist::Limits& limits = bplist::Limits(),
+                                bool unarchive = false) {
   MemoryResult m;
   ScratchStream stream;
   {
     bplist::XmlWriter out(stream.handle(), "");
-    bplist::ConvertResult r = bplist::ConvertBuffer(file.data(), file.size(), out, parallel);
+    bplist::ConvertResult r =
+        bplist::ConvertBuffer(file.data(), file.size(), out, parallel, limits, unarchive);
     out.Flush();
     m.outcome = r.outcome;
     m.reason = r.reason;
