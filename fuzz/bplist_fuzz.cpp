@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the converter the way BinaryToXML does after it
 // has loaded a file, writing the document to a dry-run writer that only
-// counts bytes, on one thread and with the fuzz build's small work budget.
+// counts bytes, on one thread and with the fuzz build's small work budget;
+// an input that names NSKeyedArchiver is converted a second time as -k does.
 // Any crash, sanitizer report, leak, uncaught exception, slow input, work
 // past the budget or memory blow-up is a finding. The mutator (StructureMutator.cpp) keeps most
 // inputs' offset table and trailer valid.
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "FuzzCheck.h"
 #include "FuzzLimits.h"
@@ -54,17 +56,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // position at the start.
   static bplist::XmlWriter out(bplist::platform::kNoFile, "");
   static const bplist::Limits limits = fuzzlimits::Small();
-  bplist::ConvertResult result;
-  fuzzcheck::Timed(
-      "ConvertBuffer",
-      [&] { result = bplist::ConvertBuffer(data, size, out, bplist::Parallelism(), limits); },
-      fuzzcheck::kSlowConversionNanos);
-  out.Flush();
-  Count(data, size, result);
-  // A damaged file must always say why; an empty reason would print a
-  // "File ... is damaged: " line with nothing after it.
-  if (result.outcome == bplist::Outcome::Damaged && result.reason.empty()) __builtin_trap();
-  // The work stays within the budget, so the time stays linear in the input.
-  if (!fuzzlimits::WithinBudget(result.work, size)) __builtin_trap();
+  for (bool unarchive : {false, true}) {
+    static constexpr char kArchiver[] = "NSKeyedArchiver";
+    if (unarchive && !memmem(data, size, kArchiver, sizeof kArchiver - 1)) break;
+    bplist::ConvertResult result;
+    fuzzcheck::Timed(
+        "ConvertBuffer",
+        [&] {
+          result = bplist::ConvertBuffer(data, size, out, bplist::Parallelism(), limits, unarchive);
+        },
+        fuzzcheck::kSlowConversionNanos);
+    out.Flush();
+    Count(data, size, result);
+    // A damaged file must always say why; an empty reason would print a
+    // "File ... is damaged: " line with nothing after it.
+    if (result.outcome == bplist::Outcome::Damaged && result.reason.empty()) __builtin_trap();
+    // The work stays within the budget, so the time stays linear in the input.
+    if (!fuzzlimits::WithinBudget(result.work, size)) __builtin_trap();
+  }
   return 0;
 }
