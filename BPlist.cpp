@@ -19,6 +19,7 @@ bool NotBinaryPlist(const std::string& InputP) {
 // Prints why the conversion failed, where the engine knows.
 bool Report(const ConvertResult& r, const std::string& InputP) {
   if (r.outcome == Outcome::Damaged) PrintLine("File " + InputP + " is damaged: " + r.reason);
+  if (r.outcome == Outcome::TooLarge) PrintLine("File " + InputP + " is valid but " + r.reason);
   return r.outcome == Outcome::Converted;
 }
 
@@ -26,31 +27,33 @@ bool Report(const ConvertResult& r, const std::string& InputP) {
 // a pipe, an open descriptor): a dry run first, so a failing file writes
 // nothing at all.
 bool ConvertInPlace(const InputFile& in, const std::string& InputP, const std::string& path,
-                    const std::string& OutputP, const Parallelism& parallel, bool unarchive) {
+                    const std::string& OutputP, const Parallelism& parallel, OutputFormat format,
+                    bool unarchive) {
   XmlWriter dry(platform::kNoFile, OutputP, in.size());
-  if (!Report(ConvertBuffer(in.data(), in.size(), dry, parallel, Limits(), unarchive), InputP))
+  if (!Report(ConvertBuffer(in.data(), in.size(), dry, parallel, Limits(), format, unarchive),
+              InputP))
     return false;
   platform::InPlaceOutput stream(path, OutputP);
   XmlWriter out(stream.handle(), OutputP, in.size());
-  ConvertBuffer(in.data(), in.size(), out, parallel, Limits(), unarchive);
+  ConvertBuffer(in.data(), in.size(), out, parallel, Limits(), format, unarchive);
   out.Flush();
   return true;
 }
 
 bool ConvertToFile(const InputFile& in, const std::string& InputP, const std::string& target,
-                   const Parallelism& parallel, bool unarchive) {
+                   const Parallelism& parallel, OutputFormat format, bool unarchive) {
   platform::TempFile temp(target);
   XmlWriter out(temp.handle(), target, in.size());
-  if (!Report(ConvertBuffer(in.data(), in.size(), out, parallel, Limits(), unarchive), InputP))
+  if (!Report(ConvertBuffer(in.data(), in.size(), out, parallel, Limits(), format, unarchive),
+              InputP))
     return false;
   out.Flush();
   temp.PutInPlace();
   return true;
 }
 
-}  // namespace
-
-bool BinaryToXML(const std::string& InputP, const std::string& OutputP, bool unarchive) {
+bool Convert(const std::string& InputP, const std::string& OutputP, OutputFormat format,
+             bool unarchive) {
   platform::PathKind kind = platform::KindOf(InputP);
   if (kind == platform::PathKind::kMissing || kind == platform::PathKind::kDirectory) {
     PrintLine("File " + InputP + " not found!");
@@ -60,6 +63,17 @@ bool BinaryToXML(const std::string& InputP, const std::string& OutputP, bool una
   if (!in.Load(InputP)) return NotBinaryPlist(InputP);
   const Parallelism parallel = ForThisMachine();
   platform::OutputPlan plan = platform::PlanOutput(OutputP);
-  if (plan.inPlace) return ConvertInPlace(in, InputP, plan.path, OutputP, parallel, unarchive);
-  return ConvertToFile(in, InputP, plan.path, parallel, unarchive);
+  if (plan.inPlace)
+    return ConvertInPlace(in, InputP, plan.path, OutputP, parallel, format, unarchive);
+  return ConvertToFile(in, InputP, plan.path, parallel, format, unarchive);
+}
+
+}  // namespace
+
+bool BinaryToXML(const std::string& InputP, const std::string& OutputP, bool unarchive) {
+  return Convert(InputP, OutputP, OutputFormat::Xml, unarchive);
+}
+
+bool BinaryToJSON(const std::string& InputP, const std::string& OutputP, bool unarchive) {
+  return Convert(InputP, OutputP, OutputFormat::Json, unarchive);
 }

@@ -1,4 +1,5 @@
-// Conversion of a binary property list (bplist00) into an XML property list.
+// Conversion of a binary property list (bplist00) into an XML property list
+// or a JSON document.
 #pragma once
 
 #include <string>
@@ -10,3 +11,5 @@
 // bplist::RuntimeFailure or std::bad_alloc. With `unarchive`, a keyed
 // archive is written as the object graph it encodes.
 bool BinaryToXML(const std::string& InputP, const std::string& OutputP, bool unarchive = false);
+// The same with a JSON document instead of the XML one.
+bool BinaryToJSON(const std::string& InputP, const std::string& OutputP, bool unarchive = false);

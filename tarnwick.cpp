@@ -1,4 +1,5 @@
-// tarnwick: converts a binary property list into an XML property list.
+// tarnwick: converts a binary property list into an XML property list, or
+// with -j into a JSON document.
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -37,9 +38,14 @@ int Run(const std::vector<std::string>& args) {
       PrintAbout();
       return kExitOk;
     }
-    // -k: a keyed archive as the object graph it encodes, any other file as -c.
-    if ((option == "-c" || option == "-k") && count == 3) {
-      if (BinaryToXML(args[1], args[2], option == "-k")) return kExitOk;
+    // -k and -kj: a keyed archive as the object graph it encodes, any other
+    // file as -c and -j.
+    bool json = option == "-j" || option == "-kj";
+    if ((json || option == "-c" || option == "-k") && count == 3) {
+      bool unarchive = option == "-k" || option == "-kj";
+      bool ok = json ? BinaryToJSON(args[1], args[2], unarchive)
+                     : BinaryToXML(args[1], args[2], unarchive);
+      if (ok) return kExitOk;
       bplist::PrintLine("Error: Unable convert file " + args[1]);
       return kExitConversionFailed;
     }

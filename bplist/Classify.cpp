@@ -48,16 +48,29 @@ bool EnterPath(Context& c, uint64_t Pos) {
   return true;
 }
 
-// Guards the nesting depth and cycles, and indents the container's lines
-// four spaces deeper than its parent's.
+// Writes a dictionary or array: guards the nesting depth and cycles.
 bool WriteContainer(Context& c, uint64_t Pos, uint64_t o, bool isDict) {
   if (!EnterPath(c, Pos)) return false;
-  c.DictSpace += 4;
+  size_t space = c.DictSpace;
   bool ok = isDict ? GetDict(c, o) : GetArray(c, o);
-  c.DictSpace -= 4;
+  c.DictSpace = space;
   LeavePath(c);
   return ok;
 }
+
+namespace {
+
+// A container used as a dictionary key. XML writes it where the key goes;
+// a JSON key is a string, so it becomes "dict N" or "array N" (N the
+// object's number, which tells apart keys of the same kind), and the
+// container is still read and checked, as XML would write it.
+bool WriteContainerKey(Context& c, uint64_t Pos, uint64_t o, bool isDict) {
+  if (c.Format == OutputFormat::Xml) return WriteContainer(c, Pos, o, isDict);
+  PutKey(c, (isDict ? "dict " : "array ") + std::to_string(Pos));
+  return Unwritten(c, [&] { return WriteContainer(c, Pos, o, isDict); });
+}
+
+}  // namespace
 
 bool WriteObject(Context& c, uint64_t Pos, Role role) {
   ++c.Done.objects;
@@ -66,13 +79,14 @@ bool WriteObject(Context& c, uint64_t Pos, Role role) {
   bool AsKey = role == Role::Key;
   switch (TypeOfObject(c.Binary[o])) {
     case DICT:
-      return c.Keyed ? WriteArchived(c, Pos, o, role) : WriteContainer(c, Pos, o, true);
     case ARR:
-      return WriteContainer(c, Pos, o, false);
+      if (AsKey) return WriteContainerKey(c, Pos, o, c.Binary[o] >> 4 == kNibbleDict);
+      if (c.Keyed && c.Binary[o] >> 4 == kNibbleDict) return WriteArchived(c, Pos, o, role);
+      return WriteContainer(c, Pos, o, c.Binary[o] >> 4 == kNibbleDict);
     case STR:
       return GetStr(c, o, AsKey);
     case BOOL:
-      return GetBool(c, o);
+      return GetBool(c, o, AsKey);
     case INT:
       return GetInt(c, o, AsKey);
     case RL:
@@ -86,9 +100,10 @@ bool WriteObject(Context& c, uint64_t Pos, Role role) {
     case UID:
       return c.Keyed && !AsKey ? WriteReferenced(c, o, role) : GetUID(c, o, AsKey);
     case FILL:
-    case EMP:
       // Skipped inside containers; a document cannot consist of nothing.
       return role != Role::Top;
+    case EMP:
+      return GetNull(c, role);
     case NONE:
       break;
   }

@@ -31,16 +31,41 @@ inline void Prefetch(const Context& c, uint64_t ahead1, uint64_t ahead2) {
   }
 }
 
-// Writes a dictionary key: the usual short plain string directly, anything
-// else through the general dispatch.
-inline bool WriteKey(Context& c, uint64_t Pos) {
-  uint64_t o = 0;
-  if (!Locate(c, Pos, &o)) return false;
+// Writes a dictionary key, object Pos at o: the usual short plain string
+// directly, anything else through the general dispatch.
+inline bool WriteKey(Context& c, uint64_t Pos, uint64_t o) {
   if (TryPlainKey(c, o)) {
     ++c.Done.objects;
     return true;
   }
   return WriteObject(c, Pos, Role::Key);
+}
+
+// Whether an entry whose key has the marker `key` and whose value is object
+// `value` is left out of the document: one whose key is a null or fill
+// object, and one whose value is a fill object, or in XML, which has no null,
+// a null object. A value that names no object is found when it is written.
+inline bool LeftOut(const Context& c, uint8_t key, uint64_t value) {
+  if (key == kMarkerNull || key == kMarkerFill) return true;
+  if (value >= c.T.NumObjects) return false;
+  uint64_t o = ReadBigEndianPadded(c.Binary + c.T.OffsetTableOffset + value * c.T.OffsetSize,
+                                   c.T.OffsetSize);
+  if (o < kHeaderSize || o >= c.End) return false;
+  uint8_t marker = c.Binary[o];
+  return marker == kMarkerFill || (marker == kMarkerNull && c.Format == OutputFormat::Xml);
+}
+
+// Writes one dictionary entry, or reads and checks it without writing
+// anything when the document leaves it out.
+inline bool WriteEntry(Context& c, uint64_t key, uint64_t value) {
+  bool ok = true;
+  if (c.Keyed && TakeArchiveEntry(c, key, value, &ok)) return ok;
+  uint64_t o = 0;
+  if (!Locate(c, key, &o)) return false;
+  if (!LeftOut(c, c.Binary[o], value))
+    return WriteKey(c, key, o) && WriteObject(c, value, Role::Value);
+  return Unwritten(
+      c, [&] { return WriteObject(c, key, Role::Key) && WriteObject(c, value, Role::Value); });
 }
 
 bool WriteAllEntries(Context& c, const Entries& e) {
@@ -50,8 +75,9 @@ bool WriteAllEntries(Context& c, const Entries& e) {
 }  // namespace
 
 bool OverBudget(Context& c) {
-  return Damaged(c, "shared objects expand the document past " +
-                        std::to_string((c.WorkBudget - c.OutputStart) >> 20) + " MiB");
+  if (c.Damage.empty()) c.TooLarge = true;
+  return Damaged(c, "expands past the limit of " +
+                        std::to_string((c.WorkBudget - c.OutputStart) >> 20) + " MiB of output");
 }
 
 bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end) {
@@ -69,14 +95,8 @@ bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end) {
       Prefetch(c, Reference(c, e.start, i + 1), Reference(c, e.start, i + 2));
       Prefetch(c, Reference(c, values, i + 1), Reference(c, values, i + 2));
     }
-    if (!WithinBudget(c, 2)) return false;
-    uint64_t key = Reference(c, e.start, i), value = Reference(c, values, i);
-    bool ok = true;
-    if (c.Keyed && TakeArchiveEntry(c, key, value, &ok)) {
-      if (!ok) return false;
-      continue;
-    }
-    if (!WriteKey(c, key) || !WriteObject(c, value, Role::Value)) return false;
+    if (!WithinBudget(c, 2) || !WriteEntry(c, Reference(c, e.start, i), Reference(c, values, i)))
+      return false;
   }
   return true;
 }
@@ -84,18 +104,18 @@ bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end) {
 bool GetArray(Context& c, uint64_t o) {
   Entries e{0, 0, false};
   if (!GetReferences(c, o, 1, &e.count, &e.start)) return false;
-  Line(c, "    <array>");
+  OpenArray(c);
   if (!WriteAllEntries(c, e)) return false;
-  Line(c, "    </array>");
+  CloseArray(c);
   return true;
 }
 
 bool GetDict(Context& c, uint64_t o) {
   Entries e{0, 0, true};
   if (!GetReferences(c, o, 2, &e.count, &e.start)) return false;
-  Line(c, "<dict>");
+  OpenDict(c);
   if (!WriteAllEntries(c, e)) return false;
-  Line(c, "</dict>");
+  CloseDict(c);
   return true;
 }
 

@@ -35,7 +35,7 @@ struct Trailer {
 // (skipped null and fill elements write nothing but take about as long as
 // writing eight bytes), plus the bytes read of counts wider than eight
 // bytes. A file whose shared objects would make more work than the budget
-// (Limits) is refused as damaged.
+// (Limits) is refused as too large.
 constexpr uint64_t kWorkPerElement = 8;
 
 // The helper threads of one conversion (Parallel.cpp); the deleter stops them.
@@ -47,6 +47,14 @@ struct StopHelpers {
 // The keyed archive being unarchived (Keyed.h).
 struct Archive;
 
+// What a JSON document needs before the next value, which depends on what
+// came before it in its container.
+enum class JsonPending : uint8_t {
+  None,     // nothing: the top value, or a value right after its key
+  Newline,  // a new line: the first value of a container
+  Comma,    // a comma and a new line: a value after another one
+};
+
 // One conversion in progress.
 struct Context {
   // The budget (Limits) is worked out from the input's size. Honest files
@@ -54,7 +62,7 @@ struct Context {
   // runs of tiny elements nested a hundred levels deep, or one long number
   // text shared by a large share of all references, come near the default.
   Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, XmlWriter& out,
-          const Parallelism& parallel, const Limits& limits);
+          const Parallelism& parallel, const Limits& limits, OutputFormat format);
   // A context converting batches of a container that `parent` is writing:
   // the same file, its own output; the caller sets its place.
   Context(const Context& parent, XmlWriter& out);
@@ -64,8 +72,12 @@ struct Context {
   // Objects lie in [kHeaderSize, End): between the header and the offset table.
   uint64_t End;
   XmlWriter& Out;
-  // Current indentation in spaces; grows by four per open container.
+  OutputFormat Format;
+  // Current indentation in spaces; grows by four per open container in XML,
+  // by two in JSON.
   size_t DictSpace = 0;
+  // JSON only: what the next value needs before it.
+  JsonPending Pending = JsonPending::None;
   // Containers on the path from the top object to the one being written,
   // outermost first: the nesting depth, and the cycle check.
   std::vector<uint64_t> Path;
@@ -79,6 +91,9 @@ struct Context {
   uint64_t LastBudgetCheck = 0;
   // Why the file is damaged; empty while nothing is found.
   std::string Damage;
+  // Set with Damage when the failure is the work budget: the file is sound
+  // but its document would be too large.
+  bool TooLarge = false;
   const Parallelism& Parallel;
   // False while this context's containers must be converted on its own
   // thread: in a batch, or while a container is already split.
@@ -171,7 +186,8 @@ struct Entries {
   bool isDict;
 };
 
-// Records that shared objects expand the document past the budget.
+// Records that the document expands past the budget (the first failure
+// wins, as in Damaged) and returns false.
 bool OverBudget(Context& c);
 
 // Called when the work passes c.WorkBudget: OverBudget, or for a batch
@@ -207,6 +223,10 @@ bool WriteEntriesInParallel(Context& c, const Entries& e);
 // cannot be written; c.Damage then says whether the file is damaged.
 bool WriteObject(Context& c, uint64_t Pos, Role role);
 
+// Writes null where a null object stands inside a container: `null` in
+// JSON, nothing in XML.
+bool GetNull(Context& c, Role role);
+
 // Starts from an empty indentation and writes the top object.
 bool GetTopObject(Context& c);
 
@@ -237,22 +257,92 @@ bool GetArray(Context& c, uint64_t o);
 bool GetStr(Context& c, uint64_t o, bool AsKey);
 bool GetUnicode(Context& c, uint64_t o, bool AsKey);
 bool GetUID(Context& c, uint64_t o, bool AsKey);
-bool GetBool(Context& c, uint64_t o);
+bool GetBool(Context& c, uint64_t o, bool AsKey);
 bool GetDate(Context& c, uint64_t o, bool AsKey);
 bool GetData(Context& c, uint64_t o, bool AsKey);
 bool GetInt(Context& c, uint64_t o, bool AsKey);
 bool GetReal(Context& c, uint64_t o, bool AsKey);
 
-// Writes the key line of the object at o when it is a short string that
-// needs no escaping, the usual key; returns false, writing nothing, for any
-// other object.
+// Writes the key of the object at o when it is a short string that needs no
+// escaping, the usual key; returns false, writing nothing, for any other
+// object.
 bool TryPlainKey(Context& c, uint64_t o);
+
+// Starts a JSON value or key: its separator and indentation. Returns where
+// its text goes, with room for `maxText` bytes and a line end.
+char* BeginJsonText(Context& c, size_t maxText);
+
+// Starts the text of one value or key: in XML a line at the current
+// indentation, in JSON what the value needs before it. Returns where the
+// text goes, with room for `maxText` bytes.
+inline char* BeginText(Context& c, size_t maxText) {
+  if (c.Format == OutputFormat::Xml) return c.Out.BeginLine(c.DictSpace, maxText);
+  return BeginJsonText(c, maxText);
+}
+
+// Ends the text of a value begun with BeginText at `end`: the line end in
+// XML; in JSON the separator comes with the next value.
+inline void EndText(Context& c, char* end) {
+  if (c.Format == OutputFormat::Xml) {
+    c.Out.EndLine(end);
+  } else {
+    c.Out.CommitTo(end);
+  }
+}
+
+// Ends the text of a key begun with BeginText at `end`: in JSON its value
+// follows on the same line.
+inline void EndKey(Context& c, char* end) {
+  if (c.Format == OutputFormat::Xml) {
+    c.Out.EndLine(end);
+  } else {
+    c.Out.CommitTo(end);
+    c.Pending = JsonPending::None;
+  }
+}
 
 // Writes one line of a container: the indentation, then `text`.
 inline void Line(Context& c, std::string_view text) {
-  char* dst = c.Out.BeginLine(c.DictSpace, text.size());
+  char* dst = BeginText(c, text.size());
   std::memcpy(dst, text.data(), text.size());
-  c.Out.EndLine(dst + text.size());
+  EndText(c, dst + text.size());
+}
+
+// The format seam: values that are not objects of the file, written in the
+// document's format, with separators and indentation as for the file's
+// objects; calls may be mixed with WriteObject in one container.
+
+// Opens and closes a dictionary or an array.
+void OpenDict(Context& c);
+void CloseDict(Context& c);
+void OpenArray(Context& c);
+void CloseArray(Context& c);
+// A dictionary key, or a string value, from UTF-8 text (text that is not
+// valid UTF-8 is taken as Latin-1, as for the file's strings).
+void PutKey(Context& c, std::string_view utf8);
+void PutString(Context& c, std::string_view utf8);
+// A date, seconds since 2001-01-01T00:00:00Z. Returns false (the object
+// fails) for a value outside years 0000 to 9999.
+bool PutDate(Context& c, double secondsSince2001);
+// JSON null; XML writes nothing.
+void PutNull(Context& c);
+
+// Reads and checks what `write` writes without putting it in the document:
+// its text still counts as work. For entries that the document leaves out.
+template <typename Write>
+bool Unwritten(Context& c, Write write) {
+  bool muted = c.Out.Mute();
+  JsonPending pending = c.Pending;
+  size_t space = c.DictSpace;
+  bool ok = write();
+  c.Pending = pending;
+  c.DictSpace = space;
+  if (muted) {
+    uint64_t discarded = c.Out.Unmute();
+    c.Work += discarded;
+    c.Done.bytes += discarded;
+  }
+  return ok;
 }
 
 }  // namespace bplist

@@ -20,11 +20,12 @@ void AddHeader(XmlWriter& out) {
 }  // namespace
 
 Context::Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, XmlWriter& out,
-                 const Parallelism& parallel, const Limits& limits)
+                 const Parallelism& parallel, const Limits& limits, OutputFormat format)
     : Binary(binary),
       T(trailer),
       End(trailer.OffsetTableOffset),
       Out(out),
+      Format(format),
       OutputStart(out.Written()),
       WorkBudget(OutputStart + limits.BudgetBase + limits.BudgetPerInputByte * size),
       Parallel(parallel),
@@ -37,6 +38,7 @@ Context::Context(const Context& parent, XmlWriter& out)
       T(parent.T),
       End(parent.End),
       Out(out),
+      Format(parent.Format),
       OutputStart(out.Written()),
       WorkBudget(parent.WorkBudget),
       Parallel(parent.Parallel),
@@ -99,7 +101,8 @@ bool GetExtendedCount(Context& c, uint64_t o, uint64_t* count, uint64_t* start) 
 }
 
 ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
-                            const Parallelism& parallel, const Limits& limits, bool unarchive) {
+                            const Parallelism& parallel, const Limits& limits, OutputFormat format,
+                            bool unarchive) {
   ConvertResult result;
   Trailer trailer;
   std::string damage = DecodeTrailer(data, size, &trailer);
@@ -108,13 +111,14 @@ ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
     result.reason = damage;
     return result;
   }
-  Context c(data, size, trailer, out, parallel, limits);
-  AddHeader(out);
+  Context c(data, size, trailer, out, parallel, limits, format);
+  bool xml = format == OutputFormat::Xml;
+  if (xml) AddHeader(out);
   if (unarchive ? WriteArchive(c) : GetTopObject(c)) {
-    out.Put("</plist>\r\n");
+    out.Put(xml ? "</plist>\r\n" : "\r\n");
     result.outcome = Outcome::Converted;
   } else if (!c.Damage.empty()) {
-    result.outcome = Outcome::Damaged;
+    result.outcome = c.TooLarge ? Outcome::TooLarge : Outcome::Damaged;
     result.reason = c.Damage;
   }
   result.work = c.Done;

@@ -11,19 +11,30 @@
 
 namespace bplist {
 
+// The document a conversion writes. Both come from one walk of the file;
+// the format decides only the texts around values.
+enum class OutputFormat {
+  Xml,   // an XML property list
+  Json,  // a JSON document
+};
+
 enum class Outcome {
   Converted,  // the whole document was written
   Failed,     // an object cannot be written (null top object, unknown marker, bad date)
   Damaged,    // the file's structure is broken; `reason` says how
+  TooLarge,   // the file is sound but its document would pass the work budget;
+              // `reason` says what the limit is
 };
 
 // How much work one conversion may do. A file whose shared objects would
-// make more is refused as damaged, so the work stays linear in the input and
-// a small hostile file cannot make a huge document. The defaults leave honest
-// files far below the bound; the fuzz build sets a much smaller one.
+// make more is refused as too large, so the work stays linear in the input
+// and a small hostile file cannot make a huge document. The defaults leave
+// honest files far below the bound (a few kilobytes of shared strings or deep
+// nesting an application writes can make hundreds of megabytes); the fuzz
+// build and the work-bound tests set a much smaller one.
 struct Limits {
   // The budget is BudgetBase + BudgetPerInputByte times the input's size.
-  uint64_t BudgetBase = uint64_t(8) << 20;
+  uint64_t BudgetBase = uint64_t(1) << 30;
   uint64_t BudgetPerInputByte = 512;
 };
 
@@ -40,18 +51,19 @@ struct WorkDone {
 
 struct ConvertResult {
   Outcome outcome = Outcome::Failed;
-  std::string reason;  // set when Damaged
+  std::string reason;  // set when Damaged or TooLarge
   WorkDone work;
 };
 
-// Converts the file data[0, size) and writes the XML document, prologue to
-// "</plist>", to `out`. Never reads outside the buffer. On failure `out`
+// Converts the file data[0, size) and writes the document in `format` to
+// `out`: for XML, prologue to "</plist>". Never reads outside the buffer. On failure `out`
 // holds a partial document that the caller discards. `parallel` says whether
 // large containers are split across threads; the result is the same either way.
 // `limits` bounds the work done. With `unarchive`, a keyed archive is written
 // as the object graph it encodes; any other file as without it.
 ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
                             const Parallelism& parallel = Parallelism(),
-                            const Limits& limits = Limits(), bool unarchive = false);
+                            const Limits& limits = Limits(),
+                            OutputFormat format = OutputFormat::Xml, bool unarchive = false);
 
 }  // namespace bplist

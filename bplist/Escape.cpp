@@ -1,5 +1,7 @@
-// Element texts: strings turned into UTF-8 that any XML reader accepts.
+// Strings turned into UTF-8 that any XML reader accepts, or into the text of
+// a JSON string. One walk for both; a policy gives each format's escapes.
 #include <algorithm>
+#include <cstring>
 
 #include "bplist/Texts.h"
 
@@ -31,6 +33,19 @@ struct SpecialTable {
 constexpr SpecialTable kSpecial(false);
 constexpr SpecialTable kSpecialInUtf8(true);
 
+// Bytes a JSON string cannot carry unchanged: the quote, the backslash and
+// C0 controls, and bytes from 0x80 on unless the text is valid UTF-8.
+// JSON carries every character, U+FFFE and U+FFFF included.
+struct JsonSpecialTable {
+  bool special[256];
+  constexpr explicit JsonSpecialTable(bool validUtf8) : special() {
+    for (int b = 0; b < 256; ++b)
+      special[b] = b == '"' || b == '\\' || b < 0x20 || (b >= 0x80 && !validUtf8);
+  }
+};
+constexpr JsonSpecialTable kJsonSpecial(false);
+constexpr JsonSpecialTable kJsonSpecialInUtf8(true);
+
 // Writes the escape or replacement for an ASCII byte that is special.
 char* PutAsciiSpecial(char* dst, uint8_t b) {
   const char* text = b == '&'    ? "&amp;"
@@ -42,9 +57,60 @@ char* PutAsciiSpecial(char* dst, uint8_t b) {
   return dst;
 }
 
+// Writes the escape of an ASCII byte that a JSON string cannot carry.
+char* PutJsonAsciiSpecial(char* dst, uint8_t b) {
+  constexpr char kHex[] = "0123456789abcdef";
+  *dst++ = '\\';
+  switch (b) {
+    case '"':
+    case '\\':
+      *dst++ = char(b);
+      return dst;
+    case '\b':
+      *dst++ = 'b';
+      return dst;
+    case '\f':
+      *dst++ = 'f';
+      return dst;
+    case '\n':
+      *dst++ = 'n';
+      return dst;
+    case '\r':
+      *dst++ = 'r';
+      return dst;
+    case '\t':
+      *dst++ = 't';
+      return dst;
+  }
+  std::memcpy(dst, "u00", 3);
+  dst[3] = kHex[b >> 4];
+  dst[4] = kHex[b & 15];
+  return dst + 5;
+}
+
+// The escapes of each format.
+struct XmlEscapes {
+  static bool Special(uint8_t b) { return kSpecial.special[b]; }
+  static const bool* SpecialIn(bool utf8) {
+    return utf8 ? kSpecialInUtf8.special : kSpecial.special;
+  }
+  static char* PutAscii(char* dst, uint8_t b) { return PutAsciiSpecial(dst, b); }
+  // Whether U+FFFE and U+FFFF become U+FFFD.
+  static constexpr bool kReplaceNonchars = true;
+};
+struct JsonEscapes {
+  static bool Special(uint8_t b) { return kJsonSpecial.special[b]; }
+  static const bool* SpecialIn(bool utf8) {
+    return utf8 ? kJsonSpecialInUtf8.special : kJsonSpecial.special;
+  }
+  static char* PutAscii(char* dst, uint8_t b) { return PutJsonAsciiSpecial(dst, b); }
+  static constexpr bool kReplaceNonchars = false;
+};
+
+template <typename Escapes>
 char* PutCodePoint(char* dst, uint32_t cp) {
   if (cp < 0x80) {
-    if (kSpecial.special[cp]) return PutAsciiSpecial(dst, uint8_t(cp));
+    if (Escapes::Special(uint8_t(cp))) return Escapes::PutAscii(dst, uint8_t(cp));
     *dst++ = char(cp);
   } else if (cp < 0x800) {
     *dst++ = char(0xC0 | cp >> 6);
@@ -94,19 +160,23 @@ bool IsUtf8(const uint8_t* p, size_t n) {
   return true;
 }
 
-size_t PlainPrefix(const uint8_t* p, size_t n) {
+namespace {
+
+template <typename Escapes>
+size_t PlainPrefixOf(const uint8_t* p, size_t n) {
   size_t i = 0;
-  while (i < n && !kSpecial.special[p[i]]) ++i;
+  while (i < n && !Escapes::Special(p[i])) ++i;
   return i;
 }
 
-void PutEscaped8(XmlWriter& out, const uint8_t* p, size_t n) {
+template <typename Escapes>
+void PutEscaped8Of(XmlWriter& out, const uint8_t* p, size_t n) {
   // Most strings need nothing done: find the first byte that does.
-  size_t i = PlainPrefix(p, n);
+  size_t i = PlainPrefixOf<Escapes>(p, n);
   out.Put(std::string_view(reinterpret_cast<const char*>(p), i));
   if (i == n) return;
   bool utf8 = IsUtf8(p + i, n - i);
-  const SpecialTable& table = utf8 ? kSpecialInUtf8 : kSpecial;
+  const bool* special = Escapes::SpecialIn(utf8);
   while (i < n) {
     size_t stop = std::min(n, i + kChunk);
     char* start = out.Reserve((stop - i + 3) * kMaxGrowth);
@@ -114,20 +184,21 @@ void PutEscaped8(XmlWriter& out, const uint8_t* p, size_t n) {
     while (i < stop) {
       // Copy the run of bytes that pass unchanged, then handle one that doesn't.
       size_t run = i;
-      while (run < stop && !table.special[p[run]]) ++run;
+      while (run < stop && !special[p[run]]) ++run;
       dst = std::copy(p + i, p + run, dst);
       i = run;
       if (i == stop) break;
       uint8_t b = p[i];
       if (b < 0x80) {
-        dst = PutAsciiSpecial(dst, b);
+        dst = Escapes::PutAscii(dst, b);
         ++i;
       } else if (!utf8) {
-        dst = PutCodePoint(dst, b);  // Latin-1
+        dst = PutCodePoint<Escapes>(dst, b);  // Latin-1
         ++i;
       } else {
         size_t len = Utf8Length(p + i, n - i);
-        bool nonchar = len == 3 && b == 0xEF && p[i + 1] == 0xBF && p[i + 2] >= 0xBE;
+        bool nonchar = Escapes::kReplaceNonchars && len == 3 && b == 0xEF && p[i + 1] == 0xBF &&
+                       p[i + 2] >= 0xBE;
         if (nonchar) {
           dst = std::copy(kReplacement, kReplacement + 3, dst);
         } else {
@@ -140,7 +211,8 @@ void PutEscaped8(XmlWriter& out, const uint8_t* p, size_t n) {
   }
 }
 
-void PutEscaped16(XmlWriter& out, const uint8_t* p, size_t units) {
+template <typename Escapes>
+void PutEscaped16Of(XmlWriter& out, const uint8_t* p, size_t units) {
   size_t i = 0;
   while (i < units) {
     size_t stop = std::min(units, i + kChunk);
@@ -153,16 +225,37 @@ void PutEscaped16(XmlWriter& out, const uint8_t* p, size_t units) {
       if (high && i < units) {
         uint32_t next = uint32_t(p[2 * i]) << 8 | p[2 * i + 1];
         if (next >= 0xDC00 && next <= 0xDFFF) {
-          dst = PutCodePoint(dst, 0x10000 + ((u - 0xD800) << 10) + (next - 0xDC00));
+          dst = PutCodePoint<Escapes>(dst, 0x10000 + ((u - 0xD800) << 10) + (next - 0xDC00));
           ++i;
           continue;
         }
       }
-      if (surrogate || u == 0xFFFE || u == 0xFFFF) u = 0xFFFD;
-      dst = PutCodePoint(dst, u);
+      if (surrogate || (Escapes::kReplaceNonchars && (u == 0xFFFE || u == 0xFFFF))) u = 0xFFFD;
+      dst = PutCodePoint<Escapes>(dst, u);
     }
     out.Commit(size_t(dst - start));
   }
+}
+
+}  // namespace
+
+size_t PlainPrefix(const uint8_t* p, size_t n) {
+  return PlainPrefixOf<XmlEscapes>(p, n);
+}
+void PutEscaped8(XmlWriter& out, const uint8_t* p, size_t n) {
+  PutEscaped8Of<XmlEscapes>(out, p, n);
+}
+void PutEscaped16(XmlWriter& out, const uint8_t* p, size_t units) {
+  PutEscaped16Of<XmlEscapes>(out, p, units);
+}
+size_t JsonPlainPrefix(const uint8_t* p, size_t n) {
+  return PlainPrefixOf<JsonEscapes>(p, n);
+}
+void PutJsonEscaped8(XmlWriter& out, const uint8_t* p, size_t n) {
+  PutEscaped8Of<JsonEscapes>(out, p, n);
+}
+void PutJsonEscaped16(XmlWriter& out, const uint8_t* p, size_t units) {
+  PutEscaped16Of<JsonEscapes>(out, p, units);
 }
 
 }  // namespace bplist

@@ -349,17 +349,21 @@ bool WriteDictionary(Context& c, uint64_t o, bool* done) {
       count != valuesCount)
     return true;
   *done = true;
-  c.DictSpace += 4;
+  size_t space = c.DictSpace;
   OpenDict(c);
   bool ok = true;
   for (uint64_t i = 0; ok && i < count; ++i) {
     uint64_t key = Ref(c, keys, i), value = Ref(c, values, i);
     ok = WithinBudget(c, 2);
-    if (!ok || IsNullRef(c, key) || IsNullRef(c, value)) continue;
-    ok = WriteArchivedKey(c, key) && WriteObject(c, value, Role::Value);
+    if (!ok) break;
+    if (IsNullRef(c, key) || (c.Format == OutputFormat::Xml && IsNullRef(c, value)))
+      ok = Unwritten(
+          c, [&] { return WriteArchivedKey(c, key) && WriteObject(c, value, Role::Value); });
+    else
+      ok = WriteArchivedKey(c, key) && WriteObject(c, value, Role::Value);
   }
   if (ok) CloseDict(c);
-  c.DictSpace -= 4;
+  c.DictSpace = space;
   return ok;
 }
 
@@ -402,13 +406,13 @@ bool WriteArray(Context& c, uint64_t o, Role role, bool* done) {
   std::vector<uint64_t> refs;
   if (!NumberedObjects(c, o, &refs)) return true;
   *done = true;
-  c.DictSpace += 4;
+  size_t space = c.DictSpace;
   OpenArray(c);
   bool ok = true;
   for (uint64_t i = 0; ok && i < refs.size(); ++i)
     ok = WithinBudget(c, 1) && WriteObject(c, refs[i], Role::Element);
   if (ok) CloseArray(c);
-  c.DictSpace -= 4;
+  c.DictSpace = space;
   return ok;
 }
 
@@ -551,9 +555,10 @@ bool WriteFound(Context& c, uint64_t top, Role role, bool* plain) {
 // says whether it was an archive at all.
 bool ConvertNested(Context& c, const uint8_t* p, uint64_t n, const Trailer& t, XmlWriter& out,
                    Role role, bool* isArchive) {
-  Context k(p, n, t, out, c.Parallel, Limits());
+  Context k(p, n, t, out, c.Parallel, Limits(), c.Format);
   k.MaySplit = false;
   k.DictSpace = c.DictSpace;
+  k.Pending = c.Pending;
   k.Path.assign(c.Path.size(), kNoObject);
   uint64_t used = WorkSoFar(c);
   k.WorkBudget = k.OutputStart + (used < c.WorkBudget ? c.WorkBudget - used : 0);
@@ -567,6 +572,7 @@ bool ConvertNested(Context& c, const uint8_t* p, uint64_t n, const Trailer& t, X
     ok = WriteFound(k, top, role, &plain);
     *isArchive = !plain;
   }
+  if (&out == &c.Out) c.Pending = k.Pending;
   c.Work += k.Work + (&out == &c.Out ? 0 : out.Written());
   c.Done.objects += k.Done.objects;
   c.Done.bytes += (&out == &c.Out ? 0 : out.Written()) + k.Done.bytes;
@@ -601,9 +607,9 @@ bool WriteArchived(Context& c, uint64_t Pos, uint64_t o, Role role) {
   bool done = false;
   bool ok = record->named ? WriteAsValue(c, o, record->kind, role, &done) : true;
   if (ok && !done) {
-    c.DictSpace += 4;
+    size_t space = c.DictSpace;
     ok = GetDict(c, o);
-    c.DictSpace -= 4;
+    c.DictSpace = space;
   }
   LeavePath(c);
   return ok;
@@ -624,7 +630,11 @@ bool WriteReferenced(Context& c, uint64_t o, Role role) {
 
 bool TakeArchiveEntry(Context& c, uint64_t key, uint64_t value, bool* ok) {
   uint64_t ko, vo;
-  if (IsNullRef(c, value)) return true;
+  if (c.Format == OutputFormat::Xml && IsNullRef(c, value)) {
+    *ok = Unwritten(
+        c, [&] { return WriteObject(c, key, Role::Key) && WriteObject(c, value, Role::Value); });
+    return true;
+  }
   if (!Find(c, key, &ko) || !IsText(c, ko, "$class")) return false;
   PutKey(c, "$class");
   const ClassRecord& record = RecordOf(c, value);

@@ -1,6 +1,5 @@
 // Keyed archives (NSKeyedArchiver): the state of one archive being written
-// as the object graph it encodes, and the value writers it shares with the
-// output formats.
+// as the object graph it encodes.
 #pragma once
 
 #include <cstdint>
@@ -50,18 +49,5 @@ struct Archive {
 // Resolves `reference` against `base` as a browser resolves a link (RFC
 // 3986, section 5.2): the URL text of an NSURL with a base.
 std::string ResolveUrl(std::string_view base, std::string_view reference);
-
-// The texts around values that are not one object of the file, for the
-// output format being written. Keys and strings are given as UTF-8.
-void OpenDict(Context& c);
-void CloseDict(Context& c);
-void OpenArray(Context& c);
-void CloseArray(Context& c);
-void PutKey(Context& c, std::string_view utf8);
-void PutString(Context& c, std::string_view utf8);
-// Returns false, writing nothing, when the date cannot be written.
-bool PutDate(Context& c, double secondsSince2001);
-// A null value; the XML format writes nothing for it.
-void PutNull(Context& c);
 
 }  // namespace bplist

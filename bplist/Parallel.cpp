@@ -79,6 +79,10 @@ struct Batch {
   bool redo = false;
   std::exception_ptr error;
   std::string damage;
+  bool tooLarge = false;  // the damage is the work budget
+  // In JSON, what the value after the batch needs: JsonPending::Newline
+  // when the batch wrote nothing (all its entries were left out).
+  JsonPending pending = JsonPending::Newline;
   uint64_t lastBudgetCheck = 0;
   uint64_t work = 0;  // the batch's Context::Work
   XmlWriter text;
@@ -301,11 +305,15 @@ class Helpers {
   }
 
   // Puts a converting context at the container's place in the document.
-  // Equal sizes or less: the copy reuses the storage and cannot fail.
+  // Equal sizes or less: the copy reuses the storage and cannot fail. A
+  // batch starts its text as the container's first value would; Write adds
+  // the comma when values come before it.
   void Reset(Context& own) {
     own.Path.assign(path_.begin(), path_.end());
     own.DictSpace = dictSpace_;
+    own.Pending = JsonPending::Newline;
     own.Damage.clear();
+    own.TooLarge = false;
   }
 
   // Converts batch b into memory with the context `own`, then marks it done.
@@ -315,14 +323,18 @@ class Helpers {
     b.ok = b.redo = false;
     b.error = nullptr;
     b.damage.clear();
+    b.tooLarge = false;
     own.Out.Clear();
     own.Work = 0;
     own.WorkBudget = std::min(budget_, kBudgetPiece);
     own.LastBudgetCheck = 0;
     own.Reported = 0;
+    own.Pending = JsonPending::Newline;
     try {
       b.ok = WriteEntries(own, e_, b.begin, b.end);
       b.damage = own.Damage;
+      b.tooLarge = own.TooLarge;
+      b.pending = own.Pending;
       b.lastBudgetCheck = own.LastBudgetCheck;
       b.work = own.Work;
     } catch (const MemoryLimitReached&) {
@@ -372,8 +384,14 @@ class Helpers {
     if (at > c.WorkBudget || b.lastBudgetCheck > c.WorkBudget - at) return OverBudget(c);
     if (b.error) std::rethrow_exception(b.error);
     if (!b.ok) {
+      // A batch's own budget check measures from the batch, not the document.
+      if (b.tooLarge) return OverBudget(c);
       if (!b.damage.empty()) Damaged(c, b.damage);
       return false;
+    }
+    if (c.Format == OutputFormat::Json && b.pending != JsonPending::Newline) {
+      if (c.Pending == JsonPending::Comma) c.Out.Put(",");
+      c.Pending = b.pending;
     }
     c.Out.PutText(b.text);
     c.Copied += b.text.Written();

@@ -23,18 +23,22 @@ struct Literal {
   operator std::string_view() const { return {text, size}; }
 };
 
-// Opening and closing literals of an element line, or of a key line.
+// Opening and closing literals of a value or a key, for each format
+// (indexed by OutputFormat).
 struct Tags {
   Literal open, close;
 };
-constexpr Tags kKeyTags{"    <key>", "</key>"};
-constexpr Tags kStringTags{"    <string>", "</string>"};
-constexpr Tags kIntegerTags{"    <integer>", "</integer>"};
-constexpr Tags kRealTags{"    <real>", "</real>"};
-constexpr Tags kDateTags{"    <date>", "</date>"};
-constexpr Tags kDataTags{"    <data>", "</data>"};
-constexpr Tags kTrueTags{"    <true/>", ""};
-constexpr Tags kFalseTags{"    <false/>", ""};
+using FormatTags = Tags[2];
+constexpr FormatTags kKeyTags{{"    <key>", "</key>"}, {"\"", "\": "}};
+constexpr FormatTags kStringTags{{"    <string>", "</string>"}, {"\"", "\""}};
+constexpr FormatTags kIntegerTags{{"    <integer>", "</integer>"}, {"", ""}};
+constexpr FormatTags kRealTags{{"    <real>", "</real>"}, {"", ""}};
+constexpr FormatTags kDateTags{{"    <date>", "</date>"}, {"\"", "\""}};
+constexpr FormatTags kDataTags{{"    <data>", "</data>"}, {"\"", "\""}};
+constexpr FormatTags kTrueTags{{"    <true/>", ""}, {"true", ""}};
+constexpr FormatTags kFalseTags{{"    <false/>", ""}, {"false", ""}};
+constexpr FormatTags kUidTags{{"", ""}, {"{\"CF$UID\": ", "}"}};
+constexpr FormatTags kNullTags{{"", ""}, {"null", ""}};
 // Room for an opening and a closing literal, each copied whole.
 constexpr size_t kMaxTags = 2 * sizeof(Literal::text);
 // Strings up to this long that need no escaping are written in one piece.
@@ -49,24 +53,56 @@ char* Copy(char* dst, const Literal& literal) {
   return dst + literal.size;
 }
 
-// Writes a whole line holding `text`, short enough for one reservation.
-void ShortLine(Context& c, bool AsKey, const Tags& element, std::string_view text) {
-  const Tags& t = AsKey ? kKeyTags : element;
-  char* dst = c.Out.BeginLine(c.DictSpace, kMaxTags + text.size());
+// The literals of a value or, for a key, of a key, in the document's format.
+const Tags& TagsFor(const Context& c, bool AsKey, const FormatTags& element) {
+  return (AsKey ? kKeyTags : element)[int(c.Format)];
+}
+
+// Ends a value's or key's text at `end`.
+void EndAs(Context& c, bool AsKey, char* end) {
+  if (AsKey) {
+    EndKey(c, end);
+  } else {
+    EndText(c, end);
+  }
+}
+
+// Writes a whole value or key holding `text`, short enough for one
+// reservation.
+void ShortLine(Context& c, bool AsKey, const FormatTags& element, std::string_view text) {
+  const Tags& t = TagsFor(c, AsKey, element);
+  char* dst = BeginText(c, kMaxTags + text.size());
   dst = Copy(dst, t.open);
   dst = Copy(dst, text);
-  c.Out.EndLine(Copy(dst, t.close));
+  EndAs(c, AsKey, Copy(dst, t.close));
 }
 
 // For texts of any length: the indentation and opening literal, then the
 // closing literal and line end once the caller has written the text.
-void OpenLine(Context& c, bool AsKey, const Tags& element) {
-  char* dst = c.Out.BeginLine(c.DictSpace, sizeof(Literal::text));
-  c.Out.CommitTo(Copy(dst, AsKey ? kKeyTags.open : element.open));
+void OpenLine(Context& c, bool AsKey, const FormatTags& element) {
+  char* dst = BeginText(c, sizeof(Literal::text));
+  c.Out.CommitTo(Copy(dst, TagsFor(c, AsKey, element).open));
 }
-void CloseLine(Context& c, bool AsKey, const Tags& element) {
+void CloseLine(Context& c, bool AsKey, const FormatTags& element) {
   char* dst = c.Out.Reserve(sizeof(Literal::text) + 2);
-  c.Out.EndLine(Copy(dst, AsKey ? kKeyTags.close : element.close));
+  EndAs(c, AsKey, Copy(dst, TagsFor(c, AsKey, element).close));
+}
+
+// Writes 8-bit text as a string value or a key.
+void PutText8(Context& c, const uint8_t* text, uint64_t count, bool AsKey) {
+  bool json = c.Format == OutputFormat::Json;
+  size_t plain = json ? JsonPlainPrefix(text, count) : PlainPrefix(text, count);
+  if (count <= kShortText && plain == count) {
+    ShortLine(c, AsKey, kStringTags, std::string_view(reinterpret_cast<const char*>(text), count));
+    return;
+  }
+  OpenLine(c, AsKey, kStringTags);
+  if (json) {
+    PutJsonEscaped8(c.Out, text, count);
+  } else {
+    PutEscaped8(c.Out, text, count);
+  }
+  CloseLine(c, AsKey, kStringTags);
 }
 
 // Finds the characters of a string or data object: count units of
@@ -86,6 +122,16 @@ bool GetValueBytes(Context& c, uint64_t o, uint64_t* width) {
   return true;
 }
 
+// Writes a date value or key; JSON values keep the fraction of a second.
+bool PutDateAs(Context& c, double seconds, bool AsKey) {
+  std::string text;
+  bool ok = c.Format == OutputFormat::Json && !AsKey ? JsonDateText(seconds, &text)
+                                                     : DateText(seconds, &text);
+  if (!ok) return false;
+  ShortLine(c, AsKey, kDateTags, text);
+  return true;
+}
+
 }  // namespace
 
 bool TryPlainKey(Context& c, uint64_t o) {
@@ -94,33 +140,30 @@ bool TryPlainKey(Context& c, uint64_t o) {
   if (marker >> 4 != kNibbleString || count == kExtendedCount || !Inside(c, o + 1, count))
     return false;
   const uint8_t* text = c.Binary + o + 1;
-  if (PlainPrefix(text, count) != count) return false;
-  ShortLine(c, true, kKeyTags, std::string_view(reinterpret_cast<const char*>(text), count));
+  size_t plain =
+      c.Format == OutputFormat::Xml ? PlainPrefix(text, count) : JsonPlainPrefix(text, count);
+  if (plain != count) return false;
+  ShortLine(c, true, kStringTags, std::string_view(reinterpret_cast<const char*>(text), count));
   return true;
 }
 
 bool GetStr(Context& c, uint64_t o, bool AsKey) {
   uint64_t count, start;
   if (!GetPayload(c, o, 1, &count, &start)) return false;
-  const Tags& tags = kStringTags;
-  const uint8_t* text = c.Binary + start;
-  if (count <= kShortText && PlainPrefix(text, count) == count) {
-    ShortLine(c, AsKey, tags, std::string_view(reinterpret_cast<const char*>(text), count));
-    return true;
-  }
-  OpenLine(c, AsKey, tags);
-  PutEscaped8(c.Out, text, count);
-  CloseLine(c, AsKey, tags);
+  PutText8(c, c.Binary + start, count, AsKey);
   return true;
 }
 
 bool GetUnicode(Context& c, uint64_t o, bool AsKey) {
   uint64_t count, start;
   if (!GetPayload(c, o, 2, &count, &start)) return false;
-  const Tags& tags = kStringTags;
-  OpenLine(c, AsKey, tags);
-  PutEscaped16(c.Out, c.Binary + start, count);
-  CloseLine(c, AsKey, tags);
+  OpenLine(c, AsKey, kStringTags);
+  if (c.Format == OutputFormat::Json) {
+    PutJsonEscaped16(c.Out, c.Binary + start, count);
+  } else {
+    PutEscaped16(c.Out, c.Binary + start, count);
+  }
+  CloseLine(c, AsKey, kStringTags);
   return true;
 }
 
@@ -128,8 +171,8 @@ bool GetUID(Context& c, uint64_t o, bool AsKey) {
   uint64_t width = (c.Binary[o] & 0x0F) + 1;
   if (!Inside(c, o + 1, width)) return Damaged(c, "a value runs past the end of the object data");
   std::string text = UidText(c.Binary + o + 1, width);
-  if (AsKey) {
-    ShortLine(c, true, kKeyTags, text);
+  if (AsKey || c.Format == OutputFormat::Json) {
+    ShortLine(c, AsKey, kUidTags, text);
     return true;
   }
   // The conventional form: a dictionary holding "CF$UID" and the number,
@@ -143,9 +186,38 @@ bool GetUID(Context& c, uint64_t o, bool AsKey) {
   return true;
 }
 
-bool GetBool(Context& c, uint64_t o) {
-  ShortLine(c, false, c.Binary[o] == kMarkerTrue ? kTrueTags : kFalseTags, "");
+bool GetBool(Context& c, uint64_t o, bool AsKey) {
+  bool value = c.Binary[o] == kMarkerTrue;
+  // XML has no key text for a boolean and writes its element; a JSON key is
+  // always a string, here "true" or "false".
+  if (AsKey && c.Format == OutputFormat::Json) {
+    ShortLine(c, true, kStringTags, value ? "true" : "false");
+    return true;
+  }
+  ShortLine(c, false, value ? kTrueTags : kFalseTags, "");
   return true;
+}
+
+bool GetNull(Context& c, Role role) {
+  if (role == Role::Top) return false;  // a document cannot consist of nothing
+  if (role != Role::Key) PutNull(c);
+  return true;
+}
+
+void PutKey(Context& c, std::string_view utf8) {
+  PutText8(c, reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size(), true);
+}
+
+void PutString(Context& c, std::string_view utf8) {
+  PutText8(c, reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size(), false);
+}
+
+void PutNull(Context& c) {
+  if (c.Format == OutputFormat::Json) ShortLine(c, false, kNullTags, "");
+}
+
+bool PutDate(Context& c, double seconds) {
+  return PutDateAs(c, seconds, false);
 }
 
 bool GetDate(Context& c, uint64_t o, bool AsKey) {
@@ -154,19 +226,15 @@ bool GetDate(Context& c, uint64_t o, bool AsKey) {
   uint64_t bits = ReadBigEndian(c.Binary + o + 1, 8);
   double seconds;
   std::memcpy(&seconds, &bits, sizeof seconds);
-  std::string text;
-  if (!DateText(seconds, &text)) return false;
-  ShortLine(c, AsKey, kDateTags, text);
-  return true;
+  return PutDateAs(c, seconds, AsKey);
 }
 
 bool GetData(Context& c, uint64_t o, bool AsKey) {
   uint64_t count, start;
   if (!GetPayload(c, o, 1, &count, &start)) return false;
-  const Tags& tags = kDataTags;
-  OpenLine(c, AsKey, tags);
+  OpenLine(c, AsKey, kDataTags);
   PutBase64(c.Out, c.Binary + start, count);
-  CloseLine(c, AsKey, tags);
+  CloseLine(c, AsKey, kDataTags);
   return true;
 }
 
@@ -183,9 +251,14 @@ bool GetReal(Context& c, uint64_t o, bool AsKey) {
   uint64_t width;
   if (!GetValueBytes(c, o, &width)) return false;
   const uint8_t* p = c.Binary + o + 1;
-  std::string text = "0";  // sizes other than 4 and 8 bytes are not decoded
+  // JSON values keep the exact value; keys, like XML, take the XML text.
+  bool exact = c.Format == OutputFormat::Json && !AsKey;
+  std::string text = exact ? "0.0" : "0";  // sizes other than 4 and 8 bytes are not decoded
   if (width == 8) {
-    text = BinaryToReal(ReadBigEndian(p, 8));
+    uint64_t bits = ReadBigEndian(p, 8);
+    text = exact ? JsonRealText(bits) : BinaryToReal(bits);
+  } else if (width == 4 && exact) {
+    text = JsonFloatText(uint32_t(ReadBigEndian(p, 4)));
   } else if (width == 4) {
     uint32_t bits = uint32_t(ReadBigEndian(p, 4));
     float single;

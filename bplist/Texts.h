@@ -33,6 +33,19 @@ std::string UidText(const uint8_t* p, size_t width);
 // outside 0000 to 9999.
 bool DateText(double seconds, std::string* text);
 
+// The JSON text of a real from its IEEE double bits: the shortest decimal
+// that reads back as the same value, always with a "." or an exponent; NaN
+// and the infinities as the strings "nan", "+infinity" and "-infinity".
+std::string JsonRealText(uint64_t bits);
+// The same for a 4-byte real: the shortest text of the float.
+std::string JsonFloatText(uint32_t bits);
+
+// Writes seconds since 2001-01-01T00:00:00Z as a JSON date text,
+// YYYY-MM-DDTHH:MM:SS[.ffffff]Z without the quotes: the fraction of a second
+// rounded to the microsecond, without trailing zeros, and left out when
+// zero. Returns false where DateText does.
+bool JsonDateText(double seconds, std::string* text);
+
 // Writes the padded standard base64 of p[0, n) to out, on one line.
 void PutBase64(XmlWriter& out, const uint8_t* p, size_t n);
 
@@ -51,5 +64,15 @@ void PutEscaped8(XmlWriter& out, const uint8_t* p, size_t n);
 // Writes `units` big-endian UTF-16 code units at p as escaped UTF-8;
 // surrogate pairs are joined, anything XML cannot carry becomes U+FFFD.
 void PutEscaped16(XmlWriter& out, const uint8_t* p, size_t units);
+
+// Length of the leading run of p[0, n) that PutJsonEscaped8 writes unchanged.
+size_t JsonPlainPrefix(const uint8_t* p, size_t n);
+
+// Write the text of a JSON string, without the quotes, as PutEscaped8 and
+// PutEscaped16 do for XML: " \ and C0 controls escaped, text that is not
+// valid UTF-8 taken as Latin-1, unpaired surrogates as U+FFFD, everything
+// else kept.
+void PutJsonEscaped8(XmlWriter& out, const uint8_t* p, size_t n);
+void PutJsonEscaped16(XmlWriter& out, const uint8_t* p, size_t units);
 
 }  // namespace bplist

@@ -13,6 +13,15 @@ XmlWriter::XmlWriter(platform::FileHandle file, std::string path, size_t inputSi
 XmlWriter::XmlWriter(uint64_t limit) : flushAt_(0), inMemory_(true), limit_(limit) {}
 
 void XmlWriter::Emit(std::string_view text) {
+  if (muted_) {
+    flushed_ += text.size();
+    mutedFlushed_ += text.size();
+    return;
+  }
+  EmitKept(text);
+}
+
+void XmlWriter::EmitKept(std::string_view text) {
   if (inMemory_) {
     if (text.size() > limit_ - kept_.size()) throw MemoryLimitReached();
     kept_.append(text);
@@ -30,7 +39,31 @@ void XmlWriter::Flush() {
   }
   size_t n = used_;
   used_ = 0;
-  Emit(std::string_view(buffer_.get(), n));
+  if (!muted_) {
+    EmitKept(std::string_view(buffer_.get(), n));
+    return;
+  }
+  EmitKept(std::string_view(buffer_.get(), mutedFrom_));
+  Emit(std::string_view(buffer_.get() + mutedFrom_, n - mutedFrom_));
+  mutedFrom_ = 0;
+}
+
+bool XmlWriter::Mute() {
+  if (muted_) return false;
+  muted_ = true;
+  mutedFrom_ = used_;
+  mutedFlushed_ = 0;
+  return true;
+}
+
+uint64_t XmlWriter::Unmute() {
+  uint64_t discarded = mutedFlushed_ + (used_ - mutedFrom_);
+  flushed_ -= mutedFlushed_;
+  used_ = mutedFrom_;
+  muted_ = false;
+  mutedFrom_ = 0;
+  mutedFlushed_ = 0;
+  return discarded;
 }
 
 void XmlWriter::MakeRoom(size_t n) {
@@ -56,6 +89,9 @@ void XmlWriter::Clear() {
   kept_.clear();
   used_ = 0;
   flushed_ = 0;
+  muted_ = false;
+  mutedFrom_ = 0;
+  mutedFlushed_ = 0;
 }
 
 void XmlWriter::Swap(XmlWriter& other) {
@@ -65,6 +101,9 @@ void XmlWriter::Swap(XmlWriter& other) {
   std::swap(used_, other.used_);
   std::swap(flushed_, other.flushed_);
   std::swap(kept_, other.kept_);
+  std::swap(muted_, other.muted_);
+  std::swap(mutedFrom_, other.mutedFrom_);
+  std::swap(mutedFlushed_, other.mutedFlushed_);
 }
 
 }  // namespace bplist

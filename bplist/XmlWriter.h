@@ -83,6 +83,15 @@ class XmlWriter {
   // Exchanges the text and storage of two in-memory writers.
   void Swap(XmlWriter& other);
 
+  // Starts discarding: text given from now on is counted by Written() but
+  // never reaches the file or memory. Used for parts of the file that are
+  // read and checked but left out of the document. Returns false, changing
+  // nothing, when the writer discards already.
+  bool Mute();
+  // Stops discarding and returns the bytes discarded since Mute, which
+  // Written() no longer counts.
+  uint64_t Unmute();
+
  private:
   // Room BeginLine adds for the line end and the eight-space fill's overrun.
   static constexpr size_t kLineSlack = 10;
@@ -93,8 +102,9 @@ class XmlWriter {
   void PutLong(std::string_view text);
   // Flushes, then grows a buffer too small for `n` bytes to kBufferSize.
   void MakeRoom(size_t n);
-  // Hands `text` to the file, or keeps it in memory.
+  // Hands `text` to the file, or keeps it in memory; while muted, counts it.
   void Emit(std::string_view text);
+  void EmitKept(std::string_view text);
 
   platform::FileHandle file_ = platform::kNoFile;
   std::string path_;
@@ -110,6 +120,11 @@ class XmlWriter {
   bool inMemory_ = false;
   uint64_t limit_ = 0;
   std::string kept_;
+  // While muted, the buffer's bytes from mutedFrom_ on, and mutedFlushed_
+  // bytes counted in flushed_, are discarded text.
+  bool muted_ = false;
+  size_t mutedFrom_ = 0;
+  uint64_t mutedFlushed_ = 0;
 };
 
 }  // namespace bplist

@@ -186,14 +186,14 @@ TEST(Containers, LayoutTable) {
          return b.Build();
        },
        {Ln(8, "<array>"), Ln(8, "<string>a</string>"), Ln(8, "</array>")}},
-      {"null value leaves its key alone",
+      {"null value leaves its entry out",
        [] {
          PlistBuilder b;
          uint64_t k = b.Str("k"), n = b.Raw({0x00});
          b.top = b.Dict({{k, n}});
          return b.Build();
        },
-       {Ln(4, "<dict>"), Ln(8, "<key>k</key>"), Ln(4, "</dict>")}},
+       {Ln(4, "<dict>"), Ln(4, "</dict>")}},
       {"one object referenced twice",
        [] {
          PlistBuilder b;
@@ -326,8 +326,13 @@ TEST(Containers, KeyKindTable) {
        body({Ln(8, "<true/>")})},
       {"false key is its element line", KeyedBy([](PlistBuilder& b) { return b.Bool(false); }),
        body({Ln(8, "<false/>")})},
-      {"null key writes nothing", KeyedBy([](PlistBuilder& b) { return b.Raw({0x00}); }), body({})},
-      {"fill key writes nothing", KeyedBy([](PlistBuilder& b) { return b.Raw({0x0F}); }), body({})},
+      // Issue 14, fault 2: the entry is left out whole, value included.
+      {"null key leaves its entry out",
+       KeyedBy([](PlistBuilder& b) { return b.Raw({0x00}); }),
+       {Ln(4, "<dict>"), Ln(4, "</dict>")}},
+      {"fill key leaves its entry out",
+       KeyedBy([](PlistBuilder& b) { return b.Raw({0x0F}); }),
+       {Ln(4, "<dict>"), Ln(4, "</dict>")}},
       {"one-byte uid key", KeyedBy([](PlistBuilder& b) { return b.Uid(7); }),
        body({Ln(8, "<key>7</key>")})},
       {"two-byte uid key", KeyedBy([](PlistBuilder& b) { return b.Uid(300, 2); }),
@@ -455,6 +460,41 @@ TEST(Containers, UnknownMarkersFail) {
       element.top = element.Array({s, bad, s});
       ExpectFails(element.Build());
     }
+  }
+}
+
+// Issue 14, fault 2: an entry whose key or value is a null or fill object is
+// left out whole, on one thread and split alike, and is still read: a damaged
+// other half still fails the file.
+TEST(Containers, NullAndFillEntriesAreLeftOut) {
+  PlistBuilder b;
+  b.refSize = 2;
+  b.offsetSize = 2;
+  const uint64_t null = b.Raw({0x00}), fill = b.Raw({0x0F}), bad = b.Raw({0x70});
+  const uint64_t k = b.Str("k"), v = b.Str("v"), nested = b.Dict({{k, v}, {null, v}});
+  std::vector<std::pair<uint64_t, uint64_t>> entries;
+  Lines want = {Ln(4, "<dict>")};
+  for (int i = 0; i < 300; ++i) {
+    uint64_t key = b.Str("k" + std::to_string(i));
+    const std::pair<uint64_t, uint64_t> leftOut[] = {
+        {null, v}, {fill, nested}, {key, null}, {key, fill}};
+    if (i % 5 < 4) {
+      entries.push_back(leftOut[i % 5]);
+      continue;
+    }
+    entries.push_back({key, nested});
+    for (const std::string& l :
+         {Ln(8, "<key>k" + std::to_string(i) + "</key>"), Ln(8, "<dict>"), Ln(12, "<key>k</key>"),
+          Ln(12, "<string>v</string>"), Ln(8, "</dict>")})
+      want.push_back(l);
+  }
+  want.push_back(Ln(4, "</dict>"));
+  b.top = b.Dict(entries);
+  const Bytes good = b.Build();
+  EXPECT_EQ(testutil::ExpectSameOnThreads(good).xml, testplist::Document(want));
+  for (uint64_t key : {null, fill}) {
+    b.top = b.Dict({{k, v}, {key, bad}});
+    EXPECT_EQ(int(testutil::ExpectSameOnThreads(b.Build()).outcome), int(bplist::Outcome::Failed));
   }
 }
 

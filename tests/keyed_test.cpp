@@ -74,9 +74,9 @@ std::string Flat(const std::string& xml) {
   return out.substr(0, out.size() - std::string("</plist>").size());
 }
 
-testutil::MemoryResult Unarchive(const Bytes& file,
-                                 const bplist::Limits& limits = bplist::Limits()) {
-  return testutil::ConvertWith(file, bplist::Parallelism(), limits, true);
+testutil::MemoryResult Unarchive(const Bytes& file, const bplist::Limits& limits = bplist::Limits(),
+                                 bplist::OutputFormat format = bplist::OutputFormat::Xml) {
+  return testutil::ConvertWith(file, bplist::Parallelism(), limits, format, true);
 }
 
 // An archive whose root is an object of class `name` with `fields`.
@@ -96,6 +96,8 @@ struct Case {
   // The expected body, unindented; "..." at its end matches any rest, and
   // "=" alone asks for exactly the document of -c.
   std::string flat;
+  // The JSON document on one line, where checked.
+  std::string json = "";
 };
 
 std::vector<Case> Cases() {
@@ -120,7 +122,8 @@ std::vector<Case> Cases() {
              return Fields{{"NS.keys", a.b.Array({a.Str("a"), a.Str("gone"), a.Str("c")})},
                            {"NS.objects", a.b.Array({a.Ref(a.b.Int(1)), a.Null(), a.Str("x")})}};
            }),
-       "<dict><key>a</key><integer>1</integer><key>c</key><string>x</string></dict>"},
+       "<dict><key>a</key><integer>1</integer><key>c</key><string>x</string></dict>",
+       R"({"a": 1,"gone": null,"c": "x"})"},
       {"DictionaryOfUnequalLengths",
        One("NSDictionary",
            [](auto& a) {
@@ -197,11 +200,13 @@ std::vector<Case> Cases() {
            [](auto& a) {
              return Fields{{"none", a.Object("NSNull", {})}, {"n", a.Null()}, {"v", a.b.Int(2)}};
            }),
-       "<dict><key>v</key><integer>2</integer><key>$class</key><string>Thing</string></dict>"},
+       "<dict><key>v</key><integer>2</integer><key>$class</key><string>Thing</string></dict>",
+       R"({"none": null,"n": null,"v": 2,"$class": "Thing"})"},
       {"ParentPointer", parent.Build(parentUid),
        "<dict><key>child</key><dict><key>parent</key><dict><key>CF$UID</key><integer>1"
        "</integer></dict><key>$class</key><string>Node</string></dict><key>$class</key>"
-       "<string>Node</string></dict>"},
+       "<string>Node</string></dict>",
+       R"({"child": {"parent": {"CF$UID": 1},"$class": "Node"},"$class": "Node"})"},
       {"ContainsItself", self.Build(selfUid),
        "<array><dict><key>CF$UID</key><integer>2</integer></dict><integer>1</integer></array>"},
       {"MissingClassRecord",
@@ -249,6 +254,15 @@ TEST(KeyedArchives, EachCaseGivesItsDocument) {
       EXPECT_EQ(Flat(r.xml).substr(0, dots), k.flat.substr(0, dots));
     else
       EXPECT_EQ(Flat(r.xml), k.flat);
+    testutil::MemoryResult j = Unarchive(k.file, bplist::Limits(), bplist::OutputFormat::Json);
+    EXPECT_EQ(j.outcome, Outcome::Converted);
+    std::string line;
+    for (size_t at = 0, end; (end = j.xml.find("\r\n", at)) != std::string::npos; at = end + 2)
+      line +=
+          j.xml.substr(j.xml.find_first_not_of(' ', at), end - j.xml.find_first_not_of(' ', at));
+    if (!k.json.empty()) {
+      EXPECT_EQ(line, k.json);
+    }
   }
 }
 
@@ -266,32 +280,35 @@ TEST(KeyedArchives, SharingIsBoundedByTheWorkBudget) {
   EXPECT_EQ(Unarchive(Shared(3, 4)).outcome, Outcome::Converted);
   for (const bplist::Limits& limits : {bplist::Limits(), fuzzlimits::Small()}) {
     testutil::MemoryResult r = Unarchive(Shared(12, 16), limits);
-    EXPECT_EQ(r.outcome, Outcome::Damaged);
-    EXPECT_EQ(r.reason.rfind("shared objects expand the document past ", 0), 0u) << r.reason;
+    EXPECT_EQ(r.outcome, Outcome::TooLarge);
+    EXPECT_EQ(r.reason.rfind("expands past the limit of ", 0), 0u) << r.reason;
   }
   // The same sharing inside an archive kept in data.
   testutil::MemoryResult r = Unarchive(NestedIn(Shared(12, 16)));
-  EXPECT_EQ(r.reason.rfind("shared objects expand the document past ", 0), 0u) << r.reason;
+  EXPECT_EQ(r.reason.rfind("expands past the limit of ", 0), 0u) << r.reason;
 }
 
 // Corpus files that are not keyed archives give the bytes of -c; the
 // archives convert to documents of their own.
 TEST(KeyedArchives, CorpusFilesConvertAsWithC) {
   size_t archives = 0;
-  for (const std::string& path : testutil::FilesIn(TARNWICK_CORPUS_DIR)) {
-    SCOPED_TRACE(path);
-    Bytes file = testutil::ReadBytes(path);
-    testutil::MemoryResult plain = testutil::ConvertWith(file), keyed = Unarchive(file);
-    EXPECT_EQ(keyed.outcome, Outcome::Converted);
-    archives += keyed.xml != plain.xml;
-    std::string name = path.substr(path.rfind('/') + 1);
-    bool archive = name.find("sandin-") == 0 || name.find("scf-") == 0 ||
-                   name.find(".btm") != std::string::npos ||
-                   name.find(".xcuserstate") != std::string::npos ||
-                   name == "plaso-NSKeyedArchiver.plist";
-    EXPECT_EQ(keyed.xml != plain.xml, archive);
-  }
-  EXPECT_EQ(archives, 10u);
+  for (const std::string& path : testutil::FilesIn(TARNWICK_CORPUS_DIR))
+    for (bplist::OutputFormat format : {bplist::OutputFormat::Xml, bplist::OutputFormat::Json}) {
+      SCOPED_TRACE(path);
+      Bytes file = testutil::ReadBytes(path);
+      testutil::MemoryResult plain = testutil::ConvertWith(file, bplist::Parallelism(),
+                                                           bplist::Limits(), format),
+                             keyed = Unarchive(file, bplist::Limits(), format);
+      EXPECT_EQ(keyed.outcome, Outcome::Converted);
+      archives += keyed.xml != plain.xml;
+      std::string name = path.substr(path.rfind('/') + 1);
+      bool archive = name.find("sandin-") == 0 || name.find("scf-") == 0 ||
+                     name.find(".btm") != std::string::npos ||
+                     name.find(".xcuserstate") != std::string::npos ||
+                     name == "plaso-NSKeyedArchiver.plist";
+      EXPECT_EQ(keyed.xml != plain.xml, archive);
+    }
+  EXPECT_EQ(archives, 20u);
 }
 
 TEST(KeyedArchives, ProgramTakesDashKWithTwoPaths) {
@@ -300,6 +317,7 @@ TEST(KeyedArchives, ProgramTakesDashKWithTwoPaths) {
   testutil::RunResult r = testutil::RunTarnwick({"-k", dir.File("in"), dir.File("out")});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(Flat(testutil::ReadFile(dir.File("out"))), "<array><string>leaf</string></array>");
+  EXPECT_EQ(testutil::RunTarnwick({"-kj", dir.File("in"), ""}).output, "[\r\n  \"leaf\"\r\n]\r\n");
   for (std::vector<std::string> args :
        {std::vector<std::string>{"-k", dir.File("in")}, {"-K", dir.File("in"), dir.File("out")}})
     EXPECT_EQ(testutil::RunTarnwick(args).exitCode, 2);

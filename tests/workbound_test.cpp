@@ -77,6 +77,14 @@ Bytes SharedIntegers(size_t refs, size_t ints) {
   return b.Build();
 }
 
+// 8 MiB plus 512 bytes per input byte: large enough that the files below
+// show their full shapes, small enough to reach quickly.
+bplist::Limits MediumBudget() {
+  bplist::Limits limits;
+  limits.BudgetBase = uint64_t(8) << 20;
+  return limits;
+}
+
 // Splits every visit of a container of 256 elements or more whose rest
 // makes 16 KiB or more, as the product does on larger files.
 bplist::Parallelism SplitEveryVisit() {
@@ -91,7 +99,7 @@ bplist::Parallelism SplitEveryVisit() {
 struct Case {
   std::string name;
   Bytes file;
-  Outcome outcome;  // with the default limits
+  Outcome outcome;  // with the medium budget
 };
 
 TEST(WorkBound, SmallFilesMakeLittleWork) {
@@ -104,34 +112,34 @@ TEST(WorkBound, SmallFilesMakeLittleWork) {
       // Issue 10, fault 2: skipped elements wrote nothing, so the budget
       // never stopped them (about 20 s and 5 s).
       {"50,000 references to an array of 50,000 nulls", FanOut({50000, 50000}, null),
-       Outcome::Damaged},
-      {"three levels of 1,000 fill elements", FanOut({1000, 1000, 1000}, fill), Outcome::Damaged},
+       Outcome::TooLarge},
+      {"three levels of 1,000 fill elements", FanOut({1000, 1000, 1000}, fill), Outcome::TooLarge},
       {"20,000 references to 20,000 null keys and values", NullPairs(20000, 20000),
-       Outcome::Damaged},
+       Outcome::TooLarge},
       {"a count of 2^15 bytes read a million times", FanOut({1000, 1000}, WideCountString()),
-       Outcome::Damaged},
+       Outcome::TooLarge},
       {"shared arrays doubling 40 levels deep", FanOut(std::vector<size_t>(40, 2), integer),
-       Outcome::Damaged},
+       Outcome::TooLarge},
       {"a 64 KiB text of ampersands shared 10,000 times", FanOut({10000}, ampersands),
-       Outcome::Damaged},
+       Outcome::TooLarge},
       {"a UTF-16 text of 20,000 '<' shared 10,000 times", FanOut({10000}, lessThans),
-       Outcome::Damaged},
-      {"1,000 lines 500 levels deep, shared 1,000 times", DeepChain(500, 1000), Outcome::Damaged},
+       Outcome::TooLarge},
+      {"1,000 lines 500 levels deep, shared 1,000 times", DeepChain(500, 1000), Outcome::TooLarge},
       {"a shared array of 3,000 integers, split on each of its 100 visits",
        SharedIntegers(100, 3000), Outcome::Converted},
       {"the same array visited 1,000 times, past the budget", SharedIntegers(1000, 3000),
-       Outcome::Damaged},
+       Outcome::TooLarge},
   };
-  const bplist::Limits small = fuzzlimits::Small();
+  const bplist::Limits small = fuzzlimits::Small(), medium = MediumBudget();
   std::vector<std::pair<std::string, bplist::Parallelism>> threads = testutil::SplittingTunings();
   threads.insert(threads.begin(), {"one thread", bplist::Parallelism()});
   threads.push_back({"2 threads, split on every visit", SplitEveryVisit()});
 
   for (const Case& c : cases) {
     for (bool smallBudget : {false, true}) {
-      const bplist::Limits limits = smallBudget ? small : bplist::Limits();
+      const bplist::Limits limits = smallBudget ? small : medium;
       for (const auto& [threadsName, parallel] : threads) {
-        SCOPED_TRACE(c.name + (smallBudget ? ", small budget, " : ", default budget, ") +
+        SCOPED_TRACE(c.name + (smallBudget ? ", small budget, " : ", medium budget, ") +
                      threadsName);
         bplist::XmlWriter dry(-1, "");
         const bplist::ConvertResult r =
@@ -160,6 +168,59 @@ TEST(WorkBound, SharedContainerStartsThreadsOnce) {
   ASSERT_EQ(int(r.outcome), int(Outcome::Converted)) << r.reason;
   EXPECT_EQ(r.work.splits, 100u);
   EXPECT_EQ(r.work.threads, 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// An 8-bit string object of `n` copies of `ch`.
+Bytes Text8(size_t n, char ch) {
+  Bytes s = testplist::CountHeader(0x5, n);
+  s.resize(s.size() + n, uint8_t(ch));
+  return s;
+}
+
+// Issue 14, fault 1: files an application could write, whose documents are
+// far larger than the files, convert under the default budget.
+TEST(WorkBound, HonestExpandingFilesConvert) {
+  const Bytes bools = [] {  // 100,000 booleans 300 levels deep
+    PlistBuilder b;
+    b.refSize = 4;
+    b.offsetSize = 4;
+    std::vector<uint64_t> leaves;
+    for (size_t i = 0; i < 100000; ++i) leaves.push_back(b.Bool(i % 2 == 0));
+    uint64_t inner = b.Array(leaves);
+    for (size_t level = 1; level < 300; ++level) inner = b.Array({inner});
+    b.top = inner;
+    return b.Build();
+  }();
+  const std::vector<std::pair<std::string, Bytes>> cases = {
+      {"20,000 references to a 1,000-character string", FanOut({20000}, Text8(1000, 'x'))},
+      {"3,000 references to a 10,000-character string", FanOut({3000}, Text8(10000, 'y'))},
+      {"100,000 booleans nested 300 deep", bools},
+  };
+  for (const auto& [name, file] : cases) {
+    SCOPED_TRACE(name);
+    bplist::XmlWriter dry(-1, "");
+    const bplist::ConvertResult r = bplist::ConvertBuffer(file.data(), file.size(), dry);
+    EXPECT_EQ(int(r.outcome), int(Outcome::Converted)) << r.reason;
+  }
+}
+
+// A file that does expand past the default budget is reported as valid but
+// too large, not as damaged.
+TEST(WorkBound, TooLargeFileHasItsOwnReason) {
+  const Bytes file = FanOut({4000}, Text8(65536, '&'));
+  testutil::ScratchDir dir;
+  const std::string in = dir.File("in.plist");
+  testutil::WriteFile(in, file);
+  const testutil::RunResult r = testutil::RunTarnwick({"-c", in, ""});
+  const uint64_t limitMiB = ((uint64_t(1) << 30) + 512 * file.size()) / (1 << 20);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.output, "File " + in + " is valid but expands past the limit of " +
+                          std::to_string(limitMiB) +
+                          " MiB of output\r\nError: Unable convert file " + in + "\r\n");
 }
 
 }  // namespace

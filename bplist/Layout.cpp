@@ -1,0 +1,87 @@
+// The layout of each format around values: containers' openings and
+// closings, indentation, and JSON's separators.
+#include <cstring>
+
+#include "bplist/Context.h"
+
+namespace bplist {
+
+namespace {
+
+// Indentation added per open container.
+constexpr size_t kXmlIndent = 4;
+constexpr size_t kJsonIndent = 2;
+
+// Room for a JSON separator: a comma and a line end.
+constexpr size_t kSeparator = 3;
+
+// Writes the indentation of a new line in JSON.
+char* Indent(char* dst, size_t spaces) {
+  std::memset(dst, ' ', spaces);
+  return dst + spaces;
+}
+
+// Opens a JSON container with `bracket`: its elements start on new lines.
+void OpenJson(Context& c, char bracket) {
+  char* dst = BeginText(c, 1);
+  *dst++ = bracket;
+  c.Out.CommitTo(dst);
+  c.DictSpace += kJsonIndent;
+  c.Pending = JsonPending::Newline;
+}
+
+// Closes a JSON container with `bracket`: right after the opening when it
+// wrote nothing, else on a line of its own.
+void CloseJson(Context& c, char bracket) {
+  c.DictSpace -= kJsonIndent;
+  bool empty = c.Pending == JsonPending::Newline;
+  char* dst = c.Out.Reserve(kSeparator + c.DictSpace + 1);
+  if (!empty) {
+    *dst++ = '\r';
+    *dst++ = '\n';
+    dst = Indent(dst, c.DictSpace);
+  }
+  *dst++ = bracket;
+  c.Out.CommitTo(dst);
+  c.Pending = JsonPending::Comma;
+}
+
+}  // namespace
+
+char* BeginJsonText(Context& c, size_t maxText) {
+  JsonPending pending = c.Pending;
+  c.Pending = JsonPending::Comma;
+  // Room for the text and the line end the document's last value gets.
+  char* dst = c.Out.Reserve(kSeparator + c.DictSpace + maxText + 2);
+  if (pending == JsonPending::None) return dst;
+  if (pending == JsonPending::Comma) *dst++ = ',';
+  *dst++ = '\r';
+  *dst++ = '\n';
+  return Indent(dst, c.DictSpace);
+}
+
+void OpenDict(Context& c) {
+  if (c.Format == OutputFormat::Json) return OpenJson(c, '{');
+  c.DictSpace += kXmlIndent;
+  Line(c, "<dict>");
+}
+
+void CloseDict(Context& c) {
+  if (c.Format == OutputFormat::Json) return CloseJson(c, '}');
+  Line(c, "</dict>");
+  c.DictSpace -= kXmlIndent;
+}
+
+void OpenArray(Context& c) {
+  if (c.Format == OutputFormat::Json) return OpenJson(c, '[');
+  c.DictSpace += kXmlIndent;
+  Line(c, "    <array>");
+}
+
+void CloseArray(Context& c) {
+  if (c.Format == OutputFormat::Json) return CloseJson(c, ']');
+  Line(c, "    </array>");
+  c.DictSpace -= kXmlIndent;
+}
+
+}  // namespace bplist
