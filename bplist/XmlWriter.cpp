@@ -85,6 +85,12 @@ void XmlWriter::PutText(const XmlWriter& from) {
   Emit(std::string_view(from.buffer_.get(), from.used_));
 }
 
+std::string XmlWriter::Text() const {
+  std::string text = kept_;
+  if (buffer_) text.append(buffer_.get(), used_);
+  return text;
+}
+
 void XmlWriter::Clear() {
   kept_.clear();
   used_ = 0;

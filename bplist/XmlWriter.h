@@ -78,6 +78,8 @@ class XmlWriter {
 
   // Writes all the text an in-memory writer holds, as if given to Put.
   void PutText(const XmlWriter& from);
+  // The text an in-memory writer holds, for comparing documents.
+  std::string Text() const;
   // Forgets the text an in-memory writer holds, keeping its storage.
   void Clear();
   // Exchanges the text and storage of two in-memory writers.

@@ -1,18 +1,21 @@
-// Converts each input on one thread and again with every container of two
-// or more elements split across threads in batches of about 512 bytes of
-// text, some outgrowing their 2 KiB memory limit. The two must agree on the
-// outcome, the reason and the document's size, and the helper threads must
-// start only once. Kept apart from the whole-file target, which it would
+// Converts each input, to XML and to JSON, on one thread and again with
+// every container of two or more elements split across threads in batches
+// of about 512 bytes of text, some outgrowing their 2 KiB memory limit. The
+// two must agree on the outcome, the reason and the document's bytes, and
+// the helper threads must start only once. Kept apart from the whole-file target, which it would
 // slow down several times over.
 #include <cstddef>
 #include <cstdint>
 
 #include "FuzzLimits.h"
 #include "bplist/Convert.h"
-#include "bplist/Platform.h"
 #include "bplist/XmlWriter.h"
 
 namespace {
+
+// The most text a document kept in memory may have; the small work budget
+// keeps every document far below it.
+constexpr uint64_t kMaxDocument = uint64_t(1) << 30;
 
 bplist::Parallelism Splitting() {
   bplist::Parallelism p;
@@ -29,21 +32,21 @@ bplist::Parallelism Splitting() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bplist::XmlWriter out(bplist::platform::kNoFile, "");
+  static bplist::XmlWriter single(kMaxDocument), split(kMaxDocument);
   static const bplist::Parallelism splitting = Splitting();
   static const bplist::Limits limits = fuzzlimits::Small();
-  uint64_t start = out.Written();
-  bplist::ConvertResult single =
-      bplist::ConvertBuffer(data, size, out, bplist::Parallelism(), limits);
-  uint64_t singleSize = out.Written() - start;
-  out.Flush();
-  start = out.Written();
-  bplist::ConvertResult split = bplist::ConvertBuffer(data, size, out, splitting, limits);
-  out.Flush();
-  if (split.outcome != single.outcome || split.reason != single.reason) __builtin_trap();
-  if (single.outcome == bplist::Outcome::Converted && out.Written() - start != singleSize)
-    __builtin_trap();
-  // Helper threads start once per conversion, however many containers split.
-  if (split.work.threads > splitting.Threads - 1) __builtin_trap();
+  for (bplist::OutputFormat format : {bplist::OutputFormat::Xml, bplist::OutputFormat::Json}) {
+    single.Clear();
+    split.Clear();
+    bplist::ConvertResult one =
+        bplist::ConvertBuffer(data, size, single, bplist::Parallelism(), limits, format);
+    bplist::ConvertResult many =
+        bplist::ConvertBuffer(data, size, split, splitting, limits, format);
+    if (many.outcome != one.outcome || many.reason != one.reason) __builtin_trap();
+    if (one.outcome == bplist::Outcome::Converted && single.Text() != split.Text())
+      __builtin_trap();
+    // Helper threads start once per conversion, however many containers split.
+    if (many.work.threads > splitting.Threads - 1) __builtin_trap();
+  }
   return 0;
 }

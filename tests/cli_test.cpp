@@ -57,7 +57,7 @@ TEST(Cli, AboutTextIsFourLinesAndExitsZero) {
 }
 
 // Every argument list that is not "-about" (alone or with two more) or "-c"
-// with exactly two paths prints the usage text, exits 2 and touches no file.
+// or "-j" with exactly two paths prints the usage text, exits 2 and touches no file.
 TEST(Cli, ArgumentTableFallsBackToUsage) {
   ScratchDir dir;
   const std::string in = dir.File("in.plist"), out = dir.File("out.xml");
@@ -81,6 +81,13 @@ TEST(Cli, ArgumentTableFallsBackToUsage) {
       {"-about "},
       {"x", in, out},
       {"", in, out},
+      {"-j"},
+      {"-j", in},
+      {"-j", in, out, out},
+      {"-J", in, out},
+      {"--j", in, out},
+      {"-j ", in, out},
+      {"-cj", in, out},
   };
   for (const auto& args : table) {
     std::string name;
@@ -217,6 +224,27 @@ TEST(Cli, EmptyOutputPathWritesDocumentToStdout) {
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.output, kSmallDictXml);
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.plist"});
+}
+
+// -j converts to JSON, with -c's messages and exit codes.
+TEST(Cli, JsonConversionThroughTheProgram) {
+  ScratchDir dir;
+  const std::string in = dir.File("in.plist");
+  WriteFile(in, kSmallDict);
+  RunResult r = RunTarnwick({"-j", in, ""});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.output, "{\r\n  \"a\": 1\r\n}\r\n");
+  r = RunTarnwick({"-j", in, dir.File("out.json")});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(ReadFile(dir.File("out.json")), "{\r\n  \"a\": 1\r\n}\r\n");
+  WriteFile(in, NullTop());
+  r = RunTarnwick({"-j", in, dir.File("out.json")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.output, FailureLine(in));
+  r = RunTarnwick({"-j", dir.File("missing"), dir.File("out.json")});
+  EXPECT_EQ(r.output,
+            "File " + dir.File("missing") + " not found!\r\n" + FailureLine(dir.File("missing")));
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.plist", "out.json"}));
 }
 
 TEST(Cli, EmptyOutputPathFailureEndsWithFailureLine) {

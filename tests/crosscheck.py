@@ -24,6 +24,7 @@ import plistlib
 import random
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -259,6 +260,37 @@ def check_converts(conv, results, name, data, want):
     results.check(problem is None, name, problem)
 
 
+def raw_plist(objects, top):
+    """A binary plist of the given object bytes (one-byte references and
+    offsets), `top` the top object's number."""
+    body = b"bplist00"
+    offsets = []
+    for o in objects:
+        offsets.append(len(body))
+        body += o
+    table = len(body)
+    body += bytes(offsets)
+    return body + bytes(6) + bytes([1, 1]) + struct.pack(">QQQ", len(objects), top, table)
+
+
+def left_out_entries():
+    """Issue 14, fault 2: dictionaries whose entries have null (0x00) or fill
+    (0x0F) keys or values, and the value the document must read back as."""
+    # 0 null, 1 fill, 2 "k", 3 "v", 4 "w"; the top dictionary is object 5.
+    scalars = [b"\x00", b"\x0f", b"\x51k", b"\x51v", b"\x51w"]
+    cases = [
+        ("null value", [(2, 0)], {}),
+        ("fill value", [(2, 1)], {}),
+        ("null key", [(0, 3)], {}),
+        ("fill key", [(1, 3)], {}),
+        ("null and fill keys and values", [(0, 0), (1, 1), (0, 1), (1, 0)], {}),
+        ("kept entry between left-out ones", [(0, 3), (2, 4), (2, 1)], {"k": "w"}),
+    ]
+    for name, entries, want in cases:
+        top = bytes([0xD0 | len(entries)]) + bytes(k for k, _ in entries) + bytes(v for _, v in entries)
+        yield "left-out entries: " + name, raw_plist(scalars + [top], 5), want
+
+
 def check_broken(conv, results, name, data):
     """A damaged file fails cleanly or converts to well-formed XML."""
     code, stdout, xml, left = conv.run(data)
@@ -291,6 +323,9 @@ def main():
             data = plistlib.dumps(value, fmt=plistlib.FMT_BINARY, sort_keys=False)
             check_converts(conv, results, "random #%d" % i, data, expected_value(value))
         print("random: %d property lists" % len(plists))
+
+        for name, data, want in left_out_entries():
+            check_converts(conv, results, name, data, want)
 
         real = 0
         for name in sorted(os.listdir(corpus)):
