@@ -76,6 +76,23 @@ with open(sys.argv[1], "rb") as f:
 with open(sys.argv[2], "wb") as f:
     plistlib.dump(value, f, fmt=plistlib.FMT_XML)
 EOF
+  # The JSON peer: plistlib.load and json.dump in one process, with the
+  # conversions json lacks (data, dates, UIDs) given as `default`.
+  cat >"$out/json_peer.py" <<'EOF'
+import base64, datetime, json, plistlib, sys
+def default(v):
+    if isinstance(v, bytes):
+        return base64.b64encode(v).decode()
+    if isinstance(v, datetime.datetime):
+        return v.isoformat() + "Z"
+    if isinstance(v, plistlib.UID):
+        return {"CF$UID": v.data}
+    raise TypeError(type(v))
+with open(sys.argv[1], "rb") as f:
+    value = plistlib.load(f)
+with open(sys.argv[2], "w") as f:
+    json.dump(value, f, indent=2, default=default, ensure_ascii=False)
+EOF
 }
 
 # ---- measuring -------------------------------------------------------------
@@ -273,6 +290,29 @@ row "$n records ($(mib_of "$tw_out_size") MiB out)" "$(calc %.3f "${median[new_r
   "$(calc %.3f "${median[replace_records]}")" \
   "$(calc %.2f "${median[replace_records]} / ${median[new_records]}")" ""
 echo "  (no target: the flush waits for the disk, which a new file does not need)"
+
+echo
+echo "== JSON: tarnwick -j against -c on the records file, and against plistlib + json.dump =="
+measure_alternating json_j json_c "$(printf '%q ' "$out/tw.json" "$out/tw-c.xml")" \
+  "$((2 * runs))" 2 1 -- "$tw" -j "$records" "$out/tw.json" -- "$tw" -c "$records" "$out/tw-c.xml"
+measure json_tw "$out/tw.json" "$tw" -j "$records" "$out/tw.json"
+json_size=$(size_of "$out/tw.json")
+# The peer takes minutes on the records file: timed on two runs.
+runs_saved=$runs
+runs=2
+measure json_py "$out/py.json" python3 "$out/json_peer.py" "$records" "$out/py.json"
+runs=$runs_saved
+rm -f "$out"/tw.json "$out"/tw-c.xml "$out"/py.json
+echo "  -j and -c: median of $((2 * runs)) runs each, alternating in 2 rounds;" \
+  "tarnwick writes $(mib_of "$json_size") MiB of JSON"
+show json_tw "tarnwick -j IN OUT"
+show json_py "python3 plistlib load + json.dump"
+target "-j wall time / -c's" "$(calc %.3f "${median[json_j]} / ${median[json_c]}")" "<= 1 (alternating)" \
+  "${median[json_j]} <= ${median[json_c]}"
+target "plistlib+json wall time / -j's" "$(calc %.1f "${median[json_py]} / ${median[json_tw]}")" \
+  ">= 10" "${median[json_py]} >= 10 * ${median[json_tw]}"
+target "-j peak RSS MiB" "$(calc %.1f "${rss[json_tw]} / 1024")" \
+  "<= input+32 = $(calc %.1f "$limit_kib / 1024")" "${rss[json_tw]} <= $limit_kib"
 
 echo
 echo "== scaling: $n and $n4 records, measured back to back =="

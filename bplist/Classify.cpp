@@ -73,9 +73,16 @@ bool WriteContainerKey(Context& c, uint64_t Pos, uint64_t o, bool isDict) {
 }  // namespace
 
 bool WriteObject(Context& c, uint64_t Pos, Role role) {
-  ++c.Done.objects;
   uint64_t o = 0;
-  if (!Locate(c, Pos, &o)) return false;
+  if (!Locate(c, Pos, &o)) {
+    ++c.Done.objects;
+    return false;
+  }
+  return WriteLocated(c, Pos, o, role);
+}
+
+bool WriteLocated(Context& c, uint64_t Pos, uint64_t o, Role role) {
+  ++c.Done.objects;
   bool AsKey = role == Role::Key;
   switch (TypeOfObject(c.Binary[o])) {
     case DICT:

@@ -41,18 +41,13 @@ inline bool WriteKey(Context& c, uint64_t Pos, uint64_t o) {
   return WriteObject(c, Pos, Role::Key);
 }
 
-// Whether an entry whose key has the marker `key` and whose value is object
-// `value` is left out of the document: one whose key is a null or fill
-// object, and one whose value is a fill object, or in XML, which has no null,
-// a null object. A value that names no object is found when it is written.
-inline bool LeftOut(const Context& c, uint8_t key, uint64_t value) {
-  if (key == kMarkerNull || key == kMarkerFill) return true;
-  if (value >= c.T.NumObjects) return false;
-  uint64_t o = ReadBigEndianPadded(c.Binary + c.T.OffsetTableOffset + value * c.T.OffsetSize,
-                                   c.T.OffsetSize);
-  if (o < kHeaderSize || o >= c.End) return false;
-  uint8_t marker = c.Binary[o];
-  return marker == kMarkerFill || (marker == kMarkerNull && c.Format == OutputFormat::Xml);
+// Whether an entry whose key and value have the markers `key` and `value`
+// is left out of the document: one whose key is a null or fill object, and
+// one whose value is a fill object, or in XML, which has no null, a null
+// object.
+inline bool LeftOut(const Context& c, uint8_t key, uint8_t value) {
+  return key == kMarkerNull || key == kMarkerFill || value == kMarkerFill ||
+         (value == kMarkerNull && c.Format == OutputFormat::Xml);
 }
 
 // Writes one dictionary entry, or reads and checks it without writing
@@ -60,10 +55,14 @@ inline bool LeftOut(const Context& c, uint8_t key, uint64_t value) {
 inline bool WriteEntry(Context& c, uint64_t key, uint64_t value) {
   bool ok = true;
   if (c.Keyed && TakeArchiveEntry(c, key, value, &ok)) return ok;
-  uint64_t o = 0;
-  if (!Locate(c, key, &o)) return false;
-  if (!LeftOut(c, c.Binary[o], value))
-    return WriteKey(c, key, o) && WriteObject(c, value, Role::Value);
+  uint64_t ko = 0, vo = 0;
+  if (!Locate(c, key, &ko)) return false;
+  // A value that names no object is reported once the key is written.
+  bool found = Peek(c, value, &vo);
+  if (!LeftOut(c, c.Binary[ko], found ? c.Binary[vo] : kMarkerTrue)) {
+    if (!WriteKey(c, key, ko)) return false;
+    return found ? WriteLocated(c, value, vo, Role::Value) : WriteObject(c, value, Role::Value);
+  }
   return Unwritten(
       c, [&] { return WriteObject(c, key, Role::Key) && WriteObject(c, value, Role::Value); });
 }

@@ -222,6 +222,15 @@ bool WriteEntriesInParallel(Context& c, const Entries& e);
 // Writes object Pos and everything nested in it. Returns false when it
 // cannot be written; c.Damage then says whether the file is damaged.
 bool WriteObject(Context& c, uint64_t Pos, Role role);
+// The same for object Pos found at o.
+bool WriteLocated(Context& c, uint64_t Pos, uint64_t o, Role role);
+
+// Finds object Pos as Locate does, without recording damage when it cannot.
+inline bool Peek(const Context& c, uint64_t Pos, uint64_t* o) {
+  if (Pos >= c.T.NumObjects) return false;
+  *o = ReadBigEndianPadded(c.Binary + c.T.OffsetTableOffset + Pos * c.T.OffsetSize, c.T.OffsetSize);
+  return *o >= kHeaderSize && *o < c.End;
+}
 
 // Writes null where a null object stands inside a container: `null` in
 // JSON, nothing in XML.

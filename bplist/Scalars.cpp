@@ -67,14 +67,33 @@ void EndAs(Context& c, bool AsKey, char* end) {
   }
 }
 
+// ShortLine for one format, decided at compile time: the most frequent
+// writer, kept free of the format's tests.
+template <OutputFormat Format>
+void ShortLineIn(Context& c, bool AsKey, const FormatTags& element, std::string_view text) {
+  const Tags& t = (AsKey ? kKeyTags : element)[int(Format)];
+  size_t room = kMaxTags + text.size();
+  char* dst =
+      Format == OutputFormat::Xml ? c.Out.BeginLine(c.DictSpace, room) : BeginJsonText(c, room);
+  dst = Copy(dst, t.open);
+  dst = Copy(dst, text);
+  dst = Copy(dst, t.close);
+  if constexpr (Format == OutputFormat::Xml) {
+    c.Out.EndLine(dst);
+  } else {
+    c.Out.CommitTo(dst);
+    if (AsKey) c.Pending = JsonPending::None;
+  }
+}
+
 // Writes a whole value or key holding `text`, short enough for one
 // reservation.
 void ShortLine(Context& c, bool AsKey, const FormatTags& element, std::string_view text) {
-  const Tags& t = TagsFor(c, AsKey, element);
-  char* dst = BeginText(c, kMaxTags + text.size());
-  dst = Copy(dst, t.open);
-  dst = Copy(dst, text);
-  EndAs(c, AsKey, Copy(dst, t.close));
+  if (c.Format == OutputFormat::Xml) {
+    ShortLineIn<OutputFormat::Xml>(c, AsKey, element, text);
+  } else {
+    ShortLineIn<OutputFormat::Json>(c, AsKey, element, text);
+  }
 }
 
 // For texts of any length: the indentation and opening literal, then the
