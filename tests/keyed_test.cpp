@@ -301,7 +301,7 @@ TEST(KeyedArchives, CorpusFilesConvertAsWithC) {
                              keyed = Unarchive(file, bplist::Limits(), format);
       EXPECT_EQ(keyed.outcome, Outcome::Converted);
       archives += keyed.xml != plain.xml;
-      std::string name = path.substr(path.rfind('/') + 1);
+      std::string name = path.substr(path.find_last_of("/\\") + 1);
       bool archive = name.find("sandin-") == 0 || name.find("scf-") == 0 ||
                      name.find(".btm") != std::string::npos ||
                      name.find(".xcuserstate") != std::string::npos ||
