@@ -27,13 +27,15 @@ bool Report(const ConvertResult& r, const std::string& InputP) {
 // a pipe, an open descriptor): a dry run first, so a failing file writes
 // nothing at all.
 bool ConvertInPlace(const InputFile& in, const std::string& InputP, const std::string& path,
-                    const std::string& OutputP, const Parallelism& parallel, OutputFormat format) {
+                    const std::string& OutputP, const Parallelism& parallel, OutputFormat format,
+                    bool unarchive) {
   XmlWriter dry(platform::kNoFile, OutputP, in.size());
-  if (!Report(ConvertBuffer(in.data(), in.size(), dry, parallel, Limits(), format), InputP))
+  if (!Report(ConvertBuffer(in.data(), in.size(), dry, parallel, Limits(), format, unarchive),
+              InputP))
     return false;
   platform::InPlaceOutput stream(path, OutputP);
   XmlWriter out(stream.handle(), OutputP, in.size());
-  ConvertBuffer(in.data(), in.size(), out, parallel, Limits(), format);
+  ConvertBuffer(in.data(), in.size(), out, parallel, Limits(), format, unarchive);
   out.Flush();
   return true;
 }
@@ -42,12 +44,12 @@ bool ConvertInPlace(const InputFile& in, const std::string& InputP, const std::s
 // conversion's temporary file is gone before the reason is printed, so a
 // message that cannot be written (or a signal meanwhile) leaves nothing.
 bool ConvertToFile(const InputFile& in, const std::string& InputP, const std::string& target,
-                   const Parallelism& parallel, OutputFormat format) {
+                   const Parallelism& parallel, OutputFormat format, bool unarchive) {
   ConvertResult result;
   {
     platform::TempFile temp(target);
     XmlWriter out(temp.handle(), target, in.size());
-    result = ConvertBuffer(in.data(), in.size(), out, parallel, Limits(), format);
+    result = ConvertBuffer(in.data(), in.size(), out, parallel, Limits(), format, unarchive);
     if (result.outcome == Outcome::Converted) {
       out.Flush();
       temp.PutInPlace();
@@ -56,7 +58,8 @@ bool ConvertToFile(const InputFile& in, const std::string& InputP, const std::st
   return Report(result, InputP);
 }
 
-bool Convert(const std::string& InputP, const std::string& OutputP, OutputFormat format) {
+bool Convert(const std::string& InputP, const std::string& OutputP, OutputFormat format,
+             bool unarchive) {
   platform::PathKind kind = platform::KindOf(InputP);
   if (kind == platform::PathKind::kMissing || kind == platform::PathKind::kDirectory) {
     PrintLine("File " + InputP + " not found!");
@@ -66,16 +69,17 @@ bool Convert(const std::string& InputP, const std::string& OutputP, OutputFormat
   if (!in.Load(InputP)) return NotBinaryPlist(InputP);
   const Parallelism parallel = ForThisMachine();
   platform::OutputPlan plan = platform::PlanOutput(OutputP);
-  if (plan.inPlace) return ConvertInPlace(in, InputP, plan.path, OutputP, parallel, format);
-  return ConvertToFile(in, InputP, plan.path, parallel, format);
+  if (plan.inPlace)
+    return ConvertInPlace(in, InputP, plan.path, OutputP, parallel, format, unarchive);
+  return ConvertToFile(in, InputP, plan.path, parallel, format, unarchive);
 }
 
 }  // namespace
 
-bool BinaryToXML(const std::string& InputP, const std::string& OutputP) {
-  return Convert(InputP, OutputP, OutputFormat::Xml);
+bool BinaryToXML(const std::string& InputP, const std::string& OutputP, bool unarchive) {
+  return Convert(InputP, OutputP, OutputFormat::Xml, unarchive);
 }
 
-bool BinaryToJSON(const std::string& InputP, const std::string& OutputP) {
-  return Convert(InputP, OutputP, OutputFormat::Json);
+bool BinaryToJSON(const std::string& InputP, const std::string& OutputP, bool unarchive) {
+  return Convert(InputP, OutputP, OutputFormat::Json, unarchive);
 }

@@ -8,7 +8,8 @@
 // output when OutputP is empty). Returns false when nothing was converted,
 // after printing the reason where there is one; a file already at OutputP is
 // then left as it was. A failed file operation or exhausted memory throws
-// bplist::RuntimeFailure or std::bad_alloc.
-bool BinaryToXML(const std::string& InputP, const std::string& OutputP);
+// bplist::RuntimeFailure or std::bad_alloc. With `unarchive`, a keyed
+// archive is written as the object graph it encodes.
+bool BinaryToXML(const std::string& InputP, const std::string& OutputP, bool unarchive = false);
 // The same with a JSON document instead of the XML one.
-bool BinaryToJSON(const std::string& InputP, const std::string& OutputP);
+bool BinaryToJSON(const std::string& InputP, const std::string& OutputP, bool unarchive = false);

@@ -38,8 +38,13 @@ int Run(const std::vector<std::string>& args) {
       PrintAbout();
       return kExitOk;
     }
-    if ((option == "-c" || option == "-j") && count == 3) {
-      bool ok = option == "-c" ? BinaryToXML(args[1], args[2]) : BinaryToJSON(args[1], args[2]);
+    // -k and -kj: a keyed archive as the object graph it encodes, any other
+    // file as -c and -j.
+    bool json = option == "-j" || option == "-kj";
+    if ((json || option == "-c" || option == "-k") && count == 3) {
+      bool unarchive = option == "-k" || option == "-kj";
+      bool ok = json ? BinaryToJSON(args[1], args[2], unarchive)
+                     : BinaryToXML(args[1], args[2], unarchive);
       if (ok) return kExitOk;
       bplist::PrintLine("Error: Unable convert file " + args[1]);
       return kExitConversionFailed;

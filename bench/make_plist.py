@@ -8,6 +8,7 @@
     make_plist.py huge-data MIB OUT           one data object of MIB MiB
     make_plist.py shared ELEMENTS OUTER INNER OUT
                                               one array visited OUTER*INNER times
+    make_plist.py archive N OUT               a keyed archive of N records
 
 The records file is a top dictionary holding an array of N record
 dictionaries shaped like a backup manifest or keyed archive: ASCII and
@@ -26,6 +27,12 @@ references to one leaf array of ELEMENTS distinct short strings, so the
 document writes the leaf array OUTER*INNER times. An unreferenced data object
 pads the objects to 4 MiB, the size from which tarnwick considers using
 several threads.
+
+The archive file is an NSKeyedArchiver archive whose root is an NSDictionary
+of N record objects (class Record), each with a unique name,
+integers, a real, a boolean, an NSDate, an NSUUID and an NSArray of tags; the
+owners, tags and class records are shared by all records, as an archiver
+shares equal objects. N = 100,000 gives about 35 MB.
 
 Every file depends only on the arguments: the random generators are seeded.
 """
@@ -96,6 +103,53 @@ def write_records(n, out):
     }
     with open(out, "wb") as f:
         plistlib.dump(top, f, fmt=plistlib.FMT_BINARY, sort_keys=False)
+
+
+def write_archive(n, out):
+    rng = random.Random(SEED)
+    uid = plistlib.UID
+    objects = ["$null"]
+
+    def add(value):
+        objects.append(value)
+        return uid(len(objects) - 1)
+
+    def cls(name, *supers):
+        return add({"$classname": name, "$classes": [name, *supers, "NSObject"]})
+
+    record_class = cls("Record")
+    dict_class = cls("NSDictionary")
+    array_class = cls("NSArray")
+    date_class = cls("NSDate")
+    uuid_class = cls("NSUUID")
+    owners = [add(o) for o in OWNER_POOL]
+    tags = [add(t) for t in TAG_POOL]
+    root = add(None)  # filled in once the records exist
+    keys, values = [], []
+    for i in range(n):
+        words = " ".join(rng.choice(WORDS) for _ in range(rng.randint(1, 3)))
+        tag_list = add({"NS.objects": rng.sample(tags, rng.randint(1, 3)), "$class": array_class})
+        created = add({"NS.time": float(rng.randrange(-400_000_000, 900_000_000)),
+                       "$class": date_class})
+        ident = add({"NS.uuidbytes": rng.randbytes(16), "$class": uuid_class})
+        keys.append(add(f"record-{i:06d}"))
+        values.append(add({
+            "id": i,
+            "name": add(f"{words}-{i:06d}.dat"),
+            "owner": rng.choice(owners),
+            "size": rng.randrange(1 << 32, 1 << 44),
+            "ratio": rng.uniform(-1000.0, 1000.0),
+            "enabled": rng.random() < 0.5,
+            "created": created,
+            "uuid": ident,
+            "tags": tag_list,
+            "$class": record_class,
+        }))
+    objects[root.data] = {"NS.keys": keys, "NS.objects": values, "$class": dict_class}
+    archive = {"$version": 100000, "$archiver": "NSKeyedArchiver", "$top": {"root": root},
+               "$objects": objects}
+    with open(out, "wb") as f:
+        plistlib.dump(archive, f, fmt=plistlib.FMT_BINARY, sort_keys=False)
 
 
 def width(value):
@@ -213,6 +267,8 @@ def main(argv):
             write_huge_string(int(argv[1]), argv[2])
         elif argv[0] == "huge-data":
             write_huge_data(int(argv[1]), argv[2])
+        elif argv[0] == "archive":
+            write_archive(int(argv[1]), argv[2])
         elif argv[0] == "shared":
             elements, outer, inner = (int(a) for a in argv[1:4])
             if min(elements, outer, inner) < 1:

@@ -336,6 +336,30 @@ target "-j peak RSS MiB" "$(calc %.1f "${rss[json_tw]} / 1024")" \
   "<= input+32 = $(calc %.1f "$limit_kib / 1024")" "${rss[json_tw]} <= $limit_kib"
 
 echo
+echo "== keyed archive: tarnwick -k against -c on the same archive of $n records =="
+archive=$out/archive-$n.plist
+make_input "$archive" archive "$n"
+measure_alternating keyed_k keyed_c "$(printf '%q ' "$out/tw-k.xml" "$out/tw-c.xml")" \
+  "$((2 * runs))" 2 1 -- "$tw" -k "$archive" "$out/tw-k.xml" -- "$tw" -c "$archive" "$out/tw-c.xml"
+measure keyed_tw "$out/tw-k.xml" "$tw" -k "$archive" "$out/tw-k.xml"
+keyed_size=$(size_of "$out/tw-k.xml")
+measure keyed_c_rss "$out/tw-c.xml" "$tw" -c "$archive" "$out/tw-c.xml"
+rm -f "$out"/tw-k.xml "$out"/tw-c.xml
+archive_size=$(size_of "$archive")
+echo "  $(mib_of "$archive_size") MiB in; -k writes $(mib_of "$keyed_size") MiB; -k and -c: median of" \
+  "$((2 * runs)) runs each, alternating in 2 rounds"
+row "command" "wall s" "cpu s" "peak RSS MiB" ""
+row "tarnwick -k IN OUT" "$(calc %.3f "${median[keyed_tw]}")" "$(calc %.3f "${cpu[keyed_tw]}")" \
+  "$(calc %.1f "${rss[keyed_tw]} / 1024")" ""
+row "tarnwick -c IN OUT" "$(calc %.3f "${median[keyed_c_rss]}")" \
+  "$(calc %.3f "${cpu[keyed_c_rss]}")" "$(calc %.1f "${rss[keyed_c_rss]} / 1024")" ""
+target "-k wall time / -c's" "$(calc %.3f "${median[keyed_k]} / ${median[keyed_c]}")" \
+  "<= 2 (alternating)" "${median[keyed_k]} <= 2 * ${median[keyed_c]}"
+archive_limit_kib=$(calc %.0f "$archive_size / 1024 + 32 * 1024")
+target "-k peak RSS MiB" "$(calc %.1f "${rss[keyed_tw]} / 1024")" \
+  "<= input+32 = $(calc %.1f "$archive_limit_kib / 1024")" "${rss[keyed_tw]} <= $archive_limit_kib"
+
+echo
 echo "== scaling: $n and $n4 records, measured back to back =="
 measure n1 "$tw_out" "$tw" -c "$records" "$tw_out"
 measure n4 "$tw_out" "$tw" -c "$records4" "$tw_out"

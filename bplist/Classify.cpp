@@ -37,10 +37,7 @@ TypeCode TypeOfObject(uint8_t marker) {
   return NONE;
 }
 
-namespace {
-
-// Writes a dictionary or array: guards the nesting depth and cycles.
-bool WriteContainer(Context& c, uint64_t Pos, uint64_t o, bool isDict) {
+bool EnterPath(Context& c, uint64_t Pos) {
   if (c.Path.size() >= kMaxDepth)
     return Damaged(c, "containers nest deeper than " + std::to_string(kMaxDepth) + " levels");
   // At most kMaxDepth to look through, and every level adds four spaces to
@@ -48,12 +45,20 @@ bool WriteContainer(Context& c, uint64_t Pos, uint64_t o, bool isDict) {
   for (uint64_t outer : c.Path)
     if (outer == Pos) return Damaged(c, "object " + std::to_string(Pos) + " contains itself");
   c.Path.push_back(Pos);
+  return true;
+}
+
+// Writes a dictionary or array: guards the nesting depth and cycles.
+bool WriteContainer(Context& c, uint64_t Pos, uint64_t o, bool isDict) {
+  if (!EnterPath(c, Pos)) return false;
   size_t space = c.DictSpace;
   bool ok = isDict ? GetDict(c, o) : GetArray(c, o);
   c.DictSpace = space;
-  c.Path.pop_back();
+  LeavePath(c);
   return ok;
 }
+
+namespace {
 
 // A container used as a dictionary key. XML writes it where the key goes;
 // a JSON key is a string, so it becomes "dict N" or "array N" (N the
@@ -82,8 +87,9 @@ bool WriteLocated(Context& c, uint64_t Pos, uint64_t o, Role role) {
   switch (TypeOfObject(c.Binary[o])) {
     case DICT:
     case ARR:
-      return AsKey ? WriteContainerKey(c, Pos, o, c.Binary[o] >> 4 == kNibbleDict)
-                   : WriteContainer(c, Pos, o, c.Binary[o] >> 4 == kNibbleDict);
+      if (AsKey) return WriteContainerKey(c, Pos, o, c.Binary[o] >> 4 == kNibbleDict);
+      if (c.Keyed && c.Binary[o] >> 4 == kNibbleDict) return WriteArchived(c, Pos, o, role);
+      return WriteContainer(c, Pos, o, c.Binary[o] >> 4 == kNibbleDict);
     case STR:
       return GetStr(c, o, AsKey);
     case BOOL:
@@ -99,7 +105,7 @@ bool WriteLocated(Context& c, uint64_t Pos, uint64_t o, Role role) {
     case UTF:
       return GetUnicode(c, o, AsKey);
     case UID:
-      return GetUID(c, o, AsKey);
+      return c.Keyed && !AsKey ? WriteReferenced(c, o, role) : GetUID(c, o, AsKey);
     case FILL:
       // Skipped inside containers; a document cannot consist of nothing.
       return role != Role::Top;

@@ -31,14 +31,6 @@ inline void Prefetch(const Context& c, uint64_t ahead1, uint64_t ahead2) {
   }
 }
 
-// Counts the `objects` of the entry about to be visited, and refuses to go
-// on once shared objects have made too much work.
-inline bool WithinBudget(Context& c, uint64_t objects) {
-  c.Work += kWorkPerElement * objects;
-  c.LastBudgetCheck = WorkSoFar(c);
-  return c.LastBudgetCheck <= c.WorkBudget || BudgetReached(c);
-}
-
 // Writes a dictionary key, object Pos at o: the usual short plain string
 // directly, anything else through the general dispatch.
 inline bool WriteKey(Context& c, uint64_t Pos, uint64_t o) {
@@ -61,6 +53,8 @@ inline bool LeftOut(const Context& c, uint8_t key, uint8_t value) {
 // Writes one dictionary entry, or reads and checks it without writing
 // anything when the document leaves it out.
 inline bool WriteEntry(Context& c, uint64_t key, uint64_t value) {
+  bool ok = true;
+  if (c.Keyed && TakeArchiveEntry(c, key, value, &ok)) return ok;
   uint64_t ko = 0, vo = 0;
   if (!Locate(c, key, &ko)) return false;
   // A value that names no object is reported once the key is written.

@@ -44,6 +44,9 @@ struct StopHelpers {
   void operator()(Helpers* h) const;
 };
 
+// The keyed archive being unarchived (Keyed.h).
+struct Archive;
+
 // What a JSON document needs before the next value, which depends on what
 // came before it in its container.
 enum class JsonPending : uint8_t {
@@ -106,6 +109,9 @@ struct Context {
   uint64_t Reported = 0;
   // Started at the first split, kept until the conversion ends.
   std::unique_ptr<Helpers, StopHelpers> Pool;
+  // Set while a keyed archive is written as the object graph it encodes:
+  // UIDs are followed and archived objects become plain values.
+  Archive* Keyed = nullptr;
 };
 
 // The work done so far, counted from the output's start.
@@ -191,6 +197,14 @@ bool OverBudget(Context& c);
 // ever be written.
 bool BudgetReached(Context& c);
 
+// Counts the `objects` of the entry about to be visited, and refuses to go
+// on once shared objects have made too much work.
+inline bool WithinBudget(Context& c, uint64_t objects) {
+  c.Work += kWorkPerElement * objects;
+  c.LastBudgetCheck = WorkSoFar(c);
+  return c.LastBudgetCheck <= c.WorkBudget || BudgetReached(c);
+}
+
 // Writes entries [begin, end) of a container, on this thread.
 bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end);
 
@@ -224,6 +238,27 @@ bool GetNull(Context& c, Role role);
 
 // Starts from an empty indentation and writes the top object.
 bool GetTopObject(Context& c);
+
+// Puts container Pos on the path, refusing a container that contains itself
+// or nests deeper than kMaxDepth; LeavePath takes it off again.
+bool EnterPath(Context& c, uint64_t Pos);
+inline void LeavePath(Context& c) {
+  c.Path.pop_back();
+}
+
+// Writes the dictionary or array Pos, whose marker is at o, one level deeper.
+bool WriteContainer(Context& c, uint64_t Pos, uint64_t o, bool isDict);
+
+// Keyed archives (Keyed.cpp). WriteArchive writes the top object, as the
+// object graph it encodes when the file is a keyed archive. While one is
+// written (c.Keyed set), the walk calls WriteArchived for every dictionary,
+// WriteReferenced for every UID that is not a key, and TakeArchiveEntry
+// before every dictionary entry; the last returns true when it has dealt
+// with the entry itself (*ok says whether that went well).
+bool WriteArchive(Context& c);
+bool WriteArchived(Context& c, uint64_t Pos, uint64_t o, Role role);
+bool WriteReferenced(Context& c, uint64_t o, Role role);
+bool TakeArchiveEntry(Context& c, uint64_t key, uint64_t value, bool* ok);
 
 // The writers, one per type code; o is the object's marker position.
 bool GetDict(Context& c, uint64_t o);

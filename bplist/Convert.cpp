@@ -101,8 +101,8 @@ bool GetExtendedCount(Context& c, uint64_t o, uint64_t* count, uint64_t* start) 
 }
 
 ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
-                            const Parallelism& parallel, const Limits& limits,
-                            OutputFormat format) {
+                            const Parallelism& parallel, const Limits& limits, OutputFormat format,
+                            bool unarchive) {
   ConvertResult result;
   Trailer trailer;
   std::string damage = DecodeTrailer(data, size, &trailer);
@@ -114,7 +114,7 @@ ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
   Context c(data, size, trailer, out, parallel, limits, format);
   bool xml = format == OutputFormat::Xml;
   if (xml) AddHeader(out);
-  if (GetTopObject(c)) {
+  if (unarchive ? WriteArchive(c) : GetTopObject(c)) {
     out.Put(xml ? "</plist>\r\n" : "\r\n");
     result.outcome = Outcome::Converted;
   } else if (!c.Damage.empty()) {

@@ -59,10 +59,11 @@ struct ConvertResult {
 // `out`: for XML, prologue to "</plist>". Never reads outside the buffer. On failure `out`
 // holds a partial document that the caller discards. `parallel` says whether
 // large containers are split across threads; the result is the same either way.
-// `limits` bounds the work done.
+// `limits` bounds the work done. With `unarchive`, a keyed archive is written
+// as the object graph it encodes; any other file as without it.
 ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
                             const Parallelism& parallel = Parallelism(),
                             const Limits& limits = Limits(),
-                            OutputFormat format = OutputFormat::Xml);
+                            OutputFormat format = OutputFormat::Xml, bool unarchive = false);
 
 }  // namespace bplist

@@ -145,6 +145,8 @@ size_t Utf8Length(const uint8_t* p, size_t left) {
   return len;
 }
 
+}  // namespace
+
 bool IsUtf8(const uint8_t* p, size_t n) {
   for (size_t i = 0; i < n;) {
     if (p[i] < 0x80) {
@@ -157,6 +159,8 @@ bool IsUtf8(const uint8_t* p, size_t n) {
   }
   return true;
 }
+
+namespace {
 
 template <typename Escapes>
 size_t PlainPrefixOf(const uint8_t* p, size_t n) {

@@ -49,6 +49,10 @@ bool JsonDateText(double seconds, std::string* text);
 // Writes the padded standard base64 of p[0, n) to out, on one line.
 void PutBase64(XmlWriter& out, const uint8_t* p, size_t n);
 
+// True when p[0, n) is well-formed UTF-8 (no overlong forms, surrogates or
+// values past U+10FFFF).
+bool IsUtf8(const uint8_t* p, size_t n);
+
 // Length of the leading run of p[0, n) that PutEscaped8 writes unchanged.
 size_t PlainPrefix(const uint8_t* p, size_t n);
 

@@ -2,7 +2,8 @@
 // BinaryToJSON do after they have loaded a file, writing each document to a
 // dry-run writer that only counts bytes, on one thread and with the fuzz
 // build's small work budget. Both formats run the same checks, so they must
-// agree on the outcome unless one of them runs out of budget.
+// agree on the outcome unless one of them runs out of budget. An input that
+// names NSKeyedArchiver is converted again as -k and -kj do.
 // Any crash, sanitizer report, leak, uncaught exception, slow input, work
 // past the budget or memory blow-up is a finding. The mutator (StructureMutator.cpp) keeps most
 // inputs' offset table and trailer valid.
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "FuzzCheck.h"
 #include "FuzzLimits.h"
@@ -46,9 +48,10 @@ void Count(const uint8_t* data, size_t size, const bplist::ConvertResult& result
   if (!bplist::DecodeTrailer(data, size, &trailer).empty()) ++outcomes.trailer;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+// Converts the input in `format`, as -k and -kj do with `unarchive`, and
+// checks the result.
+bplist::ConvertResult Convert(const uint8_t* data, size_t size, bplist::OutputFormat format,
+                              bool unarchive) {
   // One writer serves every input: its megabyte buffer, allocated afresh
   // each time, would cost more than most conversions. A dry run writes
   // nothing, and the flush below empties the buffer, so every input starts
@@ -59,28 +62,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bplist::ConvertResult result;
   fuzzcheck::Timed(
       "ConvertBuffer",
-      [&] { result = bplist::ConvertBuffer(data, size, out, bplist::Parallelism(), limits); },
+      [&] {
+        result = bplist::ConvertBuffer(data, size, out, bplist::Parallelism(), limits, format,
+                                       unarchive);
+      },
       fuzzcheck::kSlowConversionNanos);
   out.Flush();
-  Count(data, size, result);
   // A damaged file must always say why; an empty reason would print a
   // "File ... is damaged: " line with nothing after it.
   if (result.outcome == bplist::Outcome::Damaged && result.reason.empty()) __builtin_trap();
   // The work stays within the budget, so the time stays linear in the input.
   if (!fuzzlimits::WithinBudget(result.work, size)) __builtin_trap();
+  return result;
+}
 
-  bplist::ConvertResult json;
-  fuzzcheck::Timed(
-      "ConvertBuffer to JSON",
-      [&] {
-        json = bplist::ConvertBuffer(data, size, out, bplist::Parallelism(), limits,
-                                     bplist::OutputFormat::Json);
-      },
-      fuzzcheck::kSlowConversionNanos);
-  out.Flush();
-  if (!fuzzlimits::WithinBudget(json.work, size)) __builtin_trap();
+// XML and JSON agree on the outcome and its reason, unless one of them
+// passed the budget (their texts differ in length).
+void ExpectAgreement(const bplist::ConvertResult& xml, const bplist::ConvertResult& json) {
   bool budget =
-      json.outcome == bplist::Outcome::TooLarge || result.outcome == bplist::Outcome::TooLarge;
-  if (!budget && (json.outcome != result.outcome || json.reason != result.reason)) __builtin_trap();
+      json.outcome == bplist::Outcome::TooLarge || xml.outcome == bplist::Outcome::TooLarge;
+  if (!budget && (json.outcome != xml.outcome || json.reason != xml.reason)) __builtin_trap();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  bplist::ConvertResult xml = Convert(data, size, bplist::OutputFormat::Xml, false);
+  Count(data, size, xml);
+  ExpectAgreement(xml, Convert(data, size, bplist::OutputFormat::Json, false));
+  // Inputs that name NSKeyedArchiver again as -k and -kj.
+  static constexpr char kArchiver[] = "NSKeyedArchiver";
+  if (memmem(data, size, kArchiver, sizeof kArchiver - 1))
+    ExpectAgreement(Convert(data, size, bplist::OutputFormat::Xml, true),
+                    Convert(data, size, bplist::OutputFormat::Json, true));
   return 0;
 }

@@ -139,7 +139,46 @@ def crafted():
                                   string("b"), array([5, 5]), raw(b"\x10\x01")])
     for i in range(8):
         files["plistlib_random_%d" % i] = random_document(random.Random(i))
+    files.update(keyed_archives())
     return files
+
+
+def archive(objects, top):
+    """A keyed archive of objects, whose $top is top."""
+    return plistlib.dumps({"$version": 100000, "$archiver": "NSKeyedArchiver", "$top": top,
+                           "$objects": objects}, fmt=plistlib.FMT_BINARY)
+
+
+def keyed_archives():
+    """Keyed archives holding each class written as a plain value, a loop back
+    to the parent, a missing class record and an archive nested in data."""
+    U = plistlib.UID
+
+    def cls(name):
+        return {"$classname": name, "$classes": [name, "NSObject"]}
+
+    inner = archive(["$null", "inner"], {"root": U(1)})
+    objects = [
+        "$null",
+        {"NS.keys": [U(2), U(3)], "NS.objects": [U(4), U(5)], "$class": U(6)},
+        "name", "items", "value",
+        {"NS.objects": [U(7), U(8), U(9), U(10), U(11), U(0), U(1), U(19)], "$class": U(12)},
+        cls("NSMutableDictionary"),
+        {"NS.time": 1.5, "$class": U(13)},
+        {"NS.uuidbytes": bytes(range(16)), "$class": U(14)},
+        {"NS.relative": U(15), "NS.base": U(20), "$class": U(16)},
+        {"NS.string": "s", "$class": U(17)},
+        {"NS.data": inner, "$class": U(18)},
+        cls("NSArray"), cls("NSDate"), cls("NSUUID"), "../c", cls("NSURL"), cls("NSString"),
+        cls("NSData"),
+        {"NS.object.1": U(2), "NS.object.0": U(3), "other": U(99), "$class": U(21)},
+        {"NS.relative": U(22), "$class": U(16)},
+        cls("NSOrderedSet"), "http://a/b/",
+    ]
+    return {"keyed_archive": archive(objects, {"root": U(1)}),
+            "keyed_two_tops": archive(objects, {"a": U(5), "b": U(0)}),
+            "keyed_in_data": archive(["$null", {"NS.data": inner, "$class": U(2)}, cls("X")],
+                                     {"root": U(1)})}
 
 
 def random_value(rng, depth):

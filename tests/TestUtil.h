@@ -175,17 +175,19 @@ struct MemoryResult {
   std::string xml;
 };
 
-// Converts `file` in-process with the given use of threads, limits and format.
+// Converts `file` in-process with the given use of threads, limits and
+// format; with `unarchive`, a keyed archive as the object graph it encodes.
 inline MemoryResult ConvertWith(const testplist::Bytes& file,
                                 const bplist::Parallelism& parallel = bplist::Parallelism(),
                                 const bplist::Limits& limits = bplist::Limits(),
-                                bplist::OutputFormat format = bplist::OutputFormat::Xml) {
+                                bplist::OutputFormat format = bplist::OutputFormat::Xml,
+                                bool unarchive = false) {
   MemoryResult m;
   ScratchStream stream;
   {
     bplist::XmlWriter out(stream.handle(), "");
     bplist::ConvertResult r =
-        bplist::ConvertBuffer(file.data(), file.size(), out, parallel, limits, format);
+        bplist::ConvertBuffer(file.data(), file.size(), out, parallel, limits, format, unarchive);
     out.Flush();
     m.outcome = r.outcome;
     m.reason = r.reason;
@@ -221,9 +223,9 @@ inline std::vector<std::pair<std::string, bplist::Parallelism>> SplittingTunings
 // Converts `file` on one thread and on several with every splitting tuning;
 // expects the same outcome, reason and document from each, and returns the
 // single thread's.
-inline MemoryResult ExpectSameOnThreads(
-    const testplist::Bytes& file, const bplist::Limits& limits = bplist::Limits(),
-    bplist::OutputFormat format = bplist::OutputFormat::Xml) {
+inline MemoryResult ExpectSameOnThreads(const testplist::Bytes& file,
+                                        const bplist::Limits& limits = bplist::Limits(),
+                                        bplist::OutputFormat format = bplist::OutputFormat::Xml) {
   MemoryResult single = ConvertWith(file, bplist::Parallelism(), limits, format);
   for (const auto& [name, parallel] : SplittingTunings()) {
     SCOPED_TRACE(name);

@@ -1,0 +1,365 @@
+// Keyed archives under -k: generated archives of every class written as a
+// plain value, loops, damage inside the archive, nested archives and the
+// work budget; and every other file converted exactly as -c converts it.
+// The expected documents are written out by hand.
+#include "bplist/Keyed.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "PlistBuilder.h"
+#include "TestUtil.h"
+#include "fuzz/FuzzLimits.h"
+
+namespace {
+
+using bplist::Outcome;
+using testplist::Bytes;
+using testplist::PlistBuilder;
+using Fields = std::vector<std::pair<std::string, uint64_t>>;
+
+// A keyed archive under construction; $objects[0] is "$null".
+struct ArchiveBuilder {
+  PlistBuilder b;
+  std::vector<uint64_t> objects;
+  std::string archiver = "NSKeyedArchiver";
+  ArchiveBuilder() {
+    b.refSize = b.offsetSize = 2;
+    objects.push_back(b.Str("$null"));
+  }
+  // Puts object o in $objects and returns a UID naming it.
+  uint64_t Ref(uint64_t o) {
+    objects.push_back(o);
+    return b.Uid(objects.size() - 1);
+  }
+  uint64_t Null() { return b.Uid(0); }
+  uint64_t Str(const std::string& s) { return Ref(b.Str(s)); }
+  uint64_t Class(const std::string& name) {
+    return Ref(b.Dict({{b.Str("$classname"), b.Str(name)},
+                       {b.Str("$classes"), b.Array({b.Str(name), b.Str("NSObject")})}}));
+  }
+  // An object of class `name` (or with `classRef` as its $class) and fields.
+  uint64_t Object(const std::string& name, const Fields& fields, uint64_t classRef = ~0ull) {
+    return Ref(Instance(name, fields, classRef));
+  }
+  uint64_t Instance(const std::string& name, const Fields& fields, uint64_t classRef = ~0ull) {
+    std::vector<std::pair<uint64_t, uint64_t>> pairs;
+    for (const auto& [key, value] : fields) pairs.push_back({b.Str(key), value});
+    pairs.push_back({b.Str("$class"), classRef == ~0ull ? Class(name) : classRef});
+    return b.Dict(pairs);
+  }
+  // The file, with $top holding `top`.
+  Bytes Build(const Fields& top) {
+    std::vector<std::pair<uint64_t, uint64_t>> pairs;
+    for (const auto& [key, value] : top) pairs.push_back({b.Str(key), value});
+    uint64_t topDict = b.Dict(pairs);
+    b.top = b.Dict({{b.Str("$version"), b.Int(100000)},
+                    {b.Str("$archiver"), b.Str(archiver)},
+                    {b.Str("$top"), topDict},
+                    {b.Str("$objects"), b.Array(objects)}});
+    return b.Build();
+  }
+  Bytes Build(uint64_t root) { return Build({{"root", root}}); }
+};
+
+// The body of a document with every line's indentation taken off.
+std::string Flat(const std::string& xml) {
+  std::string body = xml.substr(std::string(testplist::kPrologue).size()), out;
+  for (size_t at = 0, end; (end = body.find("\r\n", at)) != std::string::npos; at = end + 2)
+    out += body.substr(body.find_first_not_of(' ', at), end - body.find_first_not_of(' ', at));
+  return out.substr(0, out.size() - std::string("</plist>").size());
+}
+
+testutil::MemoryResult Unarchive(const Bytes& file, const bplist::Limits& limits = bplist::Limits(),
+                                 bplist::OutputFormat format = bplist::OutputFormat::Xml) {
+  return testutil::ConvertWith(file, bplist::Parallelism(), limits, format, true);
+}
+
+// An archive whose root is an object of class `name` with `fields`.
+Bytes One(const std::string& name, std::function<Fields(ArchiveBuilder&)> fields) {
+  ArchiveBuilder a;
+  Fields f = fields(a);
+  return a.Build(a.Object(name, f));
+}
+
+Bytes NestedIn(const Bytes& inner) {
+  return One("NSData", [&](ArchiveBuilder& a) { return Fields{{"NS.data", a.b.Data(inner)}}; });
+}
+
+struct Case {
+  const char* name;
+  Bytes file;
+  // The expected body, unindented; "..." at its end matches any rest, and
+  // "=" alone asks for exactly the document of -c.
+  std::string flat;
+  // The JSON document on one line, where checked.
+  std::string json = "";
+};
+
+std::vector<Case> Cases() {
+  const Bytes hello = One("NSString", [](auto& a) { return Fields{{"NS.string", a.Str("hi")}}; });
+  ArchiveBuilder parent;                                  // a parent whose child points back at it
+  uint64_t parentDict = parent.b.Dict({{0, 0}, {0, 0}});  // entries set below
+  uint64_t parentUid = parent.Ref(parentDict);
+  uint64_t child = parent.Object("Node", {{"parent", parentUid}});
+  parent.b.SetRefs(parentDict,
+                   {parent.b.Str("child"), parent.b.Str("$class"), child, parent.Class("Node")});
+  ArchiveBuilder self;                        // an array holding itself
+  uint64_t selfArray = self.b.Array({0, 0});  // elements set below
+  uint64_t selfDict = self.Instance("NSMutableArray", {{"NS.objects", selfArray}});
+  uint64_t selfUid = self.Ref(selfDict);
+  self.b.SetRefs(selfArray, {selfUid, self.b.Int(1)});
+  PlistBuilder plain;
+  plain.top = plain.Dict({{plain.Str("$archiver"), plain.Str("NSKeyedArchiver")}});
+  return {
+      {"Dictionary",
+       One("NSMutableDictionary",
+           [](auto& a) {
+             return Fields{{"NS.keys", a.b.Array({a.Str("a"), a.Str("gone"), a.Str("c")})},
+                           {"NS.objects", a.b.Array({a.Ref(a.b.Int(1)), a.Null(), a.Str("x")})}};
+           }),
+       "<dict><key>a</key><integer>1</integer><key>c</key><string>x</string></dict>",
+       R"({"a": 1,"gone": null,"c": "x"})"},
+      {"DictionaryOfUnequalLengths",
+       One("NSDictionary",
+           [](auto& a) {
+             return Fields{{"NS.keys", a.b.Array({a.Str("a")})}, {"NS.objects", a.b.Array({})}};
+           }),
+       "<dict><key>NS.keys</key><array><string>a</string></array><key>NS.objects</key><array>"
+       "</array><key>$class</key><string>NSDictionary</string></dict>"},
+      {"ArrayAndSet",
+       One("NSArray",
+           [](auto& a) {
+             uint64_t set = a.Object("NSSet", {{"NS.objects", a.b.Array({a.Str("s")})}});
+             return Fields{{"NS.objects", a.b.Array({a.Null(), set, a.Ref(a.b.Bool(true))})}};
+           }),
+       "<array><array><string>s</string></array><true/></array>"},
+      {"OrderedSetNumbered",
+       One("NSOrderedSet",
+           [](auto& a) {
+             return Fields{{"NS.object.1", a.Str("second")}, {"NS.object.0", a.Str("first")}};
+           }),
+       "<array><string>first</string><string>second</string></array>"},
+      {"StringFromBytes",
+       One("NSMutableString",
+           [](auto& a) {
+             return Fields{{"NS.bytes", a.b.Data({0xC3, 0xA9, '<'})}};
+           }),
+       "<string>\xC3\xA9&lt;</string>"},
+      {"Date",
+       One("NSDate",
+           [](auto& a) {
+             return Fields{{"NS.time", a.b.Real(86400.5)}};
+           }),
+       "<date>2001-01-02T00:00:00Z</date>"},
+      {"DateOutOfRange",
+       One("NSDate",
+           [](auto& a) {
+             return Fields{{"NS.time", a.b.Real(1e20)}};
+           }),
+       "<dict><key>NS.time</key><real>1" + std::string(20, '0') +
+           ".</real><key>$class</key><string>NSDate</string></dict>"},
+      {"Data",
+       One("NSData",
+           [](auto& a) {
+             return Fields{{"NS.data", a.b.Data({'a', 'b'})}};
+           }),
+       "<data>YWI=</data>"},
+      {"ArchiveInData", NestedIn(hello), "<string>hi</string>"},
+      {"DamagedArchiveInData", NestedIn(Bytes(hello.begin(), hello.end() - 9)),
+       "<data>YnBsaXN0..."},
+      {"Uuid",
+       One("NSUUID",
+           [](auto& a) {
+             Bytes u;
+             for (int i = 0; i < 16; ++i) u.push_back(uint8_t(i * 17));
+             return Fields{{"NS.uuidbytes", a.b.Data(u)}};
+           }),
+       "<string>00112233-4455-6677-8899-AABBCCDDEEFF</string>"},
+      {"UrlWithBase",
+       One("NSURL",
+           [](auto& a) {
+             uint64_t base = a.Object(
+                 "NSURL", {{"NS.base", a.Null()}, {"NS.relative", a.Str("http://a/b/c/d;p?q")}});
+             return Fields{{"NS.base", base}, {"NS.relative", a.Str("../g")}};
+           }),
+       "<string>http://a/b/g</string>"},
+      {"AttributedString",
+       One("NSAttributedString",
+           [](auto& a) {
+             uint64_t s = a.Object("NSString", {{"NS.string", a.Str("t")}});
+             return Fields{{"NSString", s}, {"NSAttributes", a.Null()}};
+           }),
+       "<string>t</string>"},
+      {"NullFieldsLeftOut",
+       One("Thing",
+           [](auto& a) {
+             return Fields{{"none", a.Object("NSNull", {})}, {"n", a.Null()}, {"v", a.b.Int(2)}};
+           }),
+       "<dict><key>v</key><integer>2</integer><key>$class</key><string>Thing</string></dict>",
+       R"({"none": null,"n": null,"v": 2,"$class": "Thing"})"},
+      {"ParentPointer", parent.Build(parentUid),
+       "<dict><key>child</key><dict><key>parent</key><dict><key>CF$UID</key><integer>1"
+       "</integer></dict><key>$class</key><string>Node</string></dict><key>$class</key>"
+       "<string>Node</string></dict>",
+       R"({"child": {"parent": {"CF$UID": 1},"$class": "Node"},"$class": "Node"})"},
+      {"ContainsItself", self.Build(selfUid),
+       "<array><dict><key>CF$UID</key><integer>2</integer></dict><integer>1</integer></array>"},
+      {"MissingClassRecord",
+       [] {
+         ArchiveBuilder a;
+         uint64_t odd = a.Object("", {{"f", a.b.Int(1)}}, a.Ref(a.b.Dict({})));
+         return a.Build(a.Object("", {{"odd", odd}}, a.b.Uid(77)));
+       }(),
+       "<dict><key>odd</key><dict><key>f</key><integer>1</integer><key>$class</key><dict><key>"
+       "CF$UID</key><integer>1</integer></dict></dict><key>$class</key><dict><key>CF$UID</key>"
+       "<integer>77</integer></dict></dict>"},
+      {"UidPastObjects",
+       One("Y",
+           [](auto& a) {
+             return Fields{{"f", a.b.Uid(99)}};
+           }),
+       "<dict><key>f</key><dict><key>CF$UID</key><integer>99</integer></dict><key>$class</key>"
+       "<string>Y</string></dict>"},
+      {"TopOfSeveralKeys",
+       [] {
+         ArchiveBuilder a;
+         return a.Build({{"one", a.Str("1")}, {"two", a.Null()}});
+       }(),
+       "<dict><key>one</key><string>1</string></dict>"},
+      {"NotAnArchive", plain.Build(),
+       "<dict><key>$archiver</key><string>NSKeyedArchiver</string></dict>"},
+      {"NullRoot",
+       [] {
+         ArchiveBuilder a;
+         return a.Build(a.Null());
+       }(),
+       "="},
+  };
+}
+
+TEST(KeyedArchives, EachCaseGivesItsDocument) {
+  for (const Case& k : Cases()) {
+    SCOPED_TRACE(k.name);
+    testutil::MemoryResult r = Unarchive(k.file);
+    ASSERT_EQ(r.outcome, Outcome::Converted) << r.reason;
+    size_t dots = k.flat.size() > 3 ? k.flat.rfind("...") : std::string::npos;
+    if (k.flat == "=")
+      EXPECT_EQ(r.xml, testutil::ConvertWith(k.file).xml);
+    else if (dots == k.flat.size() - 3)
+      EXPECT_EQ(Flat(r.xml).substr(0, dots), k.flat.substr(0, dots));
+    else
+      EXPECT_EQ(Flat(r.xml), k.flat);
+    testutil::MemoryResult j = Unarchive(k.file, bplist::Limits(), bplist::OutputFormat::Json);
+    EXPECT_EQ(j.outcome, Outcome::Converted);
+    std::string line;
+    for (size_t at = 0, end; (end = j.xml.find("\r\n", at)) != std::string::npos; at = end + 2)
+      line +=
+          j.xml.substr(j.xml.find_first_not_of(' ', at), end - j.xml.find_first_not_of(' ', at));
+    if (!k.json.empty()) {
+      EXPECT_EQ(line, k.json);
+    }
+  }
+}
+
+// NSArrays `depth` deep, each naming the next `width` times: the document
+// would hold width^depth strings.
+Bytes Shared(unsigned depth, unsigned width) {
+  ArchiveBuilder a;
+  uint64_t next = a.Str("leaf");
+  for (unsigned d = 0; d < depth; ++d)
+    next = a.Object("NSArray", {{"NS.objects", a.b.Array(std::vector<uint64_t>(width, next))}});
+  return a.Build(next);
+}
+
+TEST(KeyedArchives, SharingIsBoundedByTheWorkBudget) {
+  EXPECT_EQ(Unarchive(Shared(3, 4)).outcome, Outcome::Converted);
+  for (const bplist::Limits& limits : {bplist::Limits(), fuzzlimits::Small()}) {
+    testutil::MemoryResult r = Unarchive(Shared(12, 16), limits);
+    EXPECT_EQ(r.outcome, Outcome::TooLarge);
+    EXPECT_EQ(r.reason.rfind("expands past the limit of ", 0), 0u) << r.reason;
+  }
+  // The same sharing inside an archive kept in data.
+  testutil::MemoryResult r = Unarchive(NestedIn(Shared(12, 16)));
+  EXPECT_EQ(r.reason.rfind("expands past the limit of ", 0), 0u) << r.reason;
+}
+
+// Corpus files that are not keyed archives give the bytes of -c; the
+// archives convert to documents of their own.
+TEST(KeyedArchives, CorpusFilesConvertAsWithC) {
+  size_t archives = 0;
+  for (const std::string& path : testutil::FilesIn(TARNWICK_CORPUS_DIR))
+    for (bplist::OutputFormat format : {bplist::OutputFormat::Xml, bplist::OutputFormat::Json}) {
+      SCOPED_TRACE(path);
+      Bytes file = testutil::ReadBytes(path);
+      testutil::MemoryResult plain = testutil::ConvertWith(file, bplist::Parallelism(),
+                                                           bplist::Limits(), format),
+                             keyed = Unarchive(file, bplist::Limits(), format);
+      EXPECT_EQ(keyed.outcome, Outcome::Converted);
+      archives += keyed.xml != plain.xml;
+      std::string name = path.substr(path.find_last_of("/\\") + 1);
+      bool archive = name.find("sandin-") == 0 || name.find("scf-") == 0 ||
+                     name.find(".btm") != std::string::npos ||
+                     name.find(".xcuserstate") != std::string::npos ||
+                     name == "plaso-NSKeyedArchiver.plist";
+      EXPECT_EQ(keyed.xml != plain.xml, archive);
+    }
+  EXPECT_EQ(archives, 20u);
+}
+
+TEST(KeyedArchives, ProgramTakesDashKWithTwoPaths) {
+  testutil::ScratchDir dir;
+  testutil::WriteFile(dir.File("in"), Shared(1, 1));
+  testutil::RunResult r = testutil::RunTarnwick({"-k", dir.File("in"), dir.File("out")});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(Flat(testutil::ReadFile(dir.File("out"))), "<array><string>leaf</string></array>");
+  EXPECT_EQ(testutil::RunTarnwick({"-kj", dir.File("in"), ""}).output, "[\r\n  \"leaf\"\r\n]\r\n");
+  for (std::vector<std::string> args :
+       {std::vector<std::string>{"-k", dir.File("in")}, {"-K", dir.File("in"), dir.File("out")}})
+    EXPECT_EQ(testutil::RunTarnwick(args).exitCode, 2);
+}
+
+// The examples of RFC 3986, section 5.4, against its base.
+TEST(KeyedArchives, UrlsResolveAgainstTheirBase) {
+  const char* kBase = "http://a/b/c/d;p?q";
+  const std::pair<const char*, const char*> kRows[] = {
+      {"g:h", "g:h"},
+      {"g", "http://a/b/c/g"},
+      {"./g", "http://a/b/c/g"},
+      {"g/", "http://a/b/c/g/"},
+      {"/g", "http://a/g"},
+      {"//g", "http://g"},
+      {"?y", "http://a/b/c/d;p?y"},
+      {"g?y", "http://a/b/c/g?y"},
+      {"#s", "http://a/b/c/d;p?q#s"},
+      {"g#s", "http://a/b/c/g#s"},
+      {";x", "http://a/b/c/;x"},
+      {"", "http://a/b/c/d;p?q"},
+      {".", "http://a/b/c/"},
+      {"./", "http://a/b/c/"},
+      {"..", "http://a/b/"},
+      {"../g", "http://a/b/g"},
+      {"../..", "http://a/"},
+      {"../../g", "http://a/g"},
+      {"../../../g", "http://a/g"},
+      {"/./g", "http://a/g"},
+      {"/../g", "http://a/g"},
+      {"g.", "http://a/b/c/g."},
+      {"..g", "http://a/b/c/..g"},
+      {"./../g", "http://a/b/g"},
+      {"g/./h", "http://a/b/c/g/h"},
+      {"g/../h", "http://a/b/c/h"},
+      {"g;x=1/../y", "http://a/b/c/y"},
+      {"g?y/./x", "http://a/b/c/g?y/./x"},
+      {"g#s/../x", "http://a/b/c/g#s/../x"},
+      {"http:g", "http:g"},
+  };
+  for (const auto& [reference, expected] : kRows)
+    EXPECT_EQ(bplist::ResolveUrl(kBase, reference), expected) << reference;
+}
+
+}  // namespace
