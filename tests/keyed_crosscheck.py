@@ -107,7 +107,8 @@ class Flattener:
         fields = {}
         for k, x in obj.items():
             if k == "$class":
-                fields[k] = name if name is not None else self.value(x, path)
+                # A class reference that leads to no class record stays a UID.
+                fields[k] = name if name is not None else {"CF$UID": x.data} if isinstance(x, UID) else x
             else:
                 fields[k] = self.value(x, path)
         return fields
@@ -144,7 +145,10 @@ class Flattener:
             if numbered:
                 return [get("NS.object.%d" % i) for i in range(len(numbered))]
             return None
-        if name in STRINGS or name in ATTRIBUTED:
+        if name in ATTRIBUTED:
+            s = get("NSString") if "NSString" in obj else None
+            return s if isinstance(s, str) else None
+        if name in STRINGS:
             if "NS.string" in obj:
                 s = get("NS.string")
                 return s if isinstance(s, str) else None
@@ -329,7 +333,7 @@ def handmade():
         {"$class": UID(21), "NS.data": b"\x00\x01"}, cls("NSMutableData"),
         {"$class": UID(23), "NS.uuidbytes": bytes(range(16))}, cls("NSUUID"),
         {"$class": UID(25), "NS.base": UID(30), "NS.relative": UID(31)}, cls("NSURL"),
-        {"$class": UID(27), "NS.string": UID(32)}, cls("NSAttributedString"),
+        {"$class": UID(27), "NSString": UID(32)}, cls("NSAttributedString"),
         {"$class": UID(29)}, cls("NSNull"),
         {"$class": UID(25), "NS.base": UID(0), "NS.relative": "file:///tmp/"}, "b/c.txt",
         {"$class": UID(33), "NS.bytes": "caf\u00e9".encode()}, cls("NSString"),
