@@ -1,0 +1,441 @@
+#!/usr/bin/env python3
+"""Cross-checks tarnwick's keyed-archive output (-k and -kj) against a
+flattener written here over Python's plistlib.
+
+Usage: keyed_crosscheck.py TARNWICK CORPUS_DIR
+
+1. Every corpus file that is a keyed archive: plistlib reads the -k document
+   and json.loads the -kj document to what this script's own flattener makes
+   of the archive. Every other corpus file: -k writes the bytes -c writes,
+   -kj the bytes -j writes.
+2. Archives made here: random trees archived the way NSKeyedArchiver does it
+   (dictionaries, arrays, sets, strings, dates, data, numbers, shared
+   objects) must come back as the tree; hand-made archives cover every class
+   of the table, loops, an archive nested in data, damaged parts and
+   missing class records.
+
+Prints one line per failure and ends with 'N passed, M failed'.
+"""
+import base64
+import datetime
+import json
+import math
+import os
+import plistlib
+import random
+import subprocess
+import sys
+import urllib.parse
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from crosscheck import Converter, Failures, random_string  # noqa: E402
+
+EPOCH = datetime.datetime(2001, 1, 1)
+UID = plistlib.UID
+
+ARRAYS = {"NSArray", "NSMutableArray", "NSSet", "NSMutableSet", "NSOrderedSet", "NSMutableOrderedSet"}
+DICTS = {"NSDictionary", "NSMutableDictionary"}
+STRINGS = {"NSString", "NSMutableString"}
+DATAS = {"NSData", "NSMutableData"}
+ATTRIBUTED = {"NSAttributedString", "NSMutableAttributedString"}
+
+
+class NullValue:
+    """$null, NSNull and plain null objects: null in JSON, left out in XML."""
+
+
+NULL = NullValue()
+
+
+class Loop(dict):
+    """A UID that leads back to an object on the current path."""
+
+
+class NonStringKey(Exception):
+    """A dictionary key that resolves to something other than a string:
+    the documents are checked for validity alone."""
+
+
+class Date:
+    def __init__(self, seconds):
+        self.seconds = seconds
+
+
+def is_archive(top):
+    return (isinstance(top, dict) and top.get("$archiver") == "NSKeyedArchiver"
+            and isinstance(top.get("$objects"), list) and isinstance(top.get("$top"), dict))
+
+
+class Flattener:
+    """The object graph of one archive, written out as plain values."""
+
+    def __init__(self, archive):
+        self.objects = archive["$objects"]
+
+    def top(self, top):
+        if list(top) == ["root"]:
+            return self.value(top["root"], ())
+        return {k: self.value(v, ()) for k, v in top.items()}
+
+    def value(self, v, path):
+        """A field's value: UIDs followed, containers resolved inside."""
+        if isinstance(v, UID):
+            return self.object(v.data, path)
+        if isinstance(v, dict):
+            return {k: self.value(x, path) for k, x in v.items()}
+        if isinstance(v, list):
+            return [self.value(x, path) for x in v]
+        if v is None:
+            return NULL
+        return v
+
+    def object(self, n, path):
+        if n >= len(self.objects):
+            return {"CF$UID": n}  # a reference past $objects stays a plain UID
+        if n in path:
+            return Loop({"CF$UID": n})
+        obj = self.objects[n]
+        if obj == "$null":
+            return NULL
+        if not isinstance(obj, dict) or "$class" not in obj:
+            return self.value(obj, path + (n,))
+        path = path + (n,)
+        name = self.class_name(obj["$class"])
+        plain = self.plain(obj, name, path) if name is not None else None
+        if plain is not None:
+            return plain
+        fields = {}
+        for k, x in obj.items():
+            if k == "$class":
+                # A class reference that leads to no class record stays a UID.
+                fields[k] = name if name is not None else {"CF$UID": x.data} if isinstance(x, UID) else x
+            else:
+                fields[k] = self.value(x, path)
+        return fields
+
+    def class_name(self, ref):
+        if not isinstance(ref, UID) or ref.data >= len(self.objects):
+            return None
+        record = self.objects[ref.data]
+        if not isinstance(record, dict) or not isinstance(record.get("$classname"), str):
+            return None
+        return record["$classname"]
+
+    def plain(self, obj, name, path):
+        """The plain value of an object of a known class, or None when it is
+        not one or its fields do not fit (then its raw fields are written)."""
+        get = lambda key: self.value(obj[key], path)  # noqa: E731
+        if name in DICTS and isinstance(obj.get("NS.keys"), list) and isinstance(obj.get("NS.objects"), list):
+            keys, values = obj["NS.keys"], obj["NS.objects"]
+            if len(keys) != len(values):
+                return None
+            resolved = {}
+            for k, x in zip(keys, values):
+                key = self.value(k, path)
+                if isinstance(key, int) and not isinstance(key, bool):
+                    key = str(key)  # an integer key is written as its decimal text
+                if not isinstance(key, str):
+                    raise NonStringKey()
+                resolved[key] = self.value(x, path)
+            return resolved
+        if name in ARRAYS:
+            if isinstance(obj.get("NS.objects"), list):
+                return [self.value(x, path) for x in obj["NS.objects"]]
+            numbered = [k for k in obj if k.startswith("NS.object.")]
+            if numbered:
+                return [get("NS.object.%d" % i) for i in range(len(numbered))]
+            return None
+        if name in ATTRIBUTED:
+            s = get("NSString") if "NSString" in obj else None
+            return s if isinstance(s, str) else None
+        if name in STRINGS:
+            if "NS.string" in obj:
+                s = get("NS.string")
+                return s if isinstance(s, str) else None
+            if "NS.bytes" in obj and isinstance(obj["NS.bytes"], bytes):
+                return obj["NS.bytes"].decode("utf-8", "replace")
+            return None
+        if name == "NSDate" and isinstance(obj.get("NS.time"), (int, float)):
+            return Date(float(obj["NS.time"]))
+        if name in DATAS and isinstance(obj.get("NS.data"), (bytes, UID)):
+            data = get("NS.data")
+            if isinstance(data, bytes) and data.startswith(b"bplist"):
+                try:
+                    inner = plistlib.loads(data)
+                except Exception:
+                    return data
+                if is_archive(inner):
+                    return Flattener(inner).top(inner["$top"])
+            return data if isinstance(data, bytes) else None
+        if name == "NSUUID" and isinstance(obj.get("NS.uuidbytes"), bytes) and len(obj["NS.uuidbytes"]) == 16:
+            h = obj["NS.uuidbytes"].hex().upper()
+            return "%s-%s-%s-%s-%s" % (h[:8], h[8:12], h[12:16], h[16:20], h[20:])
+        if name == "NSURL" and "NS.relative" in obj:
+            relative, base = get("NS.relative"), get("NS.base") if "NS.base" in obj else NULL
+            if not isinstance(relative, str):
+                return None
+            return urllib.parse.urljoin(base, relative) if isinstance(base, str) else relative
+        if name == "NSNull":
+            return NULL
+        return None
+
+
+def date_floor(seconds):
+    return EPOCH + datetime.timedelta(seconds=math.floor(seconds))
+
+
+def as_xml(v):
+    """What plistlib should read from the -k document; NULL drops out."""
+    if isinstance(v, Date):
+        return date_floor(v.seconds)
+    if isinstance(v, UID):
+        return {"CF$UID": v.data}
+    if isinstance(v, dict):
+        return {k: as_xml(x) for k, x in v.items() if x is not NULL}
+    if isinstance(v, list):
+        return [as_xml(x) for x in v if x is not NULL]
+    return v
+
+
+def as_json(v):
+    """What json.loads should read from the -kj document."""
+    if v is NULL:
+        return None
+    if isinstance(v, Date):
+        d = EPOCH + datetime.timedelta(microseconds=round(v.seconds * 10**6))
+        text = "%04d-%02d-%02dT%02d:%02d:%02d" % d.timetuple()[:6]
+        return text + (("." + "%06d" % d.microsecond).rstrip("0") if d.microsecond else "") + "Z"
+    if isinstance(v, datetime.datetime):  # a date stored as a plain date object
+        text = "%04d-%02d-%02dT%02d:%02d:%02d" % v.timetuple()[:6]
+        return text + (("." + "%06d" % v.microsecond).rstrip("0") if v.microsecond else "") + "Z"
+    if isinstance(v, UID):
+        return {"CF$UID": v.data}
+    if isinstance(v, bytes):
+        return base64.b64encode(v).decode("ascii")
+    if isinstance(v, float) and not math.isfinite(v):
+        return "nan" if math.isnan(v) else "+infinity" if v > 0 else "-infinity"
+    if isinstance(v, dict):
+        return {k: as_json(x) for k, x in v.items()}
+    if isinstance(v, list):
+        return [as_json(x) for x in v]
+    return v
+
+
+def close(want, got, path="top"):
+    """The first difference, or None; reals compared exactly."""
+    if isinstance(want, dict) and isinstance(got, dict):
+        if sorted(want) != sorted(got):
+            return "%s: keys %r != %r" % (path, sorted(want)[:8], sorted(got)[:8])
+        for k in want:
+            d = close(want[k], got[k], "%s[%r]" % (path, k))
+            if d:
+                return d
+        return None
+    if isinstance(want, list) and isinstance(got, list):
+        if len(want) != len(got):
+            return "%s: %d elements, got %d" % (path, len(want), len(got))
+        for i, (w, g) in enumerate(zip(want, got)):
+            d = close(w, g, "%s[%d]" % (path, i))
+            if d:
+                return d
+        return None
+    if type(want) is not type(got) or want != got:
+        return "%s: %r, got %r" % (path, want, got)
+    return None
+
+
+# Archives made here, the way NSKeyedArchiver lays them out.
+class Archiver:
+    def __init__(self):
+        self.objects = ["$null"]
+        self.classes = {}
+        self.seen = {}
+
+    def cls(self, name):
+        if name not in self.classes:
+            self.objects.append({"$classname": name, "$classes": [name, "NSObject"]})
+            self.classes[name] = UID(len(self.objects) - 1)
+        return self.classes[name]
+
+    def add(self, obj):
+        self.objects.append(obj)
+        return UID(len(self.objects) - 1)
+
+    def ref(self, v):
+        if v is None:
+            return UID(0)
+        if id(v) in self.seen and isinstance(v, (list, dict)):
+            return self.seen[id(v)]
+        if isinstance(v, dict):
+            slot = self.add(None)
+            self.seen[id(v)] = slot
+            self.objects[slot.data] = {"NS.keys": [self.ref(k) for k in v], "NS.objects": [self.ref(x) for x in v.values()],
+                                       "$class": self.cls("NSMutableDictionary")}
+            return slot
+        if isinstance(v, list):
+            slot = self.add(None)
+            self.seen[id(v)] = slot
+            self.objects[slot.data] = {"NS.objects": [self.ref(x) for x in v], "$class": self.cls("NSArray")}
+            return slot
+        if isinstance(v, Date):
+            return self.add({"NS.time": v.seconds, "$class": self.cls("NSDate")})
+        return self.add(v)
+
+    def archive(self, top_value, top_key="root"):
+        top = {top_key: self.ref(top_value)}
+        return {"$version": 100000, "$archiver": "NSKeyedArchiver", "$top": top, "$objects": self.objects}
+
+
+def random_tree(rng, depth, shared):
+    kind = rng.randrange(9 if depth > 0 else 6)
+    if kind == 0:
+        return rng.choice([0, 1, -1, 2**63 - 1, rng.randrange(-2**40, 2**40)])
+    if kind == 1:
+        return rng.choice([0.5, -0.0, 1e300, 5e-324, rng.uniform(-1e9, 1e9)])
+    if kind == 2:
+        return Date(rng.choice([0.0, 1e9, -1e9, 123456.5]))
+    if kind == 3:
+        return bytes(rng.randrange(256) for _ in range(rng.randrange(10)))
+    if kind == 4:
+        return rng.random() < 0.5
+    if kind == 5:
+        return random_string(rng)
+    if shared and rng.random() < 0.2:
+        return rng.choice(shared)
+    size = rng.randrange(6)
+    if kind in (6, 7):
+        value = [random_tree(rng, depth - 1, shared) for _ in range(size)]
+    else:
+        value = {random_string(rng): random_tree(rng, depth - 1, shared) for _ in range(size)}
+    shared.append(value)
+    return value
+
+
+def handmade():
+    """(name, archive) pairs that cover the table, loops and damage."""
+    cases = []
+
+    def archive(objects, top=None):
+        return {"$version": 100000, "$archiver": "NSKeyedArchiver", "$top": top or {"root": UID(1)},
+                "$objects": ["$null"] + objects}
+
+    def cls(name):
+        return {"$classname": name, "$classes": [name, "NSObject"]}
+
+    cases.append(("every class", archive([
+        {"$class": UID(2), "NS.keys": [UID(3), UID(4), UID(5), UID(6), UID(7), UID(8), UID(9), UID(10), UID(11)],
+         "NS.objects": [UID(12), UID(14), UID(16), UID(18), UID(20), UID(22), UID(24), UID(26), UID(28)]},
+        cls("NSDictionary"), "set", "ordered", "string", "date", "data", "uuid", "url", "attributed", "null",
+        {"$class": UID(13), "NS.objects": [1, UID(4)]}, cls("NSMutableSet"),
+        {"$class": UID(15), "NS.object.0": UID(5), "NS.object.1": 7}, cls("NSOrderedSet"),
+        {"$class": UID(17), "NS.string": "hello"}, cls("NSMutableString"),
+        {"$class": UID(19), "NS.time": 700000000.25}, cls("NSDate"),
+        {"$class": UID(21), "NS.data": b"\x00\x01"}, cls("NSMutableData"),
+        {"$class": UID(23), "NS.uuidbytes": bytes(range(16))}, cls("NSUUID"),
+        {"$class": UID(25), "NS.base": UID(30), "NS.relative": UID(31)}, cls("NSURL"),
+        {"$class": UID(27), "NSString": UID(32)}, cls("NSAttributedString"),
+        {"$class": UID(29)}, cls("NSNull"),
+        {"$class": UID(25), "NS.base": UID(0), "NS.relative": "file:///tmp/"}, "b/c.txt",
+        {"$class": UID(33), "NS.bytes": "caf\u00e9".encode()}, cls("NSString"),
+    ])))
+    cases.append(("unknown class and loops", archive([
+        {"$class": UID(2), "name": "n", "parent": UID(1), "self": UID(1), "kids": UID(3), "none": UID(0)},
+        cls("Node"),
+        {"$class": UID(4), "NS.objects": [UID(1), UID(5)]}, cls("NSArray"),
+        {"$class": UID(2), "name": "child", "parent": UID(1)},
+    ])))
+    cases.append(("damaged inside", archive([
+        {"$class": UID(2), "NS.keys": [UID(3)], "NS.objects": [], "other": UID(99)},
+        cls("NSDictionary"), "k",
+    ])))
+    cases.append(("missing class record", archive([
+        {"$class": UID(50), "field": 1, "ref": UID(2)}, "text",
+    ])))
+    cases.append(("odd class record", archive([{"$class": UID(2), "field": 1}, "not a record"])))
+    cases.append(("several top keys", archive(["a", "b"], top={"first": UID(1), "second": UID(2)})))
+    inner = plistlib.dumps(archive([{"$class": UID(2), "NS.objects": [UID(3)]}, cls("NSArray"), "inner"]),
+                           fmt=plistlib.FMT_BINARY)
+    cases.append(("archive in data", archive([{"$class": UID(2), "NS.data": inner}, cls("NSData")])))
+    return cases
+
+
+def well_formed(doc):
+    """None when xmllint accepts the document, else its complaint."""
+    done = subprocess.run(["xmllint", "--noout", "--nonet", "-"], input=doc, capture_output=True)
+    return None if done.returncode == 0 else done.stderr.decode(errors="replace")[:300]
+
+
+def run(tarnwick, verb, path, out):
+    if os.path.exists(out):
+        os.unlink(out)
+    done = subprocess.run([tarnwick, verb, path, out], capture_output=True, timeout=60)
+    doc = open(out, "rb").read() if os.path.exists(out) else None
+    return done.returncode, done.stdout, doc
+
+
+def check_archive(results, tarnwick, scratch, name, data):
+    path, out = os.path.join(scratch, "in.plist"), os.path.join(scratch, "out")
+    with open(path, "wb") as f:
+        f.write(data)
+    archive = plistlib.loads(data)
+    try:
+        flat = Flattener(archive).top(archive["$top"])
+    except NonStringKey:
+        flat = None
+    code, printed, doc = run(tarnwick, "-k", path, out)
+    problem = "exit %s, printed %r" % (code, printed[:200]) if code != 0 else None
+    if problem is None:
+        try:
+            problem = close(as_xml(flat), plistlib.loads(doc)) if flat is not None else well_formed(doc)
+        except Exception as e:
+            problem = "plistlib cannot read the -k document: %s" % e
+    results.check(problem is None, name + " -k", problem)
+    code, printed, doc = run(tarnwick, "-kj", path, out)
+    problem = "exit %s, printed %r" % (code, printed[:200]) if code != 0 else None
+    if problem is None:
+        try:
+            got = json.loads(doc.decode("utf-8"))
+            problem = close(as_json(flat), got) if flat is not None else None
+        except Exception as e:
+            problem = "json cannot read the -kj document: %s" % e
+    results.check(problem is None, name + " -kj", problem)
+
+
+def main():
+    if len(sys.argv) != 3:
+        sys.exit("usage: keyed_crosscheck.py TARNWICK CORPUS_DIR")
+    tarnwick, corpus = sys.argv[1], sys.argv[2]
+    results = Failures()
+    scratch = Converter(tarnwick)
+    try:
+        for name in sorted(os.listdir(corpus)):
+            path = os.path.join(corpus, name)
+            if not os.path.isfile(path):
+                continue
+            data = open(path, "rb").read()
+            try:
+                archived = is_archive(plistlib.loads(data))
+            except Exception:
+                archived = False
+            if archived:
+                check_archive(results, tarnwick, scratch.dir, name, data)
+                continue
+            for verb, plain in (("-k", "-c"), ("-kj", "-j")):
+                a = run(tarnwick, verb, path, os.path.join(scratch.dir, "a"))
+                b = run(tarnwick, plain, path, os.path.join(scratch.dir, "b"))
+                results.check(a == b, "%s %s" % (name, verb), "differs from %s" % plain)
+        for name, archive in handmade():
+            check_archive(results, tarnwick, scratch.dir, name, plistlib.dumps(archive, fmt=plistlib.FMT_BINARY))
+        rng = random.Random(1207)
+        for i in range(60):
+            tree = random_tree(rng, rng.randrange(1, 5), [])
+            data = plistlib.dumps(Archiver().archive(tree), fmt=plistlib.FMT_BINARY)
+            check_archive(results, tarnwick, scratch.dir, "random archive #%d" % i, data)
+    finally:
+        scratch.close()
+    print("%d passed, %d failed" % (results.passed, results.failed))
+    return 1 if results.failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
