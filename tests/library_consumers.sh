@@ -46,18 +46,8 @@ records = [{'name': 'record %d' % i, 'n': i, 'r': i / 7, 'tags': ['t%d' % (i % 9
            for i in range(60000)]
 sys.stdout.buffer.write(plistlib.dumps(records, fmt=plistlib.FMT_BINARY))" >"$work/large/records.bplist"
 files="$(find "$corpus" -maxdepth 2 -type f ! -name '*.md' | sort) $work/large/records.bplist"
-for f in $files; do
-  expected=$work/expected/$(basename "$f")
-  if "$build/tarnwick" -c "$f" '' >"$expected"; then continue; fi
-  reason=$(sed -n 's/^File .* is damaged: //p' "$expected" | tr -d '\r')
-  if [ -n "$reason" ]; then
-    printf 'damaged: %s' "$reason" >"$expected"
-  elif grep -q 'is not a binary plist!' "$expected"; then
-    printf 'failed 1' >"$expected"
-  else
-    printf 'failed 3' >"$expected"
-  fi
-done
+. "$source/tests/library_expected.sh"
+expect_outcomes "$work/expected" "$files" "$build/tarnwick"
 # shellcheck disable=SC2086
 "$work/consumer_c" "$work/c" $files || fail "the C program failed"
 # shellcheck disable=SC2086
