@@ -1,58 +1,50 @@
 #!/bin/sh
-# Installs a build into a scratch prefix and checks libtarnwick from outside
-# the tree: the shared library exports the C interface alone under its
-# SONAME; a C89 program built with pkg-config and a C++ program built with
-# find_package convert every corpus file (the C++ one on several threads at
-# once) to the bytes the command line writes, or fail with its reason.
-#
-# Usage: library_consumers.sh BUILD_DIR SOURCE_DIR CORPUS_DIR [FLAGS]
-# FLAGS go to both compilers and linkers (the build's sanitizers).
+# libtarnwick from outside the tree, installed into a scratch prefix: the
+# shared library exports the C interface alone under its SONAME; a C89
+# program built with pkg-config and a C++ one built with find_package (four
+# conversions at once) convert the corpus and a few more files as the
+# command line does. Usage: library_consumers.sh BUILD_DIR SOURCE_DIR CORPUS_DIR [FLAGS]
+# FLAGS go to both compilers (the build's sanitizers).
 set -eu
-build=$1
-source=$2
-corpus=$3
-flags=${4:-}
+build=$1 source=$2 flags=${4:-}
 work=$(mktemp -d)
-trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
-
-fail() {
-  echo "library_consumers: $*" >&2
-  exit 1
-}
+trap 'rm -rf "$work"' EXIT
+fail() { echo "library_consumers: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$work/usr" >/dev/null
-lib=$work/usr/lib
-exports=$(nm -D --defined-only "$lib/libtarnwick.so" | awk '{print $3}' | sort | tr '\n' ' ')
+so=$work/usr/lib/libtarnwick.so
+exports=$(nm -D --defined-only "$so" | awk '{print $3}' | sort | tr '\n' ' ')
 [ "$exports" = "tarnwick_convert tarnwick_convert_to_buffer tarnwick_free tarnwick_version " ] ||
   fail "libtarnwick.so exports: $exports"
-readelf -d "$lib/libtarnwick.so" | grep -q 'SONAME.*\[libtarnwick\.so\.0\]' || fail "no SONAME libtarnwick.so.0"
+readelf -d "$so" | grep -q 'SONAME.*\[libtarnwick\.so\.0\]' || fail "no SONAME libtarnwick.so.0"
 
-export PKG_CONFIG_PATH="$lib/pkgconfig"
+export PKG_CONFIG_PATH="$work/usr/lib/pkgconfig"
 # shellcheck disable=SC2086,SC2046
 cc -std=c89 -pedantic -Wall -Wextra -Werror $flags "$source/tests/consumer/consumer.c" \
   $(pkg-config --cflags --libs tarnwick) -Wl,-rpath,"$(pkg-config --variable=libdir tarnwick)" \
   -o "$work/consumer_c" || fail "the C program does not build with pkg-config"
-cmake -S "$source/tests/consumer" -B "$work/cpp" -DCMAKE_PREFIX_PATH="$work/usr" \
-  -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$work/cmake.log" 2>&1 &&
-  cmake --build "$work/cpp" >>"$work/cmake.log" 2>&1 ||
-  { cat "$work/cmake.log"; fail "the C++ program does not build with find_package"; }
+{ cmake -S "$source/tests/consumer" -B "$work/cpp" -DCMAKE_PREFIX_PATH="$work/usr" \
+  -DCMAKE_CXX_FLAGS="$flags" && cmake --build "$work/cpp"; } >"$work/log" 2>&1 ||
+  { cat "$work/log"; fail "the C++ program does not build with find_package"; }
 
-# What the command line writes for each file, in the consumers' form. A
-# file of 6 MB joins the corpus so that conversions on all threads split it.
 mkdir "$work/expected" "$work/c" "$work/cpp-out" "$work/large"
+# Beside the corpus: a file of 6 MB, split on all threads; a text file; and
+# a file whose top object, a null, cannot be written.
 python3 -c "
 import plistlib, sys
-records = [{'name': 'record %d' % i, 'n': i, 'r': i / 7, 'tags': ['t%d' % (i % 97), 'u%d' % i]}
-           for i in range(60000)]
-sys.stdout.buffer.write(plistlib.dumps(records, fmt=plistlib.FMT_BINARY))" >"$work/large/records.bplist"
-files="$(find "$corpus" -maxdepth 2 -type f ! -name '*.md' | sort) $work/large/records.bplist"
+records = [{'name': 'record %d' % i, 'n': i, 'r': i / 7, 'tags': ['t%d' % (i % 97)]}
+           for i in range(70000)]
+open(sys.argv[1] + '/records', 'wb').write(plistlib.dumps(records, fmt=plistlib.FMT_BINARY))
+open(sys.argv[1] + '/text', 'wb').write(b'not a property list')
+trailer = bytes(6) + bytes([1, 1]) + (1).to_bytes(8, 'big') + bytes(8) + (9).to_bytes(8, 'big')
+open(sys.argv[1] + '/null-top', 'wb').write(b'bplist00' + bytes([0, 8]) + trailer)" "$work/large"
+files="$(find "$3" "$work/large" -maxdepth 2 -type f ! -name '*.md' | sort)"
 . "$source/tests/library_expected.sh"
 expect_outcomes "$work/expected" "$files" "$build/tarnwick"
+for f in $files; do "$work/consumer_c" "$f" >"$work/c/$(basename "$f")"; done
 # shellcheck disable=SC2086
-"$work/consumer_c" "$work/c" $files || fail "the C program failed"
-# shellcheck disable=SC2086
-"$work/cpp/consumer_cpp" "$work/cpp-out" $files || fail "the C++ program failed"
-diff -r "$work/expected" "$work/c" >/dev/null || fail "the C program differs: $(diff -rq "$work/expected" "$work/c")"
-diff -r "$work/expected" "$work/cpp-out" >/dev/null ||
-  fail "the C++ program differs: $(diff -rq "$work/expected" "$work/cpp-out")"
+"$work/cpp/consumer_cpp" "$work/cpp-out" $files || fail "the C++ program's conversions disagree"
+for program in c cpp-out; do
+  diff -rq "$work/expected" "$work/$program" || fail "the $program program differs"
+done
 echo "$(echo $files | wc -w) files: the C and C++ programs match the command line"
