@@ -3,11 +3,13 @@
 // and a reason, so that no exception leaves the library.
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "bplist/Convert.h"
 #include "bplist/Format.h"
@@ -22,7 +24,9 @@ constexpr const char* kUnconvertible =
     "an object cannot be written (a null top object, an unknown marker or a date out of range)";
 constexpr const char* kFormatUnavailable = "format not available in this build";
 
-int Finish(tarnwick_error* error, int code, const std::string& reason = "") {
+// Records the outcome. Takes a view, so that reporting even exhausted memory
+// allocates nothing.
+int Finish(tarnwick_error* error, int code, std::string_view reason = "") {
   if (error != nullptr) {
     error->code = code;
     size_t n = std::min(reason.size(), size_t(TARNWICK_REASON_SIZE - 1));
@@ -51,8 +55,11 @@ bool WriteToCaller(void* context, const char* bytes, size_t size) {
 int Convert(const void* data, size_t size, int format, unsigned options, Sink sink,
             tarnwick_error* error) {
   if (data == nullptr && size != 0) return Finish(error, TARNWICK_BAD_ARGUMENT, "no data");
-  if (format < TARNWICK_XML || format > TARNWICK_KEYED_JSON)
-    return Finish(error, TARNWICK_BAD_ARGUMENT, "unknown format " + std::to_string(format));
+  if (format < TARNWICK_XML || format > TARNWICK_KEYED_JSON) {
+    char text[32];
+    std::snprintf(text, sizeof text, "unknown format %d", format);
+    return Finish(error, TARNWICK_BAD_ARGUMENT, text);
+  }
   if (!Available(format)) return Finish(error, TARNWICK_FORMAT_UNAVAILABLE, kFormatUnavailable);
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
   if (size < kSignatureSize || std::memcmp(bytes, kSignature, kSignatureSize) != 0)
