@@ -20,6 +20,8 @@ foreach(library tarnwick_shared tarnwick_static)
     $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 endforeach()
 if(WIN32)
+  # tarnwick.dll, not MinGW's libtarnwick.dll; the import library keeps its prefix.
+  set_target_properties(tarnwick_shared PROPERTIES PREFIX "")
   target_sources(tarnwick_shared PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/cmake/tarnwick.def)
 elseif(NOT APPLE)
   set(version_script ${CMAKE_CURRENT_SOURCE_DIR}/cmake/tarnwick.map)
