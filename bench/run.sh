@@ -37,7 +37,7 @@ install_missing() {
 build_release() {
   if ! cmake -S "$root" -B "$build" -DTARNWICK_MODE=release -DCMAKE_BUILD_TYPE=Release \
     -DTARNWICK_BENCH=ON -DTARNWICK_TESTS=OFF >"$out/build.log" 2>&1 ||
-    ! cmake --build "$build" -j2 --target tarnwick hot_bench >>"$out/build.log" 2>&1; then
+    ! cmake --build "$build" -j2 --target tarnwick tarnwick_shared hot_bench >>"$out/build.log" 2>&1; then
     cat "$out/build.log"
     echo "build failed" >&2
     exit 1
@@ -424,6 +424,50 @@ for name in string-256m data-256m; do
   target "peak RSS MiB, $name" "$(calc %.1f "${rss[$name]} / 1024")" \
     "<= input+32 = $(calc %.1f "$limit / 1024")" "${rss[$name]} <= $limit"
 done
+
+# The Python module over libtarnwick against plistlib, each in one python3
+# process: reading the records file into Python values (to_json + json.loads
+# against plistlib.loads, once the library has JSON) and writing its XML.
+cat >"$out/python_peer.py" <<'EOF'
+import json, plistlib, sys
+sys.path.insert(0, sys.argv[1])  # the build folder: the module beside the library
+import tarnwick
+what, data = sys.argv[2], open(sys.argv[3], "rb").read()
+if what == "json":
+    json.loads(tarnwick.to_json(data))
+elif what == "plistlib":
+    plistlib.loads(data)
+elif what == "xml":
+    tarnwick.to_xml(data)
+elif what == "plistlib-xml":
+    plistlib.dumps(plistlib.loads(data))
+EOF
+py_timed() { # KEY WHAT: python_peer.py WHAT on the records file, timed
+  timed "$1" true python3 "$out/python_peer.py" "$build" "$2" "$records"
+}
+py_show() { # KEY LABEL
+  row "$2" "$(calc %.3f "${median[$1]}")" "$(calc %.3f "${cpu[$1]}")" \
+    "$(calc %.1f "${rss[$1]} / 1024")" ""
+}
+echo
+echo "== Python: the tarnwick module (libtarnwick) against plistlib, $n records =="
+row "command" "wall s" "cpu s" "peak RSS MiB" ""
+if python3 "$out/python_peer.py" "$build" json "$small" 2>/dev/null; then
+  py_timed py_json json
+  py_timed py_plistlib plistlib
+  py_show py_json "json.loads(tarnwick.to_json(data))"
+  py_show py_plistlib "plistlib.loads(data)"
+  printf '  %-38s %10s   (no target)\n' "to_json + json.loads / plistlib.loads" \
+    "$(calc %.3f "${median[py_json]} / ${median[py_plistlib]}")"
+else
+  echo "  (this library has no JSON format yet: to_json + json.loads not measured)"
+fi
+py_timed py_xml xml
+py_timed py_plistlib_xml plistlib-xml
+py_show py_xml "tarnwick.to_xml(data)"
+py_show py_plistlib_xml "plistlib.dumps(plistlib.loads(data))"
+printf '  %-38s %10s   (no target)\n' "to_xml / plistlib loads + dumps" \
+  "$(calc %.3f "${median[py_xml]} / ${median[py_plistlib_xml]}")"
 
 echo
 echo "== micro-benchmarks of the hot paths (Google Benchmark) =="

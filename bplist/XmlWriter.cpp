@@ -10,6 +10,10 @@ XmlWriter::XmlWriter(platform::FileHandle file, std::string path, size_t inputSi
   flushAt_ = capacity_;
 }
 
+XmlWriter::XmlWriter(Sink sink, size_t inputSize) : XmlWriter(platform::kNoFile, "", inputSize) {
+  sink_ = sink;
+}
+
 XmlWriter::XmlWriter(uint64_t limit) : flushAt_(0), inMemory_(true), limit_(limit) {}
 
 void XmlWriter::Emit(std::string_view text) {
@@ -25,6 +29,9 @@ void XmlWriter::EmitKept(std::string_view text) {
   if (inMemory_) {
     if (text.size() > limit_ - kept_.size()) throw MemoryLimitReached();
     kept_.append(text);
+  } else if (sink_.write != nullptr) {
+    if (!text.empty() && !sink_.write(sink_.context, text.data(), text.size()))
+      throw OutputRefused();
   } else if (file_ != platform::kNoFile) {
     platform::WriteAll(file_, text.data(), text.size(), path_);
   }

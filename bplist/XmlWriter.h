@@ -16,6 +16,16 @@ namespace bplist {
 // past the writer's limit.
 struct MemoryLimitReached {};
 
+// A caller's destination for the document: `write` takes each piece and
+// returns false to stop the conversion.
+struct Sink {
+  bool (*write)(void* context, const char* bytes, size_t size) = nullptr;
+  void* context = nullptr;
+};
+
+// Raised by a writer to a Sink whose write refused a piece.
+struct OutputRefused {};
+
 class XmlWriter {
  public:
   // Largest size of the buffer; also the most that Reserve may ask for.
@@ -32,6 +42,9 @@ class XmlWriter {
   // MemoryLimitReached. PutText hands the text on to another writer. The
   // buffer is allocated when first needed.
   explicit XmlWriter(uint64_t limit);
+  // Hands the text to `sink` in pieces of up to kBufferSize bytes; a piece
+  // refused raises OutputRefused.
+  XmlWriter(Sink sink, size_t inputSize);
   XmlWriter(const XmlWriter&) = delete;
   XmlWriter& operator=(const XmlWriter&) = delete;
 
@@ -109,6 +122,7 @@ class XmlWriter {
   void EmitKept(std::string_view text);
 
   platform::FileHandle file_ = platform::kNoFile;
+  Sink sink_;
   std::string path_;
   std::unique_ptr<char[]> buffer_;
   size_t capacity_ = 0;

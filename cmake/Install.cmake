@@ -1,17 +1,51 @@
 # What `cmake --install` puts where. On Linux and other Unix systems the
 # usual tree under the prefix: the program in bin/, its manual page in
-# share/man/man1/, README and LICENSE in share/doc/tarnwick/. On Windows one
-# flat folder: tarnwick.exe, README.md and LICENSE, as the ZIP package holds.
+# share/man/man1/, README and LICENSE in share/doc/tarnwick/, the libraries
+# in lib/ with the header in include/, a pkg-config file and a CMake package,
+# and the Python module where Debian's python3 looks. On Windows one flat
+# folder: tarnwick.exe, tarnwick.dll with its import library, tarnwick.h and
+# the Python module beside the DLL, README.md and LICENSE, as the ZIP holds.
 include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
 
 configure_file(man/tarnwick.1.in generated/tarnwick.1 @ONLY)
 
+# Folder under the prefix for the Python module.
+set(TARNWICK_PYTHON_DIR lib/python3/dist-packages CACHE STRING
+    "Folder under the install prefix for the Python module")
+
 if(WIN32)
-  install(TARGETS tarnwick RUNTIME DESTINATION .)
-  install(FILES README.md LICENSE DESTINATION .)
-else()
-  install(TARGETS tarnwick RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/generated/tarnwick.1
-          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(TARGETS tarnwick tarnwick_shared RUNTIME DESTINATION . ARCHIVE DESTINATION .)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/include/tarnwick.h python/tarnwick.py
+                README.md LICENSE DESTINATION .)
+  return()
 endif()
+
+install(TARGETS tarnwick RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/generated/tarnwick.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+set(cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/tarnwick)
+install(TARGETS tarnwick_shared tarnwick_static EXPORT tarnwickTargets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/include/tarnwick.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(EXPORT tarnwickTargets NAMESPACE tarnwick:: DESTINATION ${cmake_dir})
+configure_package_config_file(cmake/tarnwickConfig.cmake.in generated/tarnwickConfig.cmake
+                              INSTALL_DESTINATION ${cmake_dir})
+write_basic_package_version_file(generated/tarnwickConfigVersion.cmake
+                                 COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/generated/tarnwickConfig.cmake
+              ${CMAKE_CURRENT_BINARY_DIR}/generated/tarnwickConfigVersion.cmake
+        DESTINATION ${cmake_dir})
+
+# The pkg-config file finds the prefix from its own place, so a staged or
+# moved install works as well as the one in the configured prefix.
+set(pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+file(RELATIVE_PATH pc_to_prefix /prefix/${pc_dir} /prefix)
+configure_file(cmake/tarnwick.pc.in generated/tarnwick.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/generated/tarnwick.pc DESTINATION ${pc_dir})
+
+install(FILES python/tarnwick.py DESTINATION ${TARNWICK_PYTHON_DIR})

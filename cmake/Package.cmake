@@ -1,12 +1,13 @@
 # Packages made by `cpack` in the build directory: a Debian package on Linux,
-# a ZIP archive for a Windows build (tarnwick.exe, README.md and LICENSE, see
-# Install.cmake). Both hold exactly what `cmake --install` installs.
+# a ZIP archive for a Windows build (tarnwick.exe, tarnwick.dll and what goes
+# with it, README.md and LICENSE, see Install.cmake). Both hold exactly what
+# `cmake --install` installs.
 set(CPACK_PACKAGE_NAME tarnwick)
 set(CPACK_PACKAGE_VENDOR "the tarnwick authors")
 set(CPACK_PACKAGE_CONTACT "the tarnwick authors")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION
-    "tarnwick is a small, fast command-line converter from Apple's binary property-list format (bplist00) to XML property lists. It refuses damaged files with a clear message instead of crashing on them.")
+    "tarnwick is a small, fast command-line converter from Apple's binary property-list format (bplist00) to XML property lists. It refuses damaged files with a clear message instead of crashing on them. The package also holds libtarnwick, the converter as a library with a C interface (header, pkg-config file and CMake package), and a Python module over it.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_STRIP_FILES ON)
@@ -25,13 +26,13 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # tarnwick_0.1_amd64.deb
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  # Depends names the shared libraries the program was linked with (none when
-  # it is fully static), so packaging needs no dpkg-shlibdeps.
-  if(TARNWICK_LINKAGE STREQUAL "libc")
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6")
-  elseif(TARNWICK_LINKAGE STREQUAL "shared")
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
-  endif()
+  # Depends names the shared libraries libtarnwick is linked with (the
+  # program needs no more, however it was linked), so packaging needs no
+  # dpkg-shlibdeps. The shlibs file and the ldconfig trigger come with the
+  # shared library.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3")
 endif()
 
 # `cpack --config CPackSourceConfig.cmake` makes a source archive of the

@@ -6,7 +6,7 @@
 # Sanitizer and fuzz builds keep the shared runtime their instrumentation needs.
 option(TARNWICK_STATIC "Link the release program statically" ON)
 # What the program was linked with: "static" (nothing shared), "libc" (the C
-# library alone shared) or "shared"; the Debian package's Depends follows it.
+# library alone shared) or "shared".
 set(TARNWICK_LINKAGE shared)
 
 if(TARNWICK_STATIC AND TARNWICK_MODE STREQUAL "release" AND NOT APPLE

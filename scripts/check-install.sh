@@ -2,8 +2,10 @@
 # Checks what a build installs and packages: `cmake --install` into a staging
 # folder must leave bin/tarnwick and share/man/man1/tarnwick.1, the manual
 # page must render, and the installed program must print the version set in
-# CMakeLists.txt and convert the example as the built one does. cpack must
-# make a .deb holding the same two files.
+# CMakeLists.txt and convert the example as the built one does. The library,
+# its header, pkg-config and CMake files must be there, and the Python module
+# must convert the example as the program does. cpack must make a .deb
+# holding all of them.
 #
 # Usage: scripts/check-install.sh [--dpkg] BUILD_DIR
 # With --dpkg the .deb is also installed with dpkg -i (as root or through
@@ -27,6 +29,23 @@ fail() {
   exit 1
 }
 
+# Files of libtarnwick under the prefix.
+library_files="lib/libtarnwick.so.0 lib/libtarnwick.so lib/libtarnwick.a include/tarnwick.h
+  lib/pkgconfig/tarnwick.pc lib/cmake/tarnwick/tarnwickConfig.cmake
+  lib/python3/dist-packages/tarnwick.py"
+
+# check_python PYTHON [PYTHON_DIR]: the module, from PYTHON_DIR or else from
+# where PYTHON looks by itself, converts the example as the built program
+# does, with the library found on the system's library path.
+check_python() {
+  PYTHONPATH=${2:-} "$1" -c "
+import sys, tarnwick
+sys.stdout.buffer.write(tarnwick.to_xml(open('$example', 'rb').read()))" >"$stage/python.xml" ||
+    fail "the Python module in ${2:-the path of $1} does not convert $example"
+  cmp -s "$stage/python.xml" "$stage/built.xml" || fail "the Python module converts $example differently"
+  echo "the Python module in ${2:-the path of $1} converts $example"
+}
+
 # check_program PROGRAM: the version line and the example's document.
 check_program() {
   local about
@@ -39,10 +58,11 @@ check_program() {
 }
 
 cmake --install "$build" --prefix "$stage/usr" >/dev/null
-for f in bin/tarnwick share/man/man1/tarnwick.1; do
+for f in bin/tarnwick share/man/man1/tarnwick.1 $library_files; do
   [ -f "$stage/usr/$f" ] || fail "cmake --install left no $f"
 done
 check_program "$stage/usr/bin/tarnwick"
+LD_LIBRARY_PATH=$stage/usr/lib check_python python3 "$stage/usr/lib/python3/dist-packages"
 page=$(MANWIDTH=80 man -l "$stage/usr/share/man/man1/tarnwick.1" 2>"$stage/man.err")
 [ ! -s "$stage/man.err" ] || fail "man -l warns: $(cat "$stage/man.err")"
 grep -q "EXIT STATUS" <<<"$page" || fail "man -l rendered no EXIT STATUS section"
@@ -54,16 +74,17 @@ rm -f "$build"/tarnwick_*.deb
 deb=$(ls "$build"/tarnwick_*.deb)
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "$deb is not version $version"
 contents=$(dpkg-deb -c "$deb")
-for f in ./usr/bin/tarnwick ./usr/share/man/man1/tarnwick.1; do
-  grep -q " $f\$" <<<"$contents" || fail "$deb holds no $f"
+for f in bin/tarnwick share/man/man1/tarnwick.1 $library_files; do
+  grep -Eq " ./usr/$f( -> .*)?\$" <<<"$contents" || fail "$deb holds no /usr/$f"
 done
-echo "$deb holds tarnwick and its manual page"
+echo "$deb holds tarnwick, its manual page, libtarnwick and the Python module"
 
 if $dpkg_too; then
   sudo=()
   [ "$(id -u)" -eq 0 ] || sudo=(sudo)
   "${sudo[@]}" dpkg -i "$deb" >/dev/null
-  trap '"${sudo[@]}" dpkg -r tarnwick >/dev/null; rm -rf "$stage"' EXIT
+  trap '"${sudo[@]}" dpkg -P tarnwick >/dev/null; rm -rf "$stage"' EXIT
   [ "$(dpkg-query -W -f='${Version}' tarnwick)" = "$version" ] || fail "dpkg installed another version"
   check_program /usr/bin/tarnwick
+  check_python /usr/bin/python3  # Debian's own
 fi

@@ -19,14 +19,21 @@ echo "== windows x86_64 build"
 cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DTARNWICK_WERROR=ON >/dev/null
 cmake --build build-windows -j "$jobs"
-dlls=$(x86_64-w64-mingw32-objdump -p build-windows/tarnwick.exe | sed -n 's/^\s*DLL Name: //p')
-echo "tarnwick.exe imports: $(echo $dlls)"
-for dll in $dlls; do
-  case ${dll,,} in
-    kernel32.dll | msvcrt.dll | shell32.dll | user32.dll | advapi32.dll) ;;
-    *) echo "tarnwick.exe needs $dll, which Windows does not have" >&2; exit 1 ;;
-  esac
+for binary in tarnwick.exe tarnwick.dll; do
+  dlls=$(x86_64-w64-mingw32-objdump -p build-windows/$binary | sed -n 's/^\s*DLL Name: //p')
+  echo "$binary imports: $(echo $dlls)"
+  for dll in $dlls; do
+    case ${dll,,} in
+      kernel32.dll | msvcrt.dll | shell32.dll | user32.dll | advapi32.dll) ;;
+      *) echo "$binary needs $dll, which Windows does not have" >&2; exit 1 ;;
+    esac
+  done
 done
+# The DLL exports the C interface alone.
+exports=$(x86_64-w64-mingw32-objdump -p build-windows/tarnwick.dll |
+  sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/s/^\s*\[ *[0-9]*\] //p' | sort | tr '\n' ' ')
+[ "$exports" = "tarnwick_convert tarnwick_convert_to_buffer tarnwick_free tarnwick_version " ] ||
+  { echo "tarnwick.dll exports: $exports" >&2; exit 1; }
 
 echo "== windows x86_64 tests (Wine)"
 ctest --test-dir build-windows --output-on-failure -j "$jobs"
@@ -37,7 +44,7 @@ echo "== windows x86_64 package"
 # pipefail fails when grep stops reading early and the lister meets a closed pipe.
 listing=$(python3 -m zipfile -l build-windows/tarnwick-*-win64.zip)
 echo "$listing"
-for f in tarnwick.exe README.md LICENSE; do
+for f in tarnwick.exe tarnwick.dll libtarnwick.dll.a tarnwick.h tarnwick.py README.md LICENSE; do
   grep -q "/$f " <<<"$listing" ||
     { echo "the ZIP package holds no $f" >&2; exit 1; }
 done

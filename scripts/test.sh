@@ -25,7 +25,7 @@ echo "== thread build"
 cmake -S . -B build-test-thread -DTARNWICK_MODE=thread -DTARNWICK_WERROR=ON -DTARNWICK_TESTS=ON >/dev/null
 cmake --build build-test-thread -j "$jobs"
 echo "== thread tests"
-ctest --test-dir build-test-thread --output-on-failure -j "$jobs" -R '^(Parallel|DamagedInput|WorkBound)\.'
+ctest --test-dir build-test-thread --output-on-failure -j "$jobs" -R '^(Parallel|DamagedInput|WorkBound|Library)\.'
 
 echo "== install and package"
 scripts/check-install.sh build-test-release

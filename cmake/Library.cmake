@@ -1,0 +1,34 @@
+# libtarnwick, the engine behind the C interface of include/tarnwick.h: a
+# shared library (libtarnwick.so.0 with that SONAME, or tarnwick.dll with its
+# import library libtarnwick.dll.a) and a static one (libtarnwick.a), both
+# made of the engine's objects. The shared library exports the interface
+# alone: the engine's symbols are hidden, a version script keeps the C++
+# runtime's inline symbols in, and on Windows a .def file lists the exports.
+include(GNUInstallDirs)
+
+add_library(tarnwick_shared SHARED $<TARGET_OBJECTS:bplist>)
+add_library(tarnwick_static STATIC $<TARGET_OBJECTS:bplist>)
+set_target_properties(tarnwick_shared PROPERTIES
+  OUTPUT_NAME tarnwick EXPORT_NAME tarnwick
+  VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+set_target_properties(tarnwick_static PROPERTIES OUTPUT_NAME tarnwick EXPORT_NAME tarnwick_static)
+target_link_libraries(tarnwick_shared PRIVATE Threads::Threads)
+target_link_libraries(tarnwick_static INTERFACE Threads::Threads)
+foreach(library tarnwick_shared tarnwick_static)
+  target_include_directories(${library} INTERFACE
+    $<BUILD_INTERFACE:${CMAKE_CURRENT_BINARY_DIR}/include>
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+endforeach()
+if(WIN32)
+  # tarnwick.dll, not MinGW's libtarnwick.dll; the import library keeps its prefix.
+  set_target_properties(tarnwick_shared PROPERTIES PREFIX "")
+  target_sources(tarnwick_shared PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/cmake/tarnwick.def)
+elseif(NOT APPLE)
+  set(version_script ${CMAKE_CURRENT_SOURCE_DIR}/cmake/tarnwick.map)
+  target_link_options(tarnwick_shared PRIVATE LINKER:--version-script=${version_script})
+  set_target_properties(tarnwick_shared PROPERTIES LINK_DEPENDS ${version_script})
+endif()
+
+# The Python module sits beside the shared library in the build folder, where
+# it finds it first, so the tests import it from there.
+configure_file(python/tarnwick.py tarnwick.py COPYONLY)

@@ -1,0 +1,82 @@
+// The C interface's codes and reasons, and a write callback that refuses
+// the output. The corpus against the command line is checked from outside
+// the tree (library_consumers.sh, library_test.py).
+#include <gtest/gtest.h>
+#include <tarnwick.h>
+
+#include <string>
+
+#include "TestUtil.h"
+
+namespace {
+
+// Keeps what it is given; refuses its `refuseAt`-th call (never when 0).
+struct Receiver {
+  int refuseAt = 0;
+  int calls = 0;
+  std::string text;
+};
+
+int Receive(void* context, const char* bytes, size_t size) {
+  Receiver* r = static_cast<Receiver*>(context);
+  if (++r->calls == r->refuseAt) return 1;
+  r->text.append(bytes, size);
+  return 0;
+}
+
+TEST(Library, CodesAndReasons) {
+  const testplist::Bytes& ok = testutil::kSmallDict;
+  struct Case {
+    const void* data;
+    size_t size;
+    int format;
+    int code;
+    const char* reason;
+  } cases[] = {
+      {ok.data(), ok.size(), TARNWICK_XML, TARNWICK_OK, ""},
+      {nullptr, 3, TARNWICK_XML, TARNWICK_BAD_ARGUMENT, "no data"},
+      {ok.data(), ok.size(), -1, TARNWICK_BAD_ARGUMENT, "unknown format -1"},
+      {ok.data(), ok.size(), 4, TARNWICK_BAD_ARGUMENT, "unknown format 4"},
+      {ok.data(), ok.size(), TARNWICK_JSON, TARNWICK_OK, ""},
+      {ok.data(), ok.size(), TARNWICK_KEYED_XML, TARNWICK_OK, ""},
+      {ok.data(), ok.size(), TARNWICK_KEYED_JSON, TARNWICK_OK, ""},
+      {"", 0, TARNWICK_XML, TARNWICK_NOT_BPLIST, "not a binary plist"},
+      {"bplis", 5, TARNWICK_XML, TARNWICK_NOT_BPLIST, "not a binary plist"},
+      {"bplist00", 8, TARNWICK_XML, TARNWICK_DAMAGED, "too short to hold a header and a trailer"},
+  };
+  for (const Case& c : cases) {
+    Receiver r;
+    tarnwick_error e;
+    EXPECT_EQ(tarnwick_convert(c.data, c.size, c.format, 0, Receive, &r, &e), c.code) << c.reason;
+    EXPECT_EQ(e.code, c.code) << c.reason;
+    EXPECT_STREQ(e.reason, c.reason);
+  }
+  EXPECT_EQ(tarnwick_convert(ok.data(), ok.size(), 0, 0, nullptr, nullptr, nullptr),
+            TARNWICK_BAD_ARGUMENT);
+  EXPECT_EQ(tarnwick_convert_to_buffer(ok.data(), ok.size(), 0, 0, nullptr, nullptr, nullptr),
+            TARNWICK_BAD_ARGUMENT);
+  EXPECT_STREQ(tarnwick_version(), TARNWICK_VERSION);
+}
+
+TEST(Library, ARefusingCallbackStopsTheConversion) {
+  testplist::PlistBuilder b;  // a document of 3 MiB, written in pieces
+  b.top = b.Str(std::string(size_t(3) << 20, 'x'));
+  const testplist::Bytes large = b.Build();
+  for (int refuseAt : {1, 2, 0}) {
+    Receiver r;
+    r.refuseAt = refuseAt;
+    tarnwick_error e;
+    int code = tarnwick_convert(large.data(), large.size(), TARNWICK_XML, TARNWICK_ALL_THREADS,
+                                Receive, &r, &e);
+    EXPECT_EQ(code, refuseAt == 0 ? TARNWICK_OK : TARNWICK_OUTPUT_REFUSED) << refuseAt;
+    if (refuseAt == 0) {
+      EXPECT_GT(r.calls, 2);
+      EXPECT_EQ(r.text.size(), testplist::Document({"    <string></string>"}).size() + (3 << 20));
+    } else {
+      EXPECT_STREQ(e.reason, "the write callback refused the output");
+      EXPECT_EQ(r.calls, refuseAt) << "no call after the refusal";
+    }
+  }
+}
+
+}  // namespace
