@@ -310,8 +310,12 @@ bool WriteAsValue(Context& c, uint64_t o, ArchivedClass kind, Role role, bool* d
     case ArchivedClass::Attributed:
       return WriteAttributed(c, o, role, done);
     case ArchivedClass::Null:
-      *done = true;
-      PutNull(c);
+      // Only where a null can stand: an element, or a JSON value. An NSNull
+      // met anywhere else (not through a UID) is written as its fields.
+      if (role == Role::Element || (role == Role::Value && c.Format == OutputFormat::Json)) {
+        *done = true;
+        PutNull(c);
+      }
       return true;
     case ArchivedClass::Other:
       break;

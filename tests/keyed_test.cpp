@@ -202,6 +202,13 @@ std::vector<Case> Cases() {
            }),
        "<dict><key>v</key><integer>2</integer><key>$class</key><string>Thing</string></dict>",
        R"({"none": null,"n": null,"v": 2,"$class": "Thing"})"},
+      {"NullInPlaceOfAnEntry",
+       [] {
+         ArchiveBuilder a;
+         return a.Build(a.Object("Z", {{"n", a.Instance("NSNull", {})}}));
+       }(),
+       "<dict><key>n</key><dict><key>$class</key><string>NSNull</string></dict><key>$class</key>"
+       "<string>Z</string></dict>"},
       {"ParentPointer", parent.Build(parentUid),
        "<dict><key>child</key><dict><key>parent</key><dict><key>CF$UID</key><integer>1"
        "</integer></dict><key>$class</key><string>Node</string></dict><key>$class</key>"
