@@ -40,6 +40,14 @@ trailer = bytes(6) + bytes([1, 1]) + (1).to_bytes(8, 'big') + bytes(8) + (9).to_
 open(sys.argv[1] + '/null-top', 'wb').write(b'bplist00' + bytes([0, 8]) + trailer)" "$work/large"
 files="$(find "$3" "$work/large" -maxdepth 2 -type f ! -name '*.md' | sort)"
 . "$source/tests/library_expected.sh"
+# The C program in every format, against the command line's verb for it.
+for format in 1:-j 2:-k 3:-kj; do
+  rm -rf "$work/expected" "$work/c" && mkdir "$work/expected" "$work/c"
+  VERB=${format#*:} expect_outcomes "$work/expected" "$files" "$build/tarnwick"
+  for f in $files; do "$work/consumer_c" "$f" "${format%:*}" >"$work/c/$(basename "$f")"; done
+  diff -rq "$work/expected" "$work/c" || fail "the C program differs from tarnwick ${format#*:}"
+done
+rm -rf "$work/expected" "$work/c" && mkdir "$work/expected" "$work/c"
 expect_outcomes "$work/expected" "$files" "$build/tarnwick"
 for f in $files; do "$work/consumer_c" "$f" >"$work/c/$(basename "$f")"; done
 # shellcheck disable=SC2086
