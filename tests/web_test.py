@@ -30,6 +30,8 @@ from selenium.webdriver.support.ui import WebDriverWait
 FORMATS = [("0", "-c", "xml"), ("1", "-j", "json"), ("2", "-k", "xml"), ("3", "-kj", "json")]
 # Longest wait for one conversion (the records file included), in seconds.
 CONVERSION_TIMEOUT = 300
+# The page's largest file (kLargestFile in web/page.html).
+LARGEST_FILE = 1 << 30
 # Longest wait for a saved file to appear, in seconds.
 DOWNLOAD_TIMEOUT = 30
 
@@ -167,6 +169,12 @@ def main():
             files = sorted(p for p in corpus.iterdir() if p.is_file())
             files += sorted((corpus / "broken").iterdir()) + [not_plist]
             check_files(page, tarnwick, files, downloads, failures)
+            huge = downloads / "huge.plist"  # sparse: the page refuses it by its size
+            with open(huge, "wb") as f:
+                f.truncate(LARGEST_FILE + 1)
+            state, status, _, _ = page.open(huge)
+            if state != "failed" or "is too large" not in status:
+                failures.append(f"a file over the page's limit shows {status!r}")
             if args.records:
                 start = time.monotonic()
                 subprocess.run([tarnwick, "-c", str(args.records), str(downloads / "records.xml")],
