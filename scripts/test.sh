@@ -15,7 +15,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 need_packages "${build_packages[@]}" libgtest-dev python3 libxml2-utils man-db
 
 echo "== browser page"
-scripts/build-web.sh build-web
+scripts/build-web.sh build-web -DTARNWICK_WERROR=ON
 page=$PWD/build-web/tarnwick.html
 
 for mode in release sanitize; do
