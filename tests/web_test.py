@@ -128,6 +128,8 @@ def check_files(page, tarnwick, files, downloads, failures):
             result = page.open(path) if i == 0 else page.format(value)
             check_file(page, result, tarnwick, path, verb, ext, downloads, failures)
         current = order[-1]
+    if current != FORMATS[0]:
+        page.format(FORMATS[0][0])  # XML again for what follows
 
 
 def check_no_network(driver, failures):
@@ -180,7 +182,9 @@ def main():
                 subprocess.run([tarnwick, "-c", str(args.records), str(downloads / "records.xml")],
                                check=True)
                 native = time.monotonic() - start
-                state, _, _, seconds = page.open(args.records.resolve())
+                state, status, _, seconds = page.open(args.records.resolve())
+                if state != "done":
+                    failures.append(f"the records file: {status}")
                 print(f"records file ({args.records.stat().st_size} bytes): page {seconds:.2f} s "
                       f"({state}), command line {native:.2f} s, ratio {seconds / native:.1f}")
             if args.screenshot:
