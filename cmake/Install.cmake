@@ -5,6 +5,9 @@
 # and the Python module where Debian's python3 looks. On Windows one flat
 # folder: tarnwick.exe, tarnwick.dll with its import library, tarnwick.h and
 # the Python module beside the DLL, README.md and LICENSE, as the ZIP holds.
+# The browser page, made by scripts/build-web.sh and named with
+# TARNWICK_WEB_PAGE, goes with the documentation on Linux and beside
+# tarnwick.exe on Windows.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -14,7 +17,17 @@ configure_file(man/tarnwick.1.in generated/tarnwick.1 @ONLY)
 set(TARNWICK_PYTHON_DIR lib/python3/dist-packages CACHE STRING
     "Folder under the install prefix for the Python module")
 
+set(TARNWICK_WEB_PAGE "" CACHE FILEPATH
+    "tarnwick.html from scripts/build-web.sh, installed with the program (empty: none)")
+if(TARNWICK_WEB_PAGE AND NOT EXISTS "${TARNWICK_WEB_PAGE}")
+  message(FATAL_ERROR "TARNWICK_WEB_PAGE names ${TARNWICK_WEB_PAGE}, which does not exist: "
+                      "make it with scripts/build-web.sh")
+endif()
+
 if(WIN32)
+  if(TARNWICK_WEB_PAGE)
+    install(FILES ${TARNWICK_WEB_PAGE} DESTINATION .)
+  endif()
   install(TARGETS tarnwick tarnwick_shared RUNTIME DESTINATION . ARCHIVE DESTINATION .)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/include/tarnwick.h python/tarnwick.py
                 README.md LICENSE DESTINATION .)
@@ -25,6 +38,9 @@ install(TARGETS tarnwick RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/generated/tarnwick.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+if(TARNWICK_WEB_PAGE)
+  install(FILES ${TARNWICK_WEB_PAGE} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
 
 set(cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/tarnwick)
 install(TARGETS tarnwick_shared tarnwick_static EXPORT tarnwickTargets

@@ -4,8 +4,9 @@
 # page must render, and the installed program must print the version set in
 # CMakeLists.txt and convert the example as the built one does. The library,
 # its header, pkg-config and CMake files must be there, and the Python module
-# must convert the example as the program does. cpack must make a .deb
-# holding all of them.
+# must convert the example as the program does. When the build names a
+# browser page (TARNWICK_WEB_PAGE), it must be there as
+# share/doc/tarnwick/tarnwick.html. cpack must make a .deb holding all of them.
 #
 # Usage: scripts/check-install.sh [--dpkg] BUILD_DIR
 # With --dpkg the .deb is also installed with dpkg -i (as root or through
@@ -33,6 +34,9 @@ fail() {
 library_files="lib/libtarnwick.so.0 lib/libtarnwick.so lib/libtarnwick.a include/tarnwick.h
   lib/pkgconfig/tarnwick.pc lib/cmake/tarnwick/tarnwickConfig.cmake
   lib/python3/dist-packages/tarnwick.py"
+if grep -Eq '^TARNWICK_WEB_PAGE:FILEPATH=.+' "$build/CMakeCache.txt"; then
+  library_files+=" share/doc/tarnwick/tarnwick.html"
+fi
 
 # check_python PYTHON [PYTHON_DIR]: the module, from PYTHON_DIR or else from
 # where PYTHON looks by itself, converts the example as the built program

@@ -14,10 +14,15 @@ jobs=$(nproc 2>/dev/null || echo 2)
 . scripts/lib/i386.sh
 need_packages g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 googletest
 
+# The browser page is the same file for every system: the ZIP takes the one
+# scripts/build-web.sh made, when there is one.
+web_page=()
+[ -f build-web/tarnwick.html ] && web_page=(-DTARNWICK_WEB_PAGE="$PWD/build-web/tarnwick.html")
+
 start=$(date +%s)
 echo "== windows x86_64 build"
 cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-  -DTARNWICK_WERROR=ON >/dev/null
+  -DTARNWICK_WERROR=ON "${web_page[@]}" >/dev/null
 cmake --build build-windows -j "$jobs"
 for binary in tarnwick.exe tarnwick.dll; do
   dlls=$(x86_64-w64-mingw32-objdump -p build-windows/$binary | sed -n 's/^\s*DLL Name: //p')
@@ -44,7 +49,9 @@ echo "== windows x86_64 package"
 # pipefail fails when grep stops reading early and the lister meets a closed pipe.
 listing=$(python3 -m zipfile -l build-windows/tarnwick-*-win64.zip)
 echo "$listing"
-for f in tarnwick.exe tarnwick.dll libtarnwick.dll.a tarnwick.h tarnwick.py README.md LICENSE; do
+zip_files="tarnwick.exe tarnwick.dll libtarnwick.dll.a tarnwick.h tarnwick.py README.md LICENSE"
+((${#web_page[@]} == 0)) || zip_files+=" tarnwick.html"
+for f in $zip_files; do
   grep -q "/$f " <<<"$listing" ||
     { echo "the ZIP package holds no $f" >&2; exit 1; }
 done

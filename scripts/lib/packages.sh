@@ -55,3 +55,9 @@ need_architecture() {
 
 # The packages that building the program alone needs.
 build_packages=(cmake make g++)
+
+# The packages that building the browser page needs.
+web_packages=(emscripten cmake make)
+
+# The packages that the browser page's test needs besides the page.
+web_test_packages=(chromium chromium-driver python3-selenium)
