@@ -1,17 +1,14 @@
 // Texts of reals and dates in a JSON document, which keep every value
 // exactly where the XML texts round.
-#include <charconv>
 #include <cmath>
 #include <cstring>
 
+#include "bplist/ShortestReal.h"
 #include "bplist/Texts.h"
 
 namespace bplist {
 
 namespace {
-
-// The room std::to_chars needs for the shortest text of any double.
-constexpr size_t kMaxRealText = 32;
 
 constexpr double kMicrosecondsPerSecond = 1e6;
 
@@ -35,9 +32,8 @@ template <typename Real>
 std::string ShortestText(Real v) {
   const char* special = NonNumber(v);
   if (*special != '\0') return special;
-  char buf[kMaxRealText];
-  std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, v);
-  return AsReal(buf, r.ptr);
+  char buf[kMaxShortestText];
+  return AsReal(buf, PutShortestText(buf, v));
 }
 
 }  // namespace

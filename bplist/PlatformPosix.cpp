@@ -210,7 +210,7 @@ class WriteBack {
     if (fd != fd_) return;
     written_ += off_t(n);
     if (written_ - started_ < kWriteBackStep) return;
-#ifdef SYNC_FILE_RANGE_WRITE
+#if defined(__linux__) && defined(SYNC_FILE_RANGE_WRITE)
     // Only starts the writing; a failure shows again in the final flush.
     (void)sync_file_range(fd, started_, written_ - started_, SYNC_FILE_RANGE_WRITE);
 #endif

@@ -1,0 +1,31 @@
+// The shortest text that reads back as a given double or float, as
+// std::to_chars writes it. Where the standard library has no floating-point
+// std::to_chars (the libc++ of Emscripten 3.1), a portable version built on
+// snprintf and strtod makes the same text, so that every build writes the
+// same bytes.
+#pragma once
+
+#include <charconv>
+#include <cstddef>
+
+namespace bplist {
+
+// The room the shortest text of any double or float needs.
+constexpr size_t kMaxShortestText = 32;
+
+// The portable versions: the same text as std::to_chars(first, last, v);
+// [first, first + kMaxShortestText) must be writable. Returns the text's end.
+char* ShortestTextPortable(char* first, double v);
+char* ShortestTextPortable(char* first, float v);
+
+// Writes the shortest text of v at `first` and returns its end.
+template <typename Real>
+char* PutShortestText(char* first, Real v) {
+#if defined(__cpp_lib_to_chars)
+  return std::to_chars(first, first + kMaxShortestText, v).ptr;
+#else
+  return ShortestTextPortable(first, v);
+#endif
+}
+
+}  // namespace bplist
