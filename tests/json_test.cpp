@@ -4,19 +4,16 @@
 // mapping the README defines.
 #include <gtest/gtest.h>
 
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <functional>
 #include <limits>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "PlistBuilder.h"
 #include "TestUtil.h"
 #include "bplist/Context.h"
-#include "bplist/ShortestReal.h"
 
 namespace {
 
@@ -228,39 +225,6 @@ TEST(Json, SeamCallsMixWithFileObjects) {
     out.Flush();
     EXPECT_EQ(stream.Contents(), format == OutputFormat::Xml ? xml : json);
   }
-}
-
-}  // namespace
-
-namespace {
-
-// The portable shortest text, used where the standard library lacks
-// floating-point std::to_chars (the browser build), against std::to_chars:
-// random bit patterns, ratios of small integers, and every power of two,
-// where the values that read back lie unevenly around the value.
-TEST(Json, PortableShortestTextMatchesToChars) {
-  std::mt19937_64 random(20261207);
-  auto same = [](auto v) {
-    char want[40], got[40];
-    std::string a(want, std::to_chars(want, want + sizeof want, v).ptr);
-    std::string b(got, bplist::ShortestTextPortable(got, v));
-    EXPECT_EQ(a, b) << std::hexfloat << double(v);
-    return a == b;
-  };
-  int mismatches = 0;
-  for (int e = -1074; e < 1024; ++e) mismatches += !same(std::ldexp(1.0, e));
-  for (int e = -149; e < 128; ++e) mismatches += !same(std::ldexp(1.0f, e));
-  for (int i = 0; i < 20000 && mismatches < 10; ++i) {
-    uint64_t bits = random();
-    double d;
-    float f;
-    std::memcpy(&d, &bits, sizeof d);
-    std::memcpy(&f, &bits, sizeof f);
-    if (std::isfinite(d)) mismatches += !same(d);
-    if (std::isfinite(f)) mismatches += !same(f);
-    mismatches += !same(double(random() % 100000) / double(1 + random() % 1000));
-  }
-  mismatches += !same(0.0) + !same(-0.0) + !same(0.0f) + !same(-5e-324) + !same(1e22);
 }
 
 }  // namespace
