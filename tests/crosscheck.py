@@ -215,15 +215,16 @@ class Converter:
         for name in os.listdir(self.dir):
             os.unlink(os.path.join(self.dir, name))
 
-    def run(self, data):
-        """Converts `data`; returns (exit code, stdout, XML bytes or None, names left in the dir)."""
+    def run(self, data, verb="-c"):
+        """Converts `data` with `verb`; returns (exit code, stdout, document
+        bytes or None, names left in the dir)."""
         self.clear()
         src = os.path.join(self.dir, "in.plist")
         out = os.path.join(self.dir, "out.xml")
         with open(src, "wb") as f:
             f.write(data)
         try:
-            run = subprocess.run([self.tarnwick, "-c", src, out], capture_output=True, timeout=TIMEOUT)
+            run = subprocess.run([self.tarnwick, verb, src, out], capture_output=True, timeout=TIMEOUT)
         except subprocess.TimeoutExpired:
             return None, b"", None, []
         xml = None

@@ -393,25 +393,10 @@ def from_plistlib(v):
     return v
 
 
-def convert(conv, data, verb):
-    """(exit code, printed bytes, document) of one conversion."""
-    conv.clear()
-    src, out = os.path.join(conv.dir, "in.plist"), os.path.join(conv.dir, "out")
-    with open(src, "wb") as f:
-        f.write(data)
-    import subprocess
-    run = subprocess.run([conv.tarnwick, verb, src, out], capture_output=True, timeout=60)
-    doc = None
-    if os.path.exists(out):
-        with open(out, "rb") as f:
-            doc = f.read()
-    return run.returncode, run.stdout, doc
-
-
 def check(conv, results, name, data, want):
     """`want`: the expected value, None for 'check validity only', or Fails."""
-    code, printed, doc = convert(conv, data, "-j")
-    xml_code, xml_printed, _ = convert(conv, data, "-c")
+    code, printed, doc, _ = conv.run(data, "-j")
+    xml_code, xml_printed, _, _ = conv.run(data, "-c")
     if want is Fails or code != 0:
         ok = code == xml_code and printed == xml_printed and code != 0 and doc is None
         results.check(ok, name, "-j exit %s printed %r; -c exit %s printed %r" %
