@@ -23,7 +23,6 @@ import math
 import os
 import plistlib
 import random
-import subprocess
 import sys
 import urllib.parse
 
@@ -359,38 +358,21 @@ def handmade():
     return cases
 
 
-def well_formed(doc):
-    """None when xmllint accepts the document, else its complaint."""
-    done = subprocess.run(["xmllint", "--noout", "--nonet", "-"], input=doc, capture_output=True)
-    return None if done.returncode == 0 else done.stderr.decode(errors="replace")[:300]
-
-
-def run(tarnwick, verb, path, out):
-    if os.path.exists(out):
-        os.unlink(out)
-    done = subprocess.run([tarnwick, verb, path, out], capture_output=True, timeout=60)
-    doc = open(out, "rb").read() if os.path.exists(out) else None
-    return done.returncode, done.stdout, doc
-
-
-def check_archive(results, tarnwick, scratch, name, data):
-    path, out = os.path.join(scratch, "in.plist"), os.path.join(scratch, "out")
-    with open(path, "wb") as f:
-        f.write(data)
+def check_archive(results, conv, name, data):
     archive = plistlib.loads(data)
     try:
         flat = Flattener(archive).top(archive["$top"])
     except NonStringKey:
         flat = None
-    code, printed, doc = run(tarnwick, "-k", path, out)
+    code, printed, doc, _ = conv.run(data, "-k")
     problem = "exit %s, printed %r" % (code, printed[:200]) if code != 0 else None
     if problem is None:
         try:
-            problem = close(as_xml(flat), plistlib.loads(doc)) if flat is not None else well_formed(doc)
+            problem = close(as_xml(flat), plistlib.loads(doc)) if flat is not None else conv.well_formed(doc)
         except Exception as e:
             problem = "plistlib cannot read the -k document: %s" % e
     results.check(problem is None, name + " -k", problem)
-    code, printed, doc = run(tarnwick, "-kj", path, out)
+    code, printed, doc, _ = conv.run(data, "-kj")
     problem = "exit %s, printed %r" % (code, printed[:200]) if code != 0 else None
     if problem is None:
         try:
@@ -418,19 +400,19 @@ def main():
             except Exception:
                 archived = False
             if archived:
-                check_archive(results, tarnwick, scratch.dir, name, data)
+                check_archive(results, scratch, name, data)
                 continue
             for verb, plain in (("-k", "-c"), ("-kj", "-j")):
-                a = run(tarnwick, verb, path, os.path.join(scratch.dir, "a"))
-                b = run(tarnwick, plain, path, os.path.join(scratch.dir, "b"))
+                a = scratch.run(data, verb)[:3]
+                b = scratch.run(data, plain)[:3]
                 results.check(a == b, "%s %s" % (name, verb), "differs from %s" % plain)
         for name, archive in handmade():
-            check_archive(results, tarnwick, scratch.dir, name, plistlib.dumps(archive, fmt=plistlib.FMT_BINARY))
+            check_archive(results, scratch, name, plistlib.dumps(archive, fmt=plistlib.FMT_BINARY))
         rng = random.Random(1207)
         for i in range(60):
             tree = random_tree(rng, rng.randrange(1, 5), [])
             data = plistlib.dumps(Archiver().archive(tree), fmt=plistlib.FMT_BINARY)
-            check_archive(results, tarnwick, scratch.dir, "random archive #%d" % i, data)
+            check_archive(results, scratch, "random archive #%d" % i, data)
     finally:
         scratch.close()
     print("%d passed, %d failed" % (results.passed, results.failed))
