@@ -273,9 +273,9 @@ long ConvertFailing(const Bytes& file, const bplist::Parallelism& p, long n, boo
   return gCountdown.load();
 }
 
-// Regression (item 16 of the outside trial): exhausted memory while the helpers start left the
-// split with helpers running (an abort or a hang), and a batch converted
-// into memory that ran out failed the conversion. Every failure point on
+// Regression (item 16 of the outside trial): exhausted memory while the
+// helpers start left the split with helpers running (an abort or a hang),
+// and a batch converted into memory that ran out failed the conversion. Every failure point on
 // the calling thread must end in the document or in std::bad_alloc; every
 // one on a helper must end in the document, the writer going on alone.
 TEST(Parallel, ExhaustedMemoryEndsCleanlyOrGoesOnAlone) {
