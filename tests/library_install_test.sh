@@ -7,7 +7,7 @@
 # no LD_LIBRARY_PATH, and refuses one of another version.
 # Usage: library_install_test.sh BUILD_DIR PYTHON
 set -eu
-build=$1 python=$2
+build=$(cd "$1" && pwd) python=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "library_install: $*" >&2; exit 1; }
