@@ -64,6 +64,14 @@ int Convert(const void* data, size_t size, int format, unsigned options, Sink si
     std::snprintf(text, sizeof text, "unknown format %d", format);
     return Finish(error, TARNWICK_BAD_ARGUMENT, text);
   }
+  // Bits a later version may give a meaning are refused, so that a program
+  // built against its header learns that this library lacks the option.
+  if ((options & ~unsigned(TARNWICK_ALL_THREADS)) != 0) {
+    char text[32];
+    std::snprintf(text, sizeof text, "unknown options 0x%x",
+                  options & ~unsigned(TARNWICK_ALL_THREADS));
+    return Finish(error, TARNWICK_BAD_ARGUMENT, text);
+  }
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
   if (size < kSignatureSize || std::memcmp(bytes, kSignature, kSignatureSize) != 0)
     return Finish(error, TARNWICK_NOT_BPLIST, "not a binary plist");
@@ -138,10 +146,11 @@ int tarnwick_convert(const void* data, size_t size, int format, unsigned options
 
 int tarnwick_convert_to_buffer(const void* data, size_t size, int format, unsigned options,
                                char** document, size_t* length, tarnwick_error* error) {
+  // Either place given is set, even when the other is missing.
+  if (document != nullptr) *document = nullptr;
+  if (length != nullptr) *length = 0;
   if (document == nullptr || length == nullptr)
     return Finish(error, TARNWICK_BAD_ARGUMENT, "no place for the document");
-  *document = nullptr;
-  *length = 0;
   Buffer b;
   int code = Convert(data, size, format, options, Sink{Append, &b}, error);
   if (code == TARNWICK_OK && b.bytes == nullptr && !Append(&b, "", 0)) b.outOfMemory = true;

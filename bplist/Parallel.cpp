@@ -33,6 +33,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -110,7 +111,10 @@ struct Worker {
 class Helpers {
  public:
   // Prepares every thread's context on the calling thread, before any
-  // helper starts, then starts the helpers.
+  // helper starts, then starts the helpers. Exhausted memory before the
+  // first helper starts raises std::bad_alloc; a helper that cannot start
+  // (no thread, or no memory for its state) leaves the work to those that
+  // did, so no exception leaves while a helper runs.
   explicit Helpers(const Context& top) {
     unsigned threads = std::min(top.Parallel.Threads, kMaxThreads);
     for (unsigned i = 0; i < threads * kBatchesPerThread; ++i)
@@ -119,11 +123,14 @@ class Helpers {
       workers_.push_back(std::make_unique<Worker>(top, top.Parallel.BatchLimit));
       workers_.back()->c.Split = this;
     }
+    helpers_.reserve(threads - 1);  // so that starting a helper never moves the others
     for (unsigned i = 1; i < threads; ++i) {
       try {
         helpers_.emplace_back([this, i] { Help(workers_[i]->c); });
       } catch (const std::system_error&) {
         break;  // fewer threads still convert every container
+      } catch (const std::bad_alloc&) {
+        break;
       }
     }
   }
@@ -157,8 +164,14 @@ class Helpers {
 
   // The writer's part: writes entries [begin, e.count) of a container that
   // c is writing, whose first entries made `work` in `ns` nanoseconds.
-  // Returns false at the first failure in entry order.
-  bool Run(Context& c, const Entries& e, uint64_t begin, uint64_t work, uint64_t ns) {
+  // Returns false at the first failure in entry order. When memory runs
+  // short in a batch converted into memory, no batch is claimed any more:
+  // the writer writes those claimed, then returns true with *stoppedAt the
+  // first entry not written, for the caller to write alone once the
+  // helpers and their buffers are gone. Otherwise *stoppedAt is e.count.
+  bool Run(Context& c, const Entries& e, uint64_t begin, uint64_t work, uint64_t ns,
+           uint64_t* stoppedAt) {
+    *stoppedAt = e.count;
     {
       std::lock_guard<std::mutex> lock(m_);
       c_ = &c;
@@ -181,6 +194,7 @@ class Helpers {
       failed_ = false;
       spent_ = 0;
       closing_ = false;
+      short_ = false;
       open_ = true;
       ++job_;
     }
@@ -190,6 +204,10 @@ class Helpers {
     Reset(own);
     std::unique_lock<std::mutex> lock(m_);
     while (written_ < claimed_ || next_ < e_.count) {
+      if (short_ && written_ == claimed_) {
+        *stoppedAt = next_;
+        return true;
+      }
       if (written_ == claimed_) {
         // Nobody has the next batch: convert it straight to the document,
         // without a slot.
@@ -289,8 +307,8 @@ class Helpers {
   // Whether a thread may take the next batch. Once the batches have made
   // more work than the budget left, the writer converts the rest alone.
   bool MayClaim() {
-    return open_ && !solo_ && !failed_ && next_ < e_.count && claimed_ - written_ < ring_.size() &&
-           !Slot(claimed_).converting && spent_ <= budget_;
+    return open_ && !solo_ && !failed_ && !short_ && next_ < e_.count &&
+           claimed_ - written_ < ring_.size() && !Slot(claimed_).converting && spent_ <= budget_;
   }
 
   // Takes the next entries as a new batch; the lock must be held.
@@ -330,6 +348,7 @@ class Helpers {
     own.LastBudgetCheck = 0;
     own.Reported = 0;
     own.Pending = JsonPending::Newline;
+    bool outOfMemory = false;
     try {
       b.ok = WriteEntries(own, e_, b.begin, b.end);
       b.damage = own.Damage;
@@ -341,6 +360,11 @@ class Helpers {
       b.redo = true;
     } catch (const BatchGivenUp&) {
       b.redo = true;
+    } catch (const std::bad_alloc&) {
+      // The writer converts the batch again straight to the document, which
+      // needs no memory of its own.
+      b.redo = true;
+      outOfMemory = true;
     } catch (...) {
       b.error = std::current_exception();
       b.lastBudgetCheck = own.LastBudgetCheck;
@@ -357,6 +381,7 @@ class Helpers {
     lock.lock();
     b.done = true;
     b.converting = false;
+    if (outOfMemory) short_ = true;
     // After a failure the batches that follow are not needed.
     if (!b.ok && !b.redo) failed_ = true;
     wake_.notify_all();
@@ -461,6 +486,7 @@ class Helpers {
   uint64_t entriesWritten_ = 0;
   uint64_t workWritten_ = 0;
   bool failed_ = false;  // a batch failed: later ones are not needed
+  bool short_ = false;   // memory ran short in a batch: the writer goes on alone
   // What the writer has learnt, for the batch sizes, its patience and
   // whether splitting pays; only the writer uses them. The time and work of
   // its straight conversions, and of all splits, are for the conversion.
@@ -481,6 +507,19 @@ bool BudgetReached(Context& c) {
   return c.Split ? c.Split->Extend(c) : OverBudget(c);
 }
 
+namespace {
+
+// Writes entries [from, e.count) on the calling thread, and every container
+// after them: the helpers stop and their buffers are freed, for a
+// conversion that has run short of memory or cannot start a helper.
+bool WriteAlone(Context& c, const Entries& e, uint64_t from) {
+  c.Pool.reset();
+  c.MaySplit = false;
+  return WriteEntries(c, e, from, e.count);
+}
+
+}  // namespace
+
 bool WriteEntriesInParallel(Context& c, const Entries& e) {
   // Entries on this thread, as one thread would write them, in chunks that
   // double, until what they cost says the rest is worth splitting.
@@ -499,14 +538,21 @@ bool WriteEntriesInParallel(Context& c, const Entries& e) {
   if (done == e.count || (c.Pool && !c.Pool->Paying())) return WriteEntries(c, e, done, e.count);
   uint64_t ns = NanosecondsSince(startTime);
   if (!c.Pool) {
-    c.Pool.reset(new Helpers(c));
+    try {
+      c.Pool.reset(new Helpers(c));
+    } catch (const std::bad_alloc&) {
+      return WriteAlone(c, e, done);
+    }
+    if (c.Pool->Started() == 0) return WriteAlone(c, e, done);
     c.Done.threads += c.Pool->Started();
   }
   ++c.Done.splits;
   c.MaySplit = false;
-  bool ok = c.Pool->Run(c, e, done, WorkSoFar(c) - start, ns);
+  uint64_t stoppedAt = e.count;
+  bool ok = c.Pool->Run(c, e, done, WorkSoFar(c) - start, ns, &stoppedAt);
   c.MaySplit = true;
-  return ok;
+  if (!ok || stoppedAt == e.count) return ok;
+  return WriteAlone(c, e, stoppedAt);
 }
 
 Parallelism ForThisMachine() {

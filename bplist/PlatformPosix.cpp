@@ -66,8 +66,11 @@ static_assert(std::atomic<const char*>::is_always_lock_free);
 
 // Removes the temporary file, then ends the process as the signal would
 // have: the handler was reset to the default on entry, and the signal raised
-// again is delivered as soon as the handler returns.
-extern "C" void RemoveTempAndRaise(int sig) {
+// again is delivered as soon as the handler returns. Of C++ linkage, so that
+// it stays inside this file: with C linkage the name would be global even
+// here, and clash with a function of the same name in a program linking the
+// static library.
+void RemoveTempAndRaise(int sig) {
   const char* path = gTempPath.load();
   if (path != nullptr) unlink(path);
   raise(sig);

@@ -2,7 +2,9 @@
 # usual tree under the prefix: the program in bin/, its manual page in
 # share/man/man1/, README and LICENSE in share/doc/tarnwick/, the libraries
 # in lib/ with the header in include/, a pkg-config file and a CMake package,
-# and the Python module where Debian's python3 looks. On Windows one flat
+# and the Python module where the Python found when configuring looks for
+# modules under the prefix installed to (asked when installing), or else in
+# PREFIX/lib/pythonX.Y/site-packages. On Windows one flat
 # folder: tarnwick.exe, tarnwick.dll with its import library, tarnwick.h and
 # the Python module beside the DLL, README.md and LICENSE, as the ZIP holds.
 # The browser page, made by scripts/build-web.sh and named with
@@ -13,9 +15,8 @@ include(CMakePackageConfigHelpers)
 
 configure_file(man/tarnwick.1.in generated/tarnwick.1 @ONLY)
 
-# Folder under the prefix for the Python module.
-set(TARNWICK_PYTHON_DIR lib/python3/dist-packages CACHE STRING
-    "Folder under the install prefix for the Python module")
+set(TARNWICK_PYTHON_DIR "" CACHE STRING
+    "Folder under the install prefix for the Python module (empty: where TARNWICK_PYTHON looks)")
 
 set(TARNWICK_WEB_PAGE "" CACHE FILEPATH
     "tarnwick.html from scripts/build-web.sh, installed with the program (empty: none)")
@@ -29,8 +30,8 @@ if(WIN32)
     install(FILES ${TARNWICK_WEB_PAGE} DESTINATION .)
   endif()
   install(TARGETS tarnwick tarnwick_shared RUNTIME DESTINATION . ARCHIVE DESTINATION .)
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/include/tarnwick.h python/tarnwick.py
-                README.md LICENSE DESTINATION .)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/include/tarnwick.h
+                ${CMAKE_CURRENT_BINARY_DIR}/tarnwick.py README.md LICENSE DESTINATION .)
   return()
 endif()
 
@@ -64,4 +65,11 @@ file(RELATIVE_PATH pc_to_prefix /prefix/${pc_dir} /prefix)
 configure_file(cmake/tarnwick.pc.in generated/tarnwick.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/generated/tarnwick.pc DESTINATION ${pc_dir})
 
-install(FILES python/tarnwick.py DESTINATION ${TARNWICK_PYTHON_DIR})
+install(CODE "
+  set(MODULE \"${CMAKE_CURRENT_BINARY_DIR}/tarnwick.py\")
+  set(STAGE \"${CMAKE_CURRENT_BINARY_DIR}/generated\")
+  set(PYTHON \"${TARNWICK_PYTHON}\")
+  set(PYTHON_DIR \"${TARNWICK_PYTHON_DIR}\")
+  set(LIBDIR \"${CMAKE_INSTALL_LIBDIR}\")
+  set(FINDER \"${CMAKE_CURRENT_SOURCE_DIR}/cmake/python-site.py\")
+  include(\"${CMAKE_CURRENT_SOURCE_DIR}/cmake/InstallPython.cmake\")")

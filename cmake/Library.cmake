@@ -29,6 +29,22 @@ elseif(NOT APPLE)
   set_target_properties(tarnwick_shared PROPERTIES LINK_DEPENDS ${version_script})
 endif()
 
+# The Python the module is installed for (Install.cmake: TARNWICK_PYTHON_DIR
+# overrides the folder it names). A build folder configured before the Python
+# was asked holds the fixed folder of then, which is dropped once.
+if(TARNWICK_PYTHON_DIR STREQUAL "lib/python3/dist-packages" AND NOT DEFINED CACHE{TARNWICK_PYTHON})
+  set_property(CACHE TARNWICK_PYTHON_DIR PROPERTY VALUE "")
+endif()
+find_program(TARNWICK_PYTHON NAMES python3 DOC "The Python whose module folder gets tarnwick.py")
+
 # The Python module sits beside the shared library in the build folder, where
-# it finds it first, so the tests import it from there.
-configure_file(python/tarnwick.py tarnwick.py COPYONLY)
+# it finds it first, so the tests import it from there. Its formats, codes
+# and option bits are written in from the header.
+include(${CMAKE_CURRENT_SOURCE_DIR}/cmake/Constants.cmake)
+tarnwick_read_constants(${CMAKE_CURRENT_SOURCE_DIR}/include/tarnwick.h.in header)
+list(FILTER header_CODES EXCLUDE REGEX "^OK=")
+tarnwick_python_lines(formats "" ${header_FORMATS})
+tarnwick_python_lines(codes "" ${header_CODES})
+tarnwick_python_lines(defines "_" ${header_DEFINES})
+set(TARNWICK_PYTHON_CONSTANTS "${formats}${codes}${defines}")
+configure_file(python/tarnwick.py tarnwick.py @ONLY)

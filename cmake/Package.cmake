@@ -33,6 +33,9 @@ else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
   set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
   set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3")
+  # The module goes where Debian's python3 looks under /usr, whichever
+  # Python the build found.
+  set(CPACK_CUSTOM_INSTALL_VARIABLES "DEBIAN_PYTHON_DIR=lib/python3/dist-packages")
 endif()
 
 # `cpack --config CPackSourceConfig.cmake` makes a source archive of the

@@ -20,10 +20,17 @@ loads() reads the JSON document, so some values come back as text:
 A file that cannot be converted raises TarnwickError, whose `code` is one of
 the constants below and whose `reason` says why, in the words the command
 line uses ("the references of a container run past the end of the object
-data").
+data"). The data must be bytes-like (bytes, bytearray, memoryview, array):
+anything else raises TypeError, as does a `threads` that is not a bool.
 
-The module loads the shared library from its own folder first, then from the
-system's library path.
+A conversion runs inside the library, which Python cannot interrupt: Ctrl-C
+(KeyboardInterrupt), or any other asynchronous exception such as a timeout
+raised from a signal handler, arrives when the conversion ends, and the
+document is freed.
+
+The module loads the shared library from its own folder first, then the one
+installed with it (PREFIX/lib when installed under PREFIX), then from the
+system's library path, and takes the first whose version is its own.
 """
 
 import base64
@@ -38,21 +45,14 @@ import sys
 __all__ = ["to_xml", "to_json", "to_keyed_xml", "to_keyed_json", "loads", "to_datetime",
            "to_bytes", "version", "TarnwickError"]
 
-# Formats, as in tarnwick.h.
-XML, JSON, KEYED_XML, KEYED_JSON = 0, 1, 2, 3
-
-# Codes of TarnwickError, as in tarnwick.h.
-NOT_BPLIST = 1
-DAMAGED = 2
-UNCONVERTIBLE = 3
-OUTPUT_REFUSED = 4
-OUT_OF_MEMORY = 5
-BAD_ARGUMENT = 6
-TOO_LARGE = 7
-INTERNAL_ERROR = 8
-
-_ALL_THREADS = 1
-_REASON_SIZE = 256
+# Formats, codes of TarnwickError (OK is none), the option bit and the
+# reason's size, written in from tarnwick.h when the module is built.
+@TARNWICK_PYTHON_CONSTANTS@
+# The version of the library the module goes with.
+_VERSION = "@PROJECT_VERSION@"
+# The folder of the library installed with the module, relative to the
+# module's own; written in by `cmake --install`.
+_LIBRARY_DIR = None
 
 
 class TarnwickError(ValueError):
@@ -76,20 +76,37 @@ def _library_names():
     return ["libtarnwick.so.0"]
 
 
+def _candidates(here):
+    folders = [here]
+    if _LIBRARY_DIR is not None:
+        folders.append(os.path.normpath(os.path.join(here, _LIBRARY_DIR)))
+    for folder in folders:
+        for name in _library_names():
+            if os.path.exists(os.path.join(folder, name)):
+                yield os.path.join(folder, name)
+    yield from _library_names()
+    found = ctypes.util.find_library("tarnwick")
+    if found:
+        yield found
+
+
 def _load_library():
     here = os.path.dirname(os.path.abspath(__file__))
-    for name in _library_names():
-        beside = os.path.join(here, name)
-        if os.path.exists(beside):
-            return ctypes.CDLL(beside)
-    for name in _library_names() + [ctypes.util.find_library("tarnwick")]:
-        if name:
-            try:
-                return ctypes.CDLL(name)
-            except OSError:
-                pass
-    raise ImportError("libtarnwick was found neither in %s nor on the system's library path"
-                      % here)
+    others = []
+    for candidate in _candidates(here):
+        try:
+            lib = ctypes.CDLL(candidate)
+        except OSError:
+            continue
+        lib.tarnwick_version.argtypes = []
+        lib.tarnwick_version.restype = ctypes.c_char_p
+        found = lib.tarnwick_version().decode("ascii", "replace")
+        if found == _VERSION:
+            return lib
+        others.append("%s is version %s" % (candidate, found))
+    raise ImportError("libtarnwick %s was found neither in %s, nor where it was installed with "
+                      "the module, nor on the system's library path%s"
+                      % (_VERSION, here, "".join("; " + o for o in others)))
 
 
 _lib = _load_library()
@@ -99,29 +116,38 @@ _lib.tarnwick_convert_to_buffer.argtypes = [
 _lib.tarnwick_convert_to_buffer.restype = ctypes.c_int
 _lib.tarnwick_free.argtypes = [ctypes.c_void_p]
 _lib.tarnwick_free.restype = None
-_lib.tarnwick_version.argtypes = []
-_lib.tarnwick_version.restype = ctypes.c_char_p
 
 
 def _convert(data, form, threads):
-    data = bytes(data)
+    if not isinstance(threads, bool):
+        raise TypeError("threads must be True or False, not %s" % type(threads).__name__)
+    if not isinstance(data, bytes):
+        try:
+            data = memoryview(data).tobytes()
+        except TypeError:
+            raise TypeError("a bytes-like object (bytes, bytearray, memoryview, array) is "
+                            "required, not %s" % type(data).__name__) from None
     document = ctypes.c_void_p()
     length = ctypes.c_size_t()
     error = _Error()
-    code = _lib.tarnwick_convert_to_buffer(data, len(data), form, _ALL_THREADS if threads else 0,
-                                           ctypes.byref(document), ctypes.byref(length),
-                                           ctypes.byref(error))
-    if code != 0:
-        raise TarnwickError(code, error.reason.decode("utf-8", "replace"))
+    # The document is freed on every path: an asynchronous exception that was
+    # raised during the call arrives as it returns, inside the try.
     try:
+        code = _lib.tarnwick_convert_to_buffer(data, len(data), form,
+                                               _ALL_THREADS if threads else 0,
+                                               ctypes.byref(document), ctypes.byref(length),
+                                               ctypes.byref(error))
+        if code != 0:
+            raise TarnwickError(code, error.reason.decode("utf-8", "replace"))
         return ctypes.string_at(document, length.value)
     finally:
         _lib.tarnwick_free(document)
 
 
 def to_xml(data, threads=True):
-    """The XML property list of the binary plist `data`, as bytes.
-    threads=False converts on the calling thread alone."""
+    """The XML property list of the binary plist `data` (bytes-like), as
+    bytes. threads=False converts on the calling thread alone. Ctrl-C
+    arrives when the conversion ends."""
     return _convert(data, XML, threads)
 
 

@@ -32,15 +32,14 @@ fail() {
 
 # Files of libtarnwick under the prefix.
 library_files="lib/libtarnwick.so.0 lib/libtarnwick.so lib/libtarnwick.a include/tarnwick.h
-  lib/pkgconfig/tarnwick.pc lib/cmake/tarnwick/tarnwickConfig.cmake
-  lib/python3/dist-packages/tarnwick.py"
+  lib/pkgconfig/tarnwick.pc lib/cmake/tarnwick/tarnwickConfig.cmake"
 if grep -Eq '^TARNWICK_WEB_PAGE:FILEPATH=.+' "$build/CMakeCache.txt"; then
   library_files+=" share/doc/tarnwick/tarnwick.html"
 fi
 
 # check_python PYTHON [PYTHON_DIR]: the module, from PYTHON_DIR or else from
 # where PYTHON looks by itself, converts the example as the built program
-# does, with the library found on the system's library path.
+# does, with the library installed with it.
 check_python() {
   PYTHONPATH=${2:-} "$1" -c "
 import sys, tarnwick
@@ -66,7 +65,9 @@ for f in bin/tarnwick share/man/man1/tarnwick.1 $library_files; do
   [ -f "$stage/usr/$f" ] || fail "cmake --install left no $f"
 done
 check_program "$stage/usr/bin/tarnwick"
-LD_LIBRARY_PATH=$stage/usr/lib check_python python3 "$stage/usr/lib/python3/dist-packages"
+module=$(find "$stage/usr/lib" -name tarnwick.py)
+[ -n "$module" ] || fail "cmake --install left no tarnwick.py under lib/"
+check_python python3 "$(dirname "$module")"
 page=$(MANWIDTH=80 man -l "$stage/usr/share/man/man1/tarnwick.1" 2>"$stage/man.err")
 [ ! -s "$stage/man.err" ] || fail "man -l warns: $(cat "$stage/man.err")"
 grep -q "EXIT STATUS" <<<"$page" || fail "man -l rendered no EXIT STATUS section"
@@ -78,7 +79,7 @@ rm -f "$build"/tarnwick_*.deb
 deb=$(ls "$build"/tarnwick_*.deb)
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "$deb is not version $version"
 contents=$(dpkg-deb -c "$deb")
-for f in bin/tarnwick share/man/man1/tarnwick.1 $library_files; do
+for f in bin/tarnwick share/man/man1/tarnwick.1 $library_files lib/python3/dist-packages/tarnwick.py; do
   grep -Eq " ./usr/$f( -> .*)?\$" <<<"$contents" || fail "$deb holds no /usr/$f"
 done
 echo "$deb holds tarnwick, its manual page, libtarnwick and the Python module"

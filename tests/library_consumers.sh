@@ -1,6 +1,7 @@
 #!/bin/sh
 # libtarnwick from outside the tree, installed into a scratch prefix: the
-# shared library exports the C interface alone under its SONAME; a C89
+# shared library exports the C interface alone under its SONAME, the static
+# one defines no name outside the engine and the interface; a C89
 # program built with pkg-config and a C++ one built with find_package (four
 # conversions at once) convert the corpus and a few more files as the
 # command line does. Usage: library_consumers.sh BUILD_DIR SOURCE_DIR CORPUS_DIR [FLAGS]
@@ -17,6 +18,13 @@ exports=$(nm -D --defined-only "$so" | awk '{print $3}' | sort | tr '\n' ' ')
 [ "$exports" = "tarnwick_convert tarnwick_convert_to_buffer tarnwick_free tarnwick_version " ] ||
   fail "libtarnwick.so exports: $exports"
 readelf -d "$so" | grep -q 'SONAME.*\[libtarnwick\.so\.0\]' || fail "no SONAME libtarnwick.so.0"
+# The static library holds the engine (in namespace bplist) and the C
+# interface alone: no other name a host program could define too (item 18 of
+# the outside trial: the command line's RemoveTempAndRaise, BinaryToXML and
+# BinaryToJSON). Weak definitions (templates, inline functions) cannot clash.
+strays=$(nm -g --defined-only "$work/usr/lib/libtarnwick.a" |
+  awk 'NF == 3 && $2 ~ /^[TDBRC]$/ && $3 !~ /^(tarnwick_|_ZN6bplist|_ZNK6bplist|_ZT[VIS]N6bplist)/ {print $3}')
+[ -z "$strays" ] || fail "libtarnwick.a defines names outside the engine and the C interface: $strays"
 
 export PKG_CONFIG_PATH="$work/usr/lib/pkgconfig"
 # shellcheck disable=SC2086,SC2046

@@ -32,6 +32,7 @@ TEST(Library, CodesAndReasons) {
     int format;
     int code;
     const char* reason;
+    unsigned options = 0;
   } cases[] = {
       {ok.data(), ok.size(), TARNWICK_XML, TARNWICK_OK, ""},
       {nullptr, 3, TARNWICK_XML, TARNWICK_BAD_ARGUMENT, "no data"},
@@ -43,14 +44,40 @@ TEST(Library, CodesAndReasons) {
       {"", 0, TARNWICK_XML, TARNWICK_NOT_BPLIST, "not a binary plist"},
       {"bplis", 5, TARNWICK_XML, TARNWICK_NOT_BPLIST, "not a binary plist"},
       {"bplist00", 8, TARNWICK_XML, TARNWICK_DAMAGED, "too short to hold a header and a trailer"},
+      // Regression (item 17 of the outside trial): unknown option bits were
+      // accepted silently.
+      {ok.data(), ok.size(), TARNWICK_XML, TARNWICK_OK, "", TARNWICK_ALL_THREADS},
+      {ok.data(), ok.size(), TARNWICK_XML, TARNWICK_BAD_ARGUMENT, "unknown options 0x2", 2},
+      {ok.data(), ok.size(), TARNWICK_JSON, TARNWICK_BAD_ARGUMENT, "unknown options 0x4", 5},
+      {ok.data(), ok.size(), TARNWICK_XML, TARNWICK_BAD_ARGUMENT, "unknown options 0x80000000",
+       0x80000001u},
   };
   for (const Case& c : cases) {
     Receiver r;
     tarnwick_error e;
-    EXPECT_EQ(tarnwick_convert(c.data, c.size, c.format, 0, Receive, &r, &e), c.code) << c.reason;
+    EXPECT_EQ(tarnwick_convert(c.data, c.size, c.format, c.options, Receive, &r, &e), c.code)
+        << c.reason;
     EXPECT_EQ(e.code, c.code) << c.reason;
     EXPECT_STREQ(e.reason, c.reason);
+    char* document = nullptr;
+    size_t length = 7;
+    EXPECT_EQ(
+        tarnwick_convert_to_buffer(c.data, c.size, c.format, c.options, &document, &length, &e),
+        c.code);
+    EXPECT_STREQ(e.reason, c.reason);
+    EXPECT_EQ(document == nullptr, c.code != TARNWICK_OK) << c.reason;
+    EXPECT_EQ(length == 0, c.code != TARNWICK_OK) << c.reason;
+    tarnwick_free(document);
   }
+  // Regression (item 17): with one place missing, the other was left unset.
+  char* document = reinterpret_cast<char*>(&document);
+  size_t length = 7;
+  EXPECT_EQ(tarnwick_convert_to_buffer(ok.data(), ok.size(), 0, 0, &document, nullptr, nullptr),
+            TARNWICK_BAD_ARGUMENT);
+  EXPECT_EQ(document, nullptr);
+  EXPECT_EQ(tarnwick_convert_to_buffer(ok.data(), ok.size(), 0, 0, nullptr, &length, nullptr),
+            TARNWICK_BAD_ARGUMENT);
+  EXPECT_EQ(length, 0u);
   EXPECT_EQ(tarnwick_convert(ok.data(), ok.size(), 0, 0, nullptr, nullptr, nullptr),
             TARNWICK_BAD_ARGUMENT);
   EXPECT_EQ(tarnwick_convert_to_buffer(ok.data(), ok.size(), 0, 0, nullptr, nullptr, nullptr),

@@ -69,5 +69,61 @@ for text in ["2001-01-01T00:00:00Z", "9999-12-31T23:59:59.999999Z", "0001-01-01T
         failures.append(text + ": to_datetime differs")
 if tarnwick.to_bytes(base64.b64encode(bytes(range(256))).decode()) != bytes(range(256)):
     failures.append("to_bytes differs")
+
+# Item 13 of the outside trial: the constants the module restates are the
+# header's, read here with a pattern of its own.
+header = open(os.path.join(build, "include", "tarnwick.h")).read()
+for name, value in re.findall(r"(?:#define )?TARNWICK_(\w+)(?: =|) (\d+)u?,?\s", header):
+    attr = name if hasattr(tarnwick, name) else "_" + name
+    if name not in ("OK", "VERSION_MAJOR", "VERSION_MINOR") and getattr(tarnwick, attr, None) != int(value):
+        failures.append("tarnwick.%s is not %s, as in tarnwick.h" % (attr, value))
+
+# Item 22: bytes-like data alone, and a bool for threads.
+small = open(paths[0], "rb").read()
+for data in (bytearray(small), memoryview(small), memoryview(b"xx" + small)[2:],
+             __import__("array").array("B", small)):
+    if tarnwick.to_xml(data) != tarnwick.to_xml(small):
+        failures.append("%s data converts differently" % type(data).__name__)
+for args in ((10**8,), (True,), ({},), (list(small),), (iter(small),), ("bplist00",), (None,),
+             (small, 1), (small, "yes"), (small, None)):
+    try:
+        tarnwick.to_xml(*args)
+        failures.append("to_xml%r raised nothing" % (tuple(type(a).__name__ for a in args),))
+    except TypeError:
+        pass
+
+# Item 21: an exception from a signal handler during the conversion (here
+# an alarm's) arrives as it returns; the document must be freed even so.
+import resource, signal  # noqa: E402
+records = plistlib.dumps([{"n": i, "s": "record %d" % i} for i in range(60000)],
+                         fmt=plistlib.FMT_BINARY)
+size = len(tarnwick.to_xml(records))
+
+
+class Alarm(Exception):
+    pass
+
+
+def raise_alarm(*_):
+    raise Alarm()
+
+
+def resident():
+    return int(open("/proc/self/statm").read().split()[1]) * resource.getpagesize()
+
+
+signal.signal(signal.SIGALRM, raise_alarm)
+before, interrupted = resident(), 0
+for _ in range(20):
+    try:
+        signal.setitimer(signal.ITIMER_REAL, 0.002)
+        tarnwick.to_xml(records)
+    except Alarm:
+        interrupted += 1
+    signal.setitimer(signal.ITIMER_REAL, 0)
+grown = resident() - before
+if interrupted < 10 or grown > 3 * size:
+    failures.append("%d interrupted conversions of %d bytes each left %d bytes more in memory"
+                    % (interrupted, size, grown))
 print("\n".join(failures + ["%d files, %d failures" % (len(paths), len(failures))]))
 sys.exit(1 if failures else 0)

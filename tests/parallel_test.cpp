@@ -3,14 +3,72 @@
 // whichever thread converts them.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
+#include <new>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "PlistBuilder.h"
 #include "TestUtil.h"
+
+// Allocation failures on demand: every operator new of the test program
+// goes through here. While armed, the allocation that brings the countdown
+// to zero throws std::bad_alloc; with gOthersOnly, only allocations on other
+// threads than the one that armed it count.
+namespace {
+std::atomic<bool> gArmed{false};
+std::atomic<bool> gOthersOnly{false};
+std::atomic<long> gCountdown{0};
+thread_local bool tArming = false;
+
+void* Allocate(size_t n) {
+  if (gArmed.load(std::memory_order_relaxed) && !(tArming && gOthersOnly.load()) &&
+      gCountdown.fetch_sub(1) == 1)
+    throw std::bad_alloc();
+  void* p = std::malloc(n != 0 ? n : 1);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+}  // namespace
+
+void* operator new(size_t n) {
+  return Allocate(n);
+}
+void* operator new[](size_t n) {
+  return Allocate(n);
+}
+void* operator new(size_t n, const std::nothrow_t&) noexcept {
+  try {
+    return Allocate(n);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](size_t n, const std::nothrow_t& t) noexcept {
+  return operator new(n, t);
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
 
 namespace {
 
@@ -182,6 +240,72 @@ TEST(Parallel, LargeFileThroughTheProgram) {
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.output, "");
   EXPECT_TRUE(xml == single.xml) << "the documents differ";
+}
+
+// Appends a piece of the document to a std::string whose room is reserved.
+bool AppendPiece(void* context, const char* bytes, size_t size) {
+  static_cast<std::string*>(context)->append(bytes, size);
+  return true;
+}
+
+// Converts `file` in memory with the `n`-th allocation failing (counted on
+// other threads alone with othersOnly): *document is the document, or
+// "out of memory". Returns the allocations left uncounted.
+long ConvertFailing(const Bytes& file, const bplist::Parallelism& p, long n, bool othersOnly,
+                    std::string* document) {
+  document->clear();
+  document->reserve(size_t(1) << 20);  // the appends allocate nothing
+  tArming = true;
+  gOthersOnly = othersOnly;
+  gCountdown = n;
+  gArmed = true;
+  try {
+    bplist::XmlWriter out(bplist::Sink{AppendPiece, document}, file.size());
+    bplist::ConvertResult r = bplist::ConvertBuffer(file.data(), file.size(), out, p,
+                                                    bplist::Limits(), bplist::OutputFormat::Xml);
+    out.Flush();
+    if (r.outcome != Outcome::Converted) *document = "failed: " + r.reason;
+  } catch (const std::bad_alloc&) {
+    *document = "out of memory";
+  }
+  gArmed = false;
+  tArming = false;
+  return gCountdown.load();
+}
+
+// Regression (item 16 of the outside trial): exhausted memory while the
+// helpers start left the split with helpers running (an abort or a hang),
+// and a batch converted into memory that ran out failed the conversion. Every failure point on
+// the calling thread must end in the document or in std::bad_alloc; every
+// one on a helper must end in the document, the writer going on alone.
+TEST(Parallel, ExhaustedMemoryEndsCleanlyOrGoesOnAlone) {
+  const Bytes file = MixedArray(300);
+  const MemoryResult single = testutil::ConvertWith(file);
+  ASSERT_LT(single.xml.size(), size_t(1) << 20);
+  bplist::Parallelism p = testutil::SplittingTunings()[2].second;
+  p.Threads = 16;  // 3 processors or more: 64 batches, 16 contexts, 15 helpers
+  std::string document;
+  const long total = (1L << 40) - ConvertFailing(file, p, 1L << 40, false, &document);
+  ASSERT_GT(total, 100);
+  size_t converted = 0, outOfMemory = 0;
+  for (long n = 1; n <= total; ++n) {
+    ConvertFailing(file, p, n, false, &document);
+    if (document == "out of memory") {
+      ++outOfMemory;
+      continue;
+    }
+    ASSERT_TRUE(document == single.xml) << "failing allocation " << n << ": " << document;
+    ++converted;
+  }
+  EXPECT_GT(outOfMemory, 0u);
+  EXPECT_GT(converted, 0u);
+  for (long n = 1; n <= 400; ++n) {
+    bool reached = ConvertFailing(file, p, n, true, &document) <= 0;
+    ASSERT_TRUE(document == single.xml) << "failing helper allocation " << n << ": " << document;
+    if (!reached) break;
+  }
+  std::printf("allocation failures: %ld points, %zu converted, %zu out of memory\n", total,
+              converted, outOfMemory);
 }
 
 }  // namespace
