@@ -112,6 +112,10 @@ bool WriteLocated(Context& c, uint64_t Pos, uint64_t o, Role role) {
     case EMP:
       return GetNull(c, role);
     case NONE:
+      // A set has no XML element, and its marker no type code; JSON writes
+      // it as an array.
+      if (c.Format == OutputFormat::Json && c.Binary[o] >> 4 == kNibbleSet)
+        return AsKey ? WriteContainerKey(c, Pos, o, false) : WriteContainer(c, Pos, o, false);
       break;
   }
   return false;
