@@ -76,6 +76,11 @@ void PutEscaped8(XmlWriter& out, const uint8_t* p, size_t n);
 // surrogate pairs are joined, anything XML cannot carry becomes U+FFFD.
 void PutEscaped16(XmlWriter& out, const uint8_t* p, size_t units);
 
+// The number of bytes PutEscaped8 and PutEscaped16 write for the same text,
+// without writing it.
+uint64_t XmlTextSize8(const uint8_t* p, size_t n);
+uint64_t XmlTextSize16(const uint8_t* p, size_t units);
+
 // Length of the leading run of p[0, n) that PutJsonEscaped8 writes unchanged.
 size_t JsonPlainPrefix(const uint8_t* p, size_t n);
 
