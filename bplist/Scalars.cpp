@@ -1,5 +1,6 @@
 // The scalar writers: one line per object (four for a UID value), as an
 // element or, for a dictionary key, as a key line.
+#include <cmath>
 #include <cstring>
 
 #include "bplist/Context.h"
@@ -168,12 +169,18 @@ bool GetValueBytes(Context& c, uint64_t o, uint64_t* width) {
 
 // Writes a date value or key; JSON values keep the fraction of a second.
 bool PutDateAs(Context& c, double seconds, bool AsKey) {
-  std::string text, xml;
+  std::string text;
   if (c.Format == OutputFormat::Json && !AsKey) {
-    // Both succeed or fail together: JSON's carry into the next second
-    // stays below 2^63.
-    if (!JsonDateText(seconds, &text) || !DateText(seconds, &xml)) return false;
-    ShortLine(c, AsKey, kDateTags, text, XmlSize(c, AsKey, kDateTags, xml.size()));
+    if (!JsonDateText(seconds, &text)) return false;
+    // XML writes the same text without the fraction, unless a fraction
+    // vanished: it may have rounded up into the next second, whose year
+    // may be longer.
+    size_t point = text.find('.');
+    uint64_t xml = point == std::string::npos ? text.size() : point + 1;
+    std::string whole;
+    if (point == std::string::npos && seconds != std::floor(seconds) && DateText(seconds, &whole))
+      xml = whole.size();
+    ShortLine(c, AsKey, kDateTags, text, XmlSize(c, AsKey, kDateTags, xml));
     return true;
   }
   if (!DateText(seconds, &text)) return false;
