@@ -63,10 +63,13 @@ namespace {
 // A container used as a dictionary key. XML writes it where the key goes;
 // a JSON key is a string, so it becomes "dict N" or "array N" (N the
 // object's number, which tells apart keys of the same kind), and the
-// container is still read and checked, as XML would write it.
+// container is still read and checked, as XML would write it. The key
+// counts no work: XML writes the container in its place.
 bool WriteContainerKey(Context& c, uint64_t Pos, uint64_t o, bool isDict) {
   if (c.Format == OutputFormat::Xml) return WriteContainer(c, Pos, o, isDict);
+  uint64_t before = WorkSoFar(c);
   PutKey(c, (isDict ? "dict " : "array ") + std::to_string(Pos));
+  c.Work -= WorkSoFar(c) - before;
   return Unwritten(c, [&] { return WriteContainer(c, Pos, o, isDict); });
 }
 
@@ -112,6 +115,10 @@ bool WriteLocated(Context& c, uint64_t Pos, uint64_t o, Role role) {
     case EMP:
       return GetNull(c, role);
     case NONE:
+      // A set has no XML element, and its marker no type code; JSON writes
+      // it as an array.
+      if (c.Format == OutputFormat::Json && c.Binary[o] >> 4 == kNibbleSet)
+        return AsKey ? WriteContainerKey(c, Pos, o, false) : WriteContainer(c, Pos, o, false);
       break;
   }
   return false;

@@ -119,6 +119,22 @@ inline uint64_t WorkSoFar(const Context& c) {
   return c.Out.Written() + c.Work;
 }
 
+// A JSON document counts for the work the bytes the XML document has in its
+// place, so that every format meets the budget at the same place and a file
+// has one outcome whatever the format. Each JSON writer calls this after its
+// text with where the output stood before it and the size of the XML text
+// for the same object; the difference goes into Work (modulo 2^64: JSON
+// text is sometimes the longer, but the sum stays the XML size).
+inline void CountAsXml(Context& c, uint64_t before, uint64_t xmlBytes) {
+  c.Work += xmlBytes - (c.Out.Written() - before);
+}
+
+// The size of an XML line holding `text` bytes at the current place of a
+// JSON document: XML indents by four spaces a level where JSON indents by two.
+inline uint64_t XmlLineSize(const Context& c, uint64_t text) {
+  return 2 * uint64_t(c.DictSpace) + text + 2;
+}
+
 // Returns the reason when the file's trailer is unsound, else "" with *t set.
 std::string DecodeTrailer(const uint8_t* data, uint64_t size, Trailer* t);
 

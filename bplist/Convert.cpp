@@ -8,14 +8,12 @@ namespace bplist {
 
 namespace {
 
-// Writes the three prologue lines of an XML property list.
-void AddHeader(XmlWriter& out) {
-  out.Put(
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
-      "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.0//EN\" "
-      "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\r\n"
-      "<plist version=\"1.0\">\r\n");
-}
+// The three prologue lines of an XML property list.
+constexpr std::string_view kXmlHeader =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+    "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.0//EN\" "
+    "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\r\n"
+    "<plist version=\"1.0\">\r\n";
 
 }  // namespace
 
@@ -113,7 +111,12 @@ ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
   }
   Context c(data, size, trailer, out, parallel, limits, format);
   bool xml = format == OutputFormat::Xml;
-  if (xml) AddHeader(out);
+  // JSON counts the prologue as work too (CountAsXml).
+  if (xml) {
+    out.Put(kXmlHeader);
+  } else {
+    c.Work += kXmlHeader.size();
+  }
   if (unarchive ? WriteArchive(c) : GetTopObject(c)) {
     out.Put(xml ? "</plist>\r\n" : "\r\n");
     result.outcome = Outcome::Converted;

@@ -248,6 +248,54 @@ void PutEscaped8(XmlWriter& out, const uint8_t* p, size_t n) {
 void PutEscaped16(XmlWriter& out, const uint8_t* p, size_t units) {
   PutEscaped16Of<XmlEscapes>(out, p, units);
 }
+namespace {
+
+// Bytes PutAsciiSpecial writes beyond the one byte of an ASCII character.
+struct XmlGrowthTable {
+  uint8_t growth[128];
+  constexpr XmlGrowthTable() : growth() {
+    for (int b = 0; b < 128; ++b)
+      growth[b] = b == '&' || b == '\r'                ? 4
+                  : b == '<' || b == '>'               ? 3
+                  : b < 0x20 && b != '\t' && b != '\n' ? 2  // U+FFFD
+                                                       : 0;
+  }
+};
+constexpr XmlGrowthTable kXmlGrowth;
+
+}  // namespace
+
+uint64_t XmlTextSize8(const uint8_t* p, size_t n) {
+  size_t i = PlainPrefix(p, n);
+  if (i == n) return n;
+  // As PutEscaped8: valid UTF-8 passes with its own length (U+FFFE and U+FFFF
+  // become U+FFFD, of the same length), else every byte from 0x80 on is a
+  // two-byte Latin-1 character.
+  bool utf8 = IsUtf8(p + i, n - i);
+  uint64_t size = n;
+  for (; i < n; ++i) size += p[i] < 0x80 ? kXmlGrowth.growth[p[i]] : !utf8;
+  return size;
+}
+
+uint64_t XmlTextSize16(const uint8_t* p, size_t units) {
+  uint64_t size = 0;
+  for (size_t i = 0; i < units; ++i) {
+    uint32_t u = uint32_t(p[2 * i]) << 8 | p[2 * i + 1];
+    if (u < 0x80) {
+      size += 1 + kXmlGrowth.growth[u];
+    } else if (u < 0x800) {
+      size += 2;
+    } else if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units &&
+               (p[2 * i + 2] & 0xFC) == 0xDC) {  // a pair: one four-byte character
+      size += 4;
+      ++i;
+    } else {
+      size += 3;  // lone surrogates and U+FFFE and U+FFFF become U+FFFD
+    }
+  }
+  return size;
+}
+
 size_t JsonPlainPrefix(const uint8_t* p, size_t n) {
   return PlainPrefixOf<JsonEscapes>(p, n);
 }

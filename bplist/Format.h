@@ -46,6 +46,7 @@ constexpr uint8_t kNibbleString = 0x5;  // count 8-bit characters follow
 constexpr uint8_t kNibbleUtf16 = 0x6;   // count big-endian UTF-16 code units follow
 constexpr uint8_t kNibbleUid = 0x8;     // n + 1 value bytes follow
 constexpr uint8_t kNibbleArray = 0xA;   // count object references follow
+constexpr uint8_t kNibbleSet = 0xC;     // as an array; no type code, only JSON writes it
 constexpr uint8_t kNibbleDict = 0xD;    // count key references, then count value references
 
 // A low nibble of 1111 on a container, string or data marker: the count is

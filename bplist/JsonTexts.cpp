@@ -10,16 +10,6 @@ namespace bplist {
 
 namespace {
 
-constexpr double kMicrosecondsPerSecond = 1e6;
-
-// Makes a number text read as a real: "3" becomes "3.0", "-0" "-0.0";
-// texts with a point or an exponent stay as they are.
-std::string AsReal(const char* begin, const char* end) {
-  std::string text(begin, end);
-  if (text.find_first_of(".e") == std::string::npos) text += ".0";
-  return text;
-}
-
 // The strings for the values JSON numbers cannot hold, or "" for a number.
 template <typename Real>
 const char* NonNumber(Real v) {
@@ -28,12 +18,21 @@ const char* NonNumber(Real v) {
   return "";
 }
 
+// The shortest text that reads as the real v. A whole number in fixed
+// notation needs ".0" to read as a real ("3" becomes "3.0", "-0" "-0.0"),
+// and then scientific notation may be shorter (1e21 is "1e+21", not
+// "1000000000000000000000.0"); fixed notation is kept on a tie.
 template <typename Real>
 std::string ShortestText(Real v) {
   const char* special = NonNumber(v);
   if (*special != '\0') return special;
-  char buf[kMaxShortestText];
-  return AsReal(buf, PutShortestText(buf, v));
+  char fixed[kMaxShortestText];
+  std::string text(fixed, PutShortestText(fixed, v));
+  if (text.find_first_of(".e") != std::string::npos) return text;
+  char scientific[kMaxShortestText];
+  char* end = PutScientificText(scientific, v);
+  if (size_t(end - scientific) < text.size() + 2) return std::string(scientific, end);
+  return text + ".0";
 }
 
 }  // namespace
@@ -51,22 +50,13 @@ std::string JsonFloatText(uint32_t bits) {
 }
 
 bool JsonDateText(double seconds, std::string* text) {
-  if (!std::isfinite(seconds)) return false;
-  double whole = std::floor(seconds);
-  // Exact: the fraction's bits are the value's own. Rounded half to even,
-  // as Python's datetime rounds a float of seconds.
-  double micros = std::nearbyint((seconds - whole) * kMicrosecondsPerSecond);
-  if (micros >= kMicrosecondsPerSecond) {
-    // Rounds up to the next second, unless that would leave the years
-    // written: then the last microsecond of this one.
-    if (DateText(whole + 1, text)) return true;
-    micros = kMicrosecondsPerSecond - 1;
-  }
-  if (!DateText(whole, text)) return false;
+  int64_t whole;
+  uint32_t micros;
+  if (!SplitSeconds(seconds, &whole, &micros)) return false;
+  WholeDateText(whole, text);
   if (micros == 0) return true;
   char digits[7] = {'.', '0', '0', '0', '0', '0', '0'};
-  unsigned v = unsigned(micros);
-  for (int i = 6; i >= 1; --i, v /= 10) digits[i] = char('0' + v % 10);
+  for (int i = 6; i >= 1; --i, micros /= 10) digits[i] = char('0' + micros % 10);
   size_t length = 7;
   while (digits[length - 1] == '0') --length;
   text->insert(text->size() - 1, digits, length);

@@ -21,18 +21,27 @@ char* Indent(char* dst, size_t spaces) {
   return dst + spaces;
 }
 
+// The lines XML opens and closes containers with.
+constexpr std::string_view kXmlOpenDict = "<dict>", kXmlCloseDict = "</dict>",
+                           kXmlOpenArray = "    <array>", kXmlCloseArray = "    </array>";
+
 // Opens a JSON container with `bracket`: its elements start on new lines.
-void OpenJson(Context& c, char bracket) {
+// `xml` is the line XML opens it with, one level deeper.
+void OpenJson(Context& c, char bracket, std::string_view xml) {
+  uint64_t before = c.Out.Written();
   char* dst = BeginText(c, 1);
   *dst++ = bracket;
   c.Out.CommitTo(dst);
   c.DictSpace += kJsonIndent;
   c.Pending = JsonPending::Newline;
+  CountAsXml(c, before, XmlLineSize(c, xml.size()));
 }
 
 // Closes a JSON container with `bracket`: right after the opening when it
-// wrote nothing, else on a line of its own.
-void CloseJson(Context& c, char bracket) {
+// wrote nothing, else on a line of its own. `xml` is the line XML closes it
+// with, at the level of its elements.
+void CloseJson(Context& c, char bracket, std::string_view xml) {
+  uint64_t before = c.Out.Written(), xmlBytes = XmlLineSize(c, xml.size());
   c.DictSpace -= kJsonIndent;
   bool empty = c.Pending == JsonPending::Newline;
   char* dst = c.Out.Reserve(kSeparator + c.DictSpace + 1);
@@ -44,6 +53,7 @@ void CloseJson(Context& c, char bracket) {
   *dst++ = bracket;
   c.Out.CommitTo(dst);
   c.Pending = JsonPending::Comma;
+  CountAsXml(c, before, xmlBytes);
 }
 
 }  // namespace
@@ -61,26 +71,26 @@ char* BeginJsonText(Context& c, size_t maxText) {
 }
 
 void OpenDict(Context& c) {
-  if (c.Format == OutputFormat::Json) return OpenJson(c, '{');
+  if (c.Format == OutputFormat::Json) return OpenJson(c, '{', kXmlOpenDict);
   c.DictSpace += kXmlIndent;
-  Line(c, "<dict>");
+  Line(c, kXmlOpenDict);
 }
 
 void CloseDict(Context& c) {
-  if (c.Format == OutputFormat::Json) return CloseJson(c, '}');
-  Line(c, "</dict>");
+  if (c.Format == OutputFormat::Json) return CloseJson(c, '}', kXmlCloseDict);
+  Line(c, kXmlCloseDict);
   c.DictSpace -= kXmlIndent;
 }
 
 void OpenArray(Context& c) {
-  if (c.Format == OutputFormat::Json) return OpenJson(c, '[');
+  if (c.Format == OutputFormat::Json) return OpenJson(c, '[', kXmlOpenArray);
   c.DictSpace += kXmlIndent;
-  Line(c, "    <array>");
+  Line(c, kXmlOpenArray);
 }
 
 void CloseArray(Context& c) {
-  if (c.Format == OutputFormat::Json) return CloseJson(c, ']');
-  Line(c, "    </array>");
+  if (c.Format == OutputFormat::Json) return CloseJson(c, ']', kXmlCloseArray);
+  Line(c, kXmlCloseArray);
   c.DictSpace -= kXmlIndent;
 }
 

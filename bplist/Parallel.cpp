@@ -415,7 +415,11 @@ class Helpers {
       return false;
     }
     if (c.Format == OutputFormat::Json && b.pending != JsonPending::Newline) {
-      if (c.Pending == JsonPending::Comma) c.Out.Put(",");
+      if (c.Pending == JsonPending::Comma) {
+        // The batch counted its first value as XML, without this comma.
+        c.Out.Put(",");
+        c.Work -= 1;
+      }
       c.Pending = b.pending;
     }
     c.Out.PutText(b.text);

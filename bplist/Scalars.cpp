@@ -1,5 +1,6 @@
 // The scalar writers: one line per object (four for a UID value), as an
 // element or, for a dictionary key, as a key line.
+#include <cmath>
 #include <cstring>
 
 #include "bplist/Context.h"
@@ -58,6 +59,13 @@ const Tags& TagsFor(const Context& c, bool AsKey, const FormatTags& element) {
   return (AsKey ? kKeyTags : element)[int(c.Format)];
 }
 
+// The size of the XML line of a value, or of a key, holding `text` bytes
+// at the current place of a JSON document (CountAsXml).
+uint64_t XmlSize(const Context& c, bool AsKey, const FormatTags& element, uint64_t text) {
+  const Tags& t = (AsKey ? kKeyTags : element)[int(OutputFormat::Xml)];
+  return XmlLineSize(c, t.open.size + text + t.close.size);
+}
+
 // Ends a value's or key's text at `end`.
 void EndAs(Context& c, bool AsKey, char* end) {
   if (AsKey) {
@@ -70,8 +78,10 @@ void EndAs(Context& c, bool AsKey, char* end) {
 // ShortLine for one format, decided at compile time: the most frequent
 // writer, kept free of the format's tests.
 template <OutputFormat Format>
-void ShortLineIn(Context& c, bool AsKey, const FormatTags& element, std::string_view text) {
+void ShortLineIn(Context& c, bool AsKey, const FormatTags& element, std::string_view text,
+                 uint64_t xmlBytes) {
   const Tags& t = (AsKey ? kKeyTags : element)[int(Format)];
+  uint64_t before = c.Out.Written();
   size_t room = kMaxTags + text.size();
   char* dst =
       Format == OutputFormat::Xml ? c.Out.BeginLine(c.DictSpace, room) : BeginJsonText(c, room);
@@ -83,17 +93,25 @@ void ShortLineIn(Context& c, bool AsKey, const FormatTags& element, std::string_
   } else {
     c.Out.CommitTo(dst);
     if (AsKey) c.Pending = JsonPending::None;
+    CountAsXml(c, before, xmlBytes);
   }
 }
 
 // Writes a whole value or key holding `text`, short enough for one
-// reservation.
-void ShortLine(Context& c, bool AsKey, const FormatTags& element, std::string_view text) {
+// reservation. `xmlBytes` is the size of the XML text in its place, which
+// JSON counts as its work (CountAsXml).
+void ShortLine(Context& c, bool AsKey, const FormatTags& element, std::string_view text,
+               uint64_t xmlBytes) {
   if (c.Format == OutputFormat::Xml) {
-    ShortLineIn<OutputFormat::Xml>(c, AsKey, element, text);
+    ShortLineIn<OutputFormat::Xml>(c, AsKey, element, text, xmlBytes);
   } else {
-    ShortLineIn<OutputFormat::Json>(c, AsKey, element, text);
+    ShortLineIn<OutputFormat::Json>(c, AsKey, element, text, xmlBytes);
   }
+}
+
+// ShortLine for a text that XML writes the same way between its tags.
+void SameLine(Context& c, bool AsKey, const FormatTags& element, std::string_view text) {
+  ShortLine(c, AsKey, element, text, XmlSize(c, AsKey, element, text.size()));
 }
 
 // For texts of any length: the indentation and opening literal, then the
@@ -107,14 +125,21 @@ void CloseLine(Context& c, bool AsKey, const FormatTags& element) {
   EndAs(c, AsKey, Copy(dst, TagsFor(c, AsKey, element).close));
 }
 
+// The size of the XML line of an 8-bit string in a JSON document.
+uint64_t XmlSize8(const Context& c, bool AsKey, const uint8_t* text, uint64_t count) {
+  return XmlSize(c, AsKey, kStringTags, XmlTextSize8(text, count));
+}
+
 // Writes 8-bit text as a string value or a key.
 void PutText8(Context& c, const uint8_t* text, uint64_t count, bool AsKey) {
   bool json = c.Format == OutputFormat::Json;
   size_t plain = json ? JsonPlainPrefix(text, count) : PlainPrefix(text, count);
   if (count <= kShortText && plain == count) {
-    ShortLine(c, AsKey, kStringTags, std::string_view(reinterpret_cast<const char*>(text), count));
+    ShortLine(c, AsKey, kStringTags, std::string_view(reinterpret_cast<const char*>(text), count),
+              json ? XmlSize8(c, AsKey, text, count) : 0);
     return;
   }
+  uint64_t before = c.Out.Written();
   OpenLine(c, AsKey, kStringTags);
   if (json) {
     PutJsonEscaped8(c.Out, text, count);
@@ -122,6 +147,7 @@ void PutText8(Context& c, const uint8_t* text, uint64_t count, bool AsKey) {
     PutEscaped8(c.Out, text, count);
   }
   CloseLine(c, AsKey, kStringTags);
+  if (json) CountAsXml(c, before, XmlSize8(c, AsKey, text, count));
 }
 
 // Finds the characters of a string or data object: count units of
@@ -144,10 +170,21 @@ bool GetValueBytes(Context& c, uint64_t o, uint64_t* width) {
 // Writes a date value or key; JSON values keep the fraction of a second.
 bool PutDateAs(Context& c, double seconds, bool AsKey) {
   std::string text;
-  bool ok = c.Format == OutputFormat::Json && !AsKey ? JsonDateText(seconds, &text)
-                                                     : DateText(seconds, &text);
-  if (!ok) return false;
-  ShortLine(c, AsKey, kDateTags, text);
+  if (c.Format == OutputFormat::Json && !AsKey) {
+    if (!JsonDateText(seconds, &text)) return false;
+    // XML writes the same text without the fraction, unless a fraction
+    // vanished: it may have rounded up into the next second, whose year
+    // may be longer.
+    size_t point = text.find('.');
+    uint64_t xml = point == std::string::npos ? text.size() : point + 1;
+    std::string whole;
+    if (point == std::string::npos && seconds != std::floor(seconds) && DateText(seconds, &whole))
+      xml = whole.size();
+    ShortLine(c, AsKey, kDateTags, text, XmlSize(c, AsKey, kDateTags, xml));
+    return true;
+  }
+  if (!DateText(seconds, &text)) return false;
+  SameLine(c, AsKey, kDateTags, text);
   return true;
 }
 
@@ -162,7 +199,8 @@ bool TryPlainKey(Context& c, uint64_t o) {
   size_t plain =
       c.Format == OutputFormat::Xml ? PlainPrefix(text, count) : JsonPlainPrefix(text, count);
   if (plain != count) return false;
-  ShortLine(c, true, kStringTags, std::string_view(reinterpret_cast<const char*>(text), count));
+  ShortLine(c, true, kStringTags, std::string_view(reinterpret_cast<const char*>(text), count),
+            c.Format == OutputFormat::Json ? XmlSize8(c, true, text, count) : 0);
   return true;
 }
 
@@ -176,12 +214,15 @@ bool GetStr(Context& c, uint64_t o, bool AsKey) {
 bool GetUnicode(Context& c, uint64_t o, bool AsKey) {
   uint64_t count, start;
   if (!GetPayload(c, o, 2, &count, &start)) return false;
+  uint64_t before = c.Out.Written();
   OpenLine(c, AsKey, kStringTags);
   if (c.Format == OutputFormat::Json) {
     PutJsonEscaped16(c.Out, c.Binary + start, count);
-  } else {
-    PutEscaped16(c.Out, c.Binary + start, count);
+    CloseLine(c, AsKey, kStringTags);
+    CountAsXml(c, before, XmlSize(c, AsKey, kStringTags, XmlTextSize16(c.Binary + start, count)));
+    return true;
   }
+  PutEscaped16(c.Out, c.Binary + start, count);
   CloseLine(c, AsKey, kStringTags);
   return true;
 }
@@ -190,17 +231,25 @@ bool GetUID(Context& c, uint64_t o, bool AsKey) {
   uint64_t width = (c.Binary[o] & 0x0F) + 1;
   if (!Inside(c, o + 1, width)) return Damaged(c, "a value runs past the end of the object data");
   std::string text = UidText(c.Binary + o + 1, width);
-  if (AsKey || c.Format == OutputFormat::Json) {
-    ShortLine(c, AsKey, kUidTags, text);
+  // XML's conventional form: a dictionary holding "CF$UID" and the number,
+  // indented as a nested dictionary would be.
+  static constexpr std::string_view kXmlUid[] = {"<dict>", "    <key>CF$UID</key>",
+                                                 "    <integer></integer>", "</dict>"};
+  if (AsKey) {
+    SameLine(c, AsKey, kUidTags, text);
     return true;
   }
-  // The conventional form: a dictionary holding "CF$UID" and the number,
-  // indented as a nested dictionary would be.
+  if (c.Format == OutputFormat::Json) {
+    uint64_t xml = text.size();
+    for (std::string_view line : kXmlUid) xml += XmlLineSize(c, 4 + line.size());
+    ShortLine(c, AsKey, kUidTags, text, xml);
+    return true;
+  }
   c.DictSpace += 4;
-  Line(c, "<dict>");
-  Line(c, "    <key>CF$UID</key>");
-  ShortLine(c, false, kIntegerTags, text);
-  Line(c, "</dict>");
+  Line(c, kXmlUid[0]);
+  Line(c, kXmlUid[1]);
+  SameLine(c, false, kIntegerTags, text);
+  Line(c, kXmlUid[3]);
   c.DictSpace -= 4;
   return true;
 }
@@ -209,11 +258,12 @@ bool GetBool(Context& c, uint64_t o, bool AsKey) {
   bool value = c.Binary[o] == kMarkerTrue;
   // XML has no key text for a boolean and writes its element; a JSON key is
   // always a string, here "true" or "false".
+  const FormatTags& element = value ? kTrueTags : kFalseTags;
   if (AsKey && c.Format == OutputFormat::Json) {
-    ShortLine(c, true, kStringTags, value ? "true" : "false");
+    ShortLine(c, true, kStringTags, value ? "true" : "false", XmlSize(c, false, element, 0));
     return true;
   }
-  ShortLine(c, false, value ? kTrueTags : kFalseTags, "");
+  SameLine(c, false, element, "");
   return true;
 }
 
@@ -232,7 +282,7 @@ void PutString(Context& c, std::string_view utf8) {
 }
 
 void PutNull(Context& c) {
-  if (c.Format == OutputFormat::Json) ShortLine(c, false, kNullTags, "");
+  if (c.Format == OutputFormat::Json) ShortLine(c, false, kNullTags, "", 0);  // none in XML
 }
 
 bool PutDate(Context& c, double seconds) {
@@ -251,9 +301,12 @@ bool GetDate(Context& c, uint64_t o, bool AsKey) {
 bool GetData(Context& c, uint64_t o, bool AsKey) {
   uint64_t count, start;
   if (!GetPayload(c, o, 1, &count, &start)) return false;
+  uint64_t before = c.Out.Written();
   OpenLine(c, AsKey, kDataTags);
   PutBase64(c.Out, c.Binary + start, count);
   CloseLine(c, AsKey, kDataTags);
+  if (c.Format == OutputFormat::Json)
+    CountAsXml(c, before, XmlSize(c, AsKey, kDataTags, (count + 2) / 3 * 4));
   return true;
 }
 
@@ -262,7 +315,7 @@ bool GetInt(Context& c, uint64_t o, bool AsKey) {
   if (!GetValueBytes(c, o, &width)) return false;
   char digits[kMaxIntegerText];
   char* end = PutIntegerText(digits, c.Binary + o + 1, width);
-  ShortLine(c, AsKey, kIntegerTags, std::string_view(digits, size_t(end - digits)));
+  SameLine(c, AsKey, kIntegerTags, std::string_view(digits, size_t(end - digits)));
   return true;
 }
 
@@ -272,12 +325,11 @@ bool GetReal(Context& c, uint64_t o, bool AsKey) {
   const uint8_t* p = c.Binary + o + 1;
   // JSON values keep the exact value; keys, like XML, take the XML text.
   bool exact = c.Format == OutputFormat::Json && !AsKey;
-  std::string text = exact ? "0.0" : "0";  // sizes other than 4 and 8 bytes are not decoded
+  // The XML text: sizes other than 4 and 8 bytes are not decoded; a 4-byte
+  // real is written as its value widened to a double.
+  std::string xml = "0";
   if (width == 8) {
-    uint64_t bits = ReadBigEndian(p, 8);
-    text = exact ? JsonRealText(bits) : BinaryToReal(bits);
-  } else if (width == 4 && exact) {
-    text = JsonFloatText(uint32_t(ReadBigEndian(p, 4)));
+    xml = BinaryToReal(ReadBigEndian(p, 8));
   } else if (width == 4) {
     uint32_t bits = uint32_t(ReadBigEndian(p, 4));
     float single;
@@ -285,11 +337,18 @@ bool GetReal(Context& c, uint64_t o, bool AsKey) {
     double widened = single;
     uint64_t wide;
     std::memcpy(&wide, &widened, sizeof wide);
-    text = BinaryToReal(wide);
+    xml = BinaryToReal(wide);
   }
   // At most a few hundred characters: the largest double has 309 digits,
   // the smallest about 340 after the point.
-  ShortLine(c, AsKey, kRealTags, text);
+  if (!exact) {
+    SameLine(c, AsKey, kRealTags, xml);
+    return true;
+  }
+  std::string text = width == 8   ? JsonRealText(ReadBigEndian(p, 8))
+                     : width == 4 ? JsonFloatText(uint32_t(ReadBigEndian(p, 4)))
+                                  : "0.0";
+  ShortLine(c, AsKey, kRealTags, text, XmlSize(c, AsKey, kRealTags, xml.size()));
   return true;
 }
 

@@ -116,8 +116,9 @@ Digits Shortest(Real v) {
 // The text of the digits in fixed and in scientific notation, the shorter.
 // A whole number in fixed notation is written with all its exact digits, as
 // std::to_chars does, rather than the shortest ones padded with zeros: the
-// length is the same.
-char* Put(char* first, bool negative, double magnitude, const Digits& x) {
+// length is the same. With `scientific` the scientific text is written
+// whatever its length.
+char* Put(char* first, bool negative, double magnitude, const Digits& x, bool scientific) {
   const std::string& d = x.d;
   int n = int(d.size()), e = x.exponent;
   std::string fixed;
@@ -132,33 +133,44 @@ char* Put(char* first, bool negative, double magnitude, const Digits& x) {
   }
   char exponent[16];  // "e", a sign and the digits of any int
   std::snprintf(exponent, sizeof exponent, "e%c%02d", e < 0 ? '-' : '+', e < 0 ? -e : e);
-  std::string scientific = d.substr(0, 1) + (n > 1 ? "." + d.substr(1) : "") + exponent;
-  const std::string& text = fixed.size() <= scientific.size() ? fixed : scientific;
+  std::string scientificText = d.substr(0, 1) + (n > 1 ? "." + d.substr(1) : "") + exponent;
+  const std::string& text =
+      !scientific && fixed.size() <= scientificText.size() ? fixed : scientificText;
   if (negative) *first++ = '-';
   std::memcpy(first, text.data(), text.size());
   return first + text.size();
 }
 
 template <typename Real>
-char* ShortestText(char* first, Real v) {
+char* ShortestText(char* first, Real v, bool scientific) {
   bool negative = std::signbit(v);
   if (v == 0) {
     if (negative) *first++ = '-';
-    *first = '0';
-    return first + 1;
+    const char* zero = scientific ? "0e+00" : "0";
+    size_t n = std::strlen(zero);
+    std::memcpy(first, zero, n);
+    return first + n;
   }
   Real magnitude = negative ? -v : v;
-  return Put(first, negative, double(magnitude), Shortest(magnitude));
+  return Put(first, negative, double(magnitude), Shortest(magnitude), scientific);
 }
 
 }  // namespace
 
 char* ShortestTextPortable(char* first, double v) {
-  return ShortestText(first, v);
+  return ShortestText(first, v, false);
 }
 
 char* ShortestTextPortable(char* first, float v) {
-  return ShortestText(first, v);
+  return ShortestText(first, v, false);
+}
+
+char* ScientificTextPortable(char* first, double v) {
+  return ShortestText(first, v, true);
+}
+
+char* ScientificTextPortable(char* first, float v) {
+  return ShortestText(first, v, true);
 }
 
 }  // namespace bplist

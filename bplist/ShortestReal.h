@@ -17,6 +17,10 @@ constexpr size_t kMaxShortestText = 32;
 // [first, first + kMaxShortestText) must be writable. Returns the text's end.
 char* ShortestTextPortable(char* first, double v);
 char* ShortestTextPortable(char* first, float v);
+// The same as std::to_chars(first, last, v, std::chars_format::scientific):
+// the shortest digits in scientific notation alone.
+char* ScientificTextPortable(char* first, double v);
+char* ScientificTextPortable(char* first, float v);
 
 // Writes the shortest text of v at `first` and returns its end.
 template <typename Real>
@@ -25,6 +29,17 @@ char* PutShortestText(char* first, Real v) {
   return std::to_chars(first, first + kMaxShortestText, v).ptr;
 #else
   return ShortestTextPortable(first, v);
+#endif
+}
+
+// Writes the shortest digits of v in scientific notation at `first` and
+// returns its end.
+template <typename Real>
+char* PutScientificText(char* first, Real v) {
+#if defined(__cpp_lib_to_chars)
+  return std::to_chars(first, first + kMaxShortestText, v, std::chars_format::scientific).ptr;
+#else
+  return ScientificTextPortable(first, v);
 #endif
 }
 

@@ -28,9 +28,20 @@ char* PutIntegerText(char* dst, const uint8_t* p, size_t width);
 // Decimal text of a UID's value bytes p[0, width), width 1 to 16.
 std::string UidText(const uint8_t* p, size_t width);
 
-// Writes seconds since 2001-01-01T00:00:00Z as YYYY-MM-DDTHH:MM:SSZ into
-// text (20 characters). Returns false for a non-finite value or a year
-// outside 0000 to 9999.
+// Splits seconds since 2001-01-01T00:00:00Z into whole seconds and the
+// microseconds after them, the fraction rounded exactly, half to even (a
+// fraction that rounds to a whole second carries into *whole). Returns false
+// for a non-finite value or whole seconds outside a signed 64-bit integer.
+bool SplitSeconds(double seconds, int64_t* whole, uint32_t* micros);
+
+// Writes `seconds` whole seconds since 2001-01-01T00:00:00Z as
+// YYYY-MM-DDTHH:MM:SSZ into text, in the proleptic Gregorian calendar: the
+// year with at least four digits, and a minus sign before year 0000.
+void WholeDateText(int64_t seconds, std::string* text);
+
+// Writes seconds since 2001-01-01T00:00:00Z as WholeDateText does, the
+// fraction of a second dropped (rounded toward the past). Returns false for
+// a non-finite value or whole seconds outside a signed 64-bit integer.
 bool DateText(double seconds, std::string* text);
 
 // The JSON text of a real from its IEEE double bits: the shortest decimal
@@ -64,6 +75,11 @@ void PutEscaped8(XmlWriter& out, const uint8_t* p, size_t n);
 // Writes `units` big-endian UTF-16 code units at p as escaped UTF-8;
 // surrogate pairs are joined, anything XML cannot carry becomes U+FFFD.
 void PutEscaped16(XmlWriter& out, const uint8_t* p, size_t units);
+
+// The number of bytes PutEscaped8 and PutEscaped16 write for the same text,
+// without writing it.
+uint64_t XmlTextSize8(const uint8_t* p, size_t n);
+uint64_t XmlTextSize16(const uint8_t* p, size_t units);
 
 // Length of the leading run of p[0, n) that PutJsonEscaped8 writes unchanged.
 size_t JsonPlainPrefix(const uint8_t* p, size_t n);

@@ -241,8 +241,8 @@ inline std::string RealText(uint64_t bits) {
   return sign + integer + "." + digits;
 }
 
-// Dates: seconds from 2001-01-01T00:00:00Z, years 0000 to 9999 of the
-// proleptic Gregorian calendar.
+// Dates: seconds from 2001-01-01T00:00:00Z in the proleptic Gregorian
+// calendar; the table of year starts covers the years 0000 to 9999.
 constexpr int kFirstYear = 0, kLastYear = 9999;
 
 inline bool IsLeap(int64_t year) {
@@ -278,23 +278,31 @@ inline std::string TwoDigits(int64_t v) {
 }
 
 // The text YYYY-MM-DDTHH:MM:SSZ of `seconds`, fractions dropped toward the
-// past; false when it is not finite or falls outside the years.
+// past, in any year: a day outside the table is moved into it by whole
+// cycles of 400 years (146,097 days), which repeat the calendar. The year
+// has at least four digits and a minus sign before year 0. False when the
+// value is not finite or its whole seconds do not fit 64 bits.
 inline bool DateText(double seconds, std::string* text) {
   if (!std::isfinite(seconds)) return false;
   double whole = std::floor(seconds);
-  if (whole < double(YearStartSecond(kFirstYear)) ||
-      whole >= double(YearStartSecond(kLastYear + 1)))
-    return false;
+  if (whole < -9223372036854775808.0 || whole >= 9223372036854775808.0) return false;
   int64_t t = int64_t(whole);
   int64_t day = t / 86400 - (t % 86400 < 0), second = t - day * 86400;
   const std::vector<int64_t>& starts = YearStarts();
+  int64_t shift = 0;  // cycles of 400 years added to bring the day into the table
+  if (day < starts.front()) shift = (starts.front() - day + 146096) / 146097;
+  if (day >= starts.back()) shift = -((day - starts.back()) / 146097 + 1);
+  day += shift * 146097;
   size_t index = size_t(std::upper_bound(starts.begin(), starts.end(), day) - starts.begin()) - 1;
-  int year = kFirstYear + int(index);
+  int64_t year = kFirstYear + int64_t(index) - 400 * shift;
   int64_t dayOfYear = day - starts[index];
-  const int lengths[12] = {31, IsLeap(year) ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const int lengths[12] = {
+      31, IsLeap(kFirstYear + int64_t(index)) ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   int month = 0;
   while (dayOfYear >= lengths[month]) dayOfYear -= lengths[month++];
-  *text = TwoDigits(year / 100) + TwoDigits(year % 100) + "-" + TwoDigits(month + 1) + "-" +
+  std::string digits = std::to_string(year < 0 ? -year : year);
+  if (digits.size() < 4) digits.insert(0, 4 - digits.size(), '0');
+  *text = (year < 0 ? "-" : "") + digits + "-" + TwoDigits(month + 1) + "-" +
           TwoDigits(dayOfYear + 1) + "T" + TwoDigits(second / 3600) + ":" +
           TwoDigits(second / 60 % 60) + ":" + TwoDigits(second % 60) + "Z";
   return true;

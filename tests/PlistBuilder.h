@@ -98,6 +98,9 @@ class PlistBuilder {
   size_t Array(const std::vector<uint64_t>& refs) {
     return Add({CountHeader(0xA, refs.size()), refs});
   }
+  size_t Set(const std::vector<uint64_t>& refs) {
+    return Add({CountHeader(0xC, refs.size()), refs});
+  }
   size_t Dict(const std::vector<std::pair<uint64_t, uint64_t>>& pairs) {
     std::vector<uint64_t> refs;
     for (auto& p : pairs) refs.push_back(p.first);

@@ -134,8 +134,22 @@ TEST(ExactTexts, DatesAtEveryYearBoundary) {
     double from = double(exact::YearStartSecond(year));
     for (int day = 0; day < 146097; ++day) check(from + day * 86400.0 + 86399.75);
   }
+  // Issue 15, fault 9: years past 9999 and before 0000, which Apple's writer
+  // stores, up to the last whole second a signed 64-bit integer holds. The
+  // same boundaries, moved by whole cycles of 400 years.
+  for (int64_t cycles : {-1000000, -25, 25, 1000000})
+    for (int year : {0, 100, 399}) {
+      double start = double(exact::YearStartSecond(year) + cycles * 146097 * 86400);
+      for (double at : {start, start + 59 * 86400.0, start + 60 * 86400.0})
+        for (double offset : {-1.0, -0.5, 0.0, 0.5}) check(at + offset);
+    }
+  EXPECT_EQ(ExactDate(3e11), "11507-08-17T05:20:00Z");
+  EXPECT_EQ(ExactDate(-1e12), "-29688-04-06T22:13:20Z");
+  EXPECT_EQ(ExactDate(-63145526401.0), "-0001-12-31T23:59:59Z");
   const double nan = std::nan(""), inf = HUGE_VAL;
-  for (double s : {nan, inf, -inf, 1e300, -1e300, -0.0, 4.9e-324, -4.9e-324, 9.2e18, -9.2e18})
+  for (double s : {nan, inf, -inf, 1e300, -1e300, -0.0, 4.9e-324, -4.9e-324, 9.2e18, -9.2e18,
+                   9223372036854774784.0, 9223372036854775808.0, -9223372036854775808.0,
+                   -9223372036854777856.0})
     check(s);
   EXPECT_EQ(m.count, 0);
 }

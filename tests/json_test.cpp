@@ -71,6 +71,25 @@ TEST(Json, ValueTexts) {
       {"-infinity", [inf](PlistBuilder& b) { return b.Real(-inf); }, "\"-infinity\""},
       {"4-byte tenth", [](PlistBuilder& b) { return b.Raw(Float(0.1f)); }, "0.1"},
       {"4-byte whole", [](PlistBuilder& b) { return b.Raw(Float(16777216.0f)); }, "16777216.0"},
+      // Issue 15, fault 11: a whole number whose ".0" makes fixed notation
+      // longer than scientific is written in scientific; a tie stays fixed.
+      {"whole real past 1e21", [](PlistBuilder& b) { return b.Real(1672694241474728165376.0); },
+       "1.6726942414747282e+21"},
+      {"whole real at a tie", [](PlistBuilder& b) { return b.Real(12345678901234567168.0); },
+       "12345678901234567168.0"},
+      {"4-byte whole past 1e12", [](PlistBuilder& b) { return b.Raw(Float(1099511627776.0f)); },
+       "1.0995116e+12"},
+      // Issue 15, fault 12: the fraction is rounded from its exact value.
+      {"date just above a half microsecond",
+       [](PlistBuilder& b) { return b.Date(2.50000000000000010e-06); },
+       "\"2001-01-01T00:00:00.000003Z\""},
+      // Issue 15, fault 9: years past 9999 and before 0000.
+      {"date in year 11476", [](PlistBuilder& b) { return b.Date(299007248523.5); },
+       "\"11476-03-01T01:02:03.5Z\""},
+      {"date in year -29719", [](PlistBuilder& b) { return b.Date(-1000970693877.0); },
+       "\"-29719-07-03T01:02:03Z\""},
+      {"date rounding into year 10000",
+       [](PlistBuilder& b) { return b.Date(252423993599.9999996); }, "\"10000-01-01T00:00:00Z\""},
       {"date", [](PlistBuilder& b) { return b.Date(0); }, "\"2001-01-01T00:00:00Z\""},
       {"date with a half second", [](PlistBuilder& b) { return b.Date(0.5); },
        "\"2001-01-01T00:00:00.5Z\""},
@@ -121,6 +140,21 @@ TEST(Json, ValueTexts) {
     b.top = b.Array({c.make(b)});
     EXPECT_EQ(ConvertJson(b.Build()), Json({"[", "  " + c.text, "]"}));
   }
+}
+
+// Issue 15, fault 3: sets, which -c refuses as markers of no known kind,
+// are arrays in -j and -kj, as a value, an element and a key.
+TEST(Json, SetsAreArrays) {
+  PlistBuilder b;
+  uint64_t one = b.Int(1), empty = b.Set({});
+  uint64_t set = b.Set({one, empty});
+  b.top = b.Array({set, b.Dict({{set, one}})});
+  const Bytes file = b.Build();
+  const std::string want =
+      Json({"[", "  [", "    1,", "    []", "  ],", "  {", "    \"array 2\": 1", "  }", "]"});
+  EXPECT_EQ(ConvertJson(file), want);
+  EXPECT_EQ(testutil::ConvertWith(file, {}, {}, OutputFormat::Json, true).xml, want);
+  EXPECT_EQ(int(testutil::ConvertWith(file).outcome), int(bplist::Outcome::Failed));
 }
 
 // Each key with the value "v" in a dictionary; "" where the entry is left out.

@@ -94,6 +94,14 @@ TEST(Scalars, DateTable) {
       {-63145526400.0, "0000-01-01T00:00:00Z"},
       {252423993599.0, "9999-12-31T23:59:59Z"},
       {252423993599.5, "9999-12-31T23:59:59Z"},
+      // Issue 15, fault 9: years Apple's writer stores past 9999 and before
+      // 0000, with all their digits and a minus sign, up to 64-bit seconds.
+      {252423993600.0, "10000-01-01T00:00:00Z"},
+      {299007248523.0, "11476-03-01T01:02:03Z"},
+      {-63145526400.5, "-0001-12-31T23:59:59Z"},
+      {-1000970693877.0, "-29719-07-03T01:02:03Z"},
+      {-9223372036854775808.0, "-292277022626-01-27T08:29:52Z"},
+      {9223372036854774784.0, "292277026627-12-06T15:13:04Z"},
   };
   for (const Case& c : table) {
     SCOPED_TRACE(c.text);
@@ -102,8 +110,9 @@ TEST(Scalars, DateTable) {
   }
 }
 
-// Dates that are not finite or fall outside the years 0000 to 9999 fail
-// the conversion, as a top object and inside a container.
+// Dates that are not finite or whose whole seconds do not fit a signed
+// 64-bit integer fail the conversion, as a top object and inside a
+// container.
 TEST(Scalars, DatesOutsideTheRangeFail) {
   const double inf = std::numeric_limits<double>::infinity();
   const std::vector<double> table = {std::numeric_limits<double>::quiet_NaN(),
@@ -112,9 +121,8 @@ TEST(Scalars, DatesOutsideTheRangeFail) {
                                      -inf,
                                      1e300,
                                      -1e300,
-                                     -63145526400.5,
-                                     -63145526401.0,
-                                     252423993600.0,
+                                     9223372036854775808.0,
+                                     -9223372036854777856.0,
                                      9.3e18,
                                      -9.3e18};
   for (double seconds : table) {

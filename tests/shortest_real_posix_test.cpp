@@ -1,4 +1,5 @@
-// The portable shortest real text against std::to_chars. It is what the
+// The portable shortest real texts, in either notation and in scientific
+// notation alone, against std::to_chars. It is what the
 // browser build writes with (its libc++ has no floating-point to_chars), and
 // it rests on the C library's snprintf and strtod being correctly rounded, as
 // glibc's and musl's are; Windows' msvcrt is not, and the Windows build
@@ -24,7 +25,11 @@ TEST(Json, PortableShortestTextMatchesToChars) {
     std::string a(want, std::to_chars(want, want + sizeof want, v).ptr);
     std::string b(got, bplist::ShortestTextPortable(got, v));
     EXPECT_EQ(a, b) << std::hexfloat << double(v);
-    return a == b;
+    std::string c(want,
+                  std::to_chars(want, want + sizeof want, v, std::chars_format::scientific).ptr);
+    std::string d(got, bplist::ScientificTextPortable(got, v));
+    EXPECT_EQ(c, d) << std::hexfloat << double(v);
+    return a == b && c == d;
   };
   int mismatches = 0;
   for (int e = -1074; e < 1024; ++e) mismatches += !same(std::ldexp(1.0, e));

@@ -224,3 +224,80 @@ TEST(WorkBound, TooLargeFileHasItsOwnReason) {
 }
 
 }  // namespace
+
+namespace {
+
+// The smallest budget under which `file` converts in `format`, with
+// `parallel`: the work at the conversion's last budget check.
+uint64_t LeastBudget(const Bytes& file, bplist::OutputFormat format, bool unarchive,
+                     const bplist::Parallelism& parallel) {
+  auto converts = [&](uint64_t base) {
+    bplist::Limits limits;
+    limits.BudgetBase = base;
+    limits.BudgetPerInputByte = 0;
+    bplist::XmlWriter dry(-1, "");
+    return bplist::ConvertBuffer(file.data(), file.size(), dry, parallel, limits, format, unarchive)
+               .outcome == Outcome::Converted;
+  };
+  uint64_t low = 0, high = uint64_t(1) << 34;
+  if (!converts(high)) return high;
+  while (low < high) {
+    uint64_t mid = low + (high - low) / 2;
+    if (converts(mid)) {
+      high = mid;
+    } else {
+      low = mid + 1;
+    }
+  }
+  return low;
+}
+
+// Issue 15, fault 10: the budget counts the same work in every format, so
+// -c and -j, and -k and -kj, meet it at the same place: the least budget a
+// file converts under is the same for both, on one thread and split.
+TEST(WorkBound, EveryFormatMeetsTheBudgetAtTheSamePlace) {
+  std::vector<std::pair<std::string, Bytes>> files;
+  for (const std::string& path : testutil::FilesIn(TARNWICK_CORPUS_DIR))
+    files.push_back({path, testutil::ReadBytes(path)});
+  PlistBuilder b;
+  uint64_t text = b.Str("a&b<c>\r\"\\\t\n\x01\x08 caf\xE9"),
+           utf16 = b.Utf16(u"\u00e9&\"\r\U0001F600\xD800x"), null = b.Raw({0x00}), uid = b.Uid(300),
+           real = b.Real(1e-7), date = b.Date(3e11 + 0.25), data = b.Data({1, 2, 3, 4}),
+           yes = b.Bool(true), number = b.Int(-5);
+  uint64_t inner = b.Array({text, utf16, null, uid, real, date, data, yes, number});
+  uint64_t dict = b.Dict({{text, inner},
+                          {utf16, null},
+                          {number, yes},
+                          {yes, real},
+                          {inner, uid},
+                          {real, date},
+                          {date, data},
+                          {uid, text}});
+  b.top = b.Array(std::vector<uint64_t>(40, dict));
+  files.push_back({"every kind of value and key, shared", b.Build()});
+  // The issue's file, smaller: one array of small integers shared by many
+  // references, which XML writes three times as long as JSON.
+  files.push_back({"a shared array of integers", SharedIntegers(400, 1000)});
+  for (const auto& [name, file] : files) {
+    SCOPED_TRACE(name);
+    for (bool keyed : {false, true}) {
+      uint64_t xml = LeastBudget(file, bplist::OutputFormat::Xml, keyed, {});
+      EXPECT_EQ(LeastBudget(file, bplist::OutputFormat::Json, keyed, {}), xml) << keyed;
+      // Archives are converted on one thread.
+      if (!keyed) {
+        EXPECT_EQ(LeastBudget(file, bplist::OutputFormat::Json, false, SplitEveryVisit()), xml);
+      }
+    }
+  }
+  // With the budget of the program's tests, -c refuses it and -j did not.
+  const Bytes shared = SharedIntegers(400, 1000);
+  for (auto format : {bplist::OutputFormat::Xml, bplist::OutputFormat::Json}) {
+    bplist::XmlWriter dry(-1, "");
+    EXPECT_EQ(
+        int(bplist::ConvertBuffer(shared.data(), shared.size(), dry, {}, MediumBudget(), format)
+                .outcome),
+        int(Outcome::TooLarge));
+  }
+}
+
+}  // namespace
