@@ -12,8 +12,8 @@
 #include "bplist/Bits.h"
 #include "bplist/Convert.h"
 #include "bplist/Format.h"
+#include "bplist/OutputBuffer.h"
 #include "bplist/Parallelism.h"
-#include "bplist/XmlWriter.h"
 
 namespace bplist {
 
@@ -61,17 +61,17 @@ struct Context {
   // stay below it: their output is a few times their size, and only long
   // runs of tiny elements nested a hundred levels deep, or one long number
   // text shared by a large share of all references, come near the default.
-  Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, XmlWriter& out,
+  Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, OutputBuffer& out,
           const Parallelism& parallel, const Limits& limits, OutputFormat format);
   // A context converting batches of a container that `parent` is writing:
   // the same file, its own output; the caller sets its place.
-  Context(const Context& parent, XmlWriter& out);
+  Context(const Context& parent, OutputBuffer& out);
 
   const uint8_t* Binary;  // the whole file
   Trailer T;
   // Objects lie in [kHeaderSize, End): between the header and the offset table.
   uint64_t End;
-  XmlWriter& Out;
+  OutputBuffer& Out;
   OutputFormat Format;
   // Current indentation in spaces; grows by four per open container in XML,
   // by two in JSON.
@@ -141,23 +141,6 @@ std::string DecodeTrailer(const uint8_t* data, uint64_t size, Trailer* t);
 // Records `reason` as the damage found (the first one wins) and returns
 // false, so writers can `return Damaged(...)`.
 bool Damaged(Context& c, const std::string& reason);
-
-// Reads `width` (1 to 8) bytes at p as a big-endian unsigned number.
-inline uint64_t ReadBigEndian(const uint8_t* p, unsigned width) {
-  uint64_t v = 0;
-  for (unsigned i = 0; i < width; ++i) v = v << 8 | p[i];
-  return v;
-}
-
-// Reads `width` (1 to 8) bytes at p as a big-endian unsigned number, with
-// one eight-byte load: p[0, 8) must all lie inside the file. Object
-// references and offset-table entries always have the 32-byte trailer after
-// them, so they can be read this way.
-inline uint64_t ReadBigEndianPadded(const uint8_t* p, unsigned width) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return ByteSwap64(v) >> (64 - 8 * width);
-}
 
 // True when [pos, pos + len) lies inside the object area.
 inline bool Inside(const Context& c, uint64_t pos, uint64_t len) {

@@ -17,7 +17,7 @@ constexpr std::string_view kXmlHeader =
 
 }  // namespace
 
-Context::Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, XmlWriter& out,
+Context::Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, OutputBuffer& out,
                  const Parallelism& parallel, const Limits& limits, OutputFormat format)
     : Binary(binary),
       T(trailer),
@@ -31,7 +31,7 @@ Context::Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, X
   Path.reserve(kMaxDepth);
 }
 
-Context::Context(const Context& parent, XmlWriter& out)
+Context::Context(const Context& parent, OutputBuffer& out)
     : Binary(parent.Binary),
       T(parent.T),
       End(parent.End),
@@ -98,7 +98,7 @@ bool GetExtendedCount(Context& c, uint64_t o, uint64_t* count, uint64_t* start) 
   return true;
 }
 
-ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
+ConvertResult ConvertBuffer(const uint8_t* data, size_t size, OutputBuffer& out,
                             const Parallelism& parallel, const Limits& limits, OutputFormat format,
                             bool unarchive) {
   ConvertResult result;

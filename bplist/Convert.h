@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "bplist/OutputBuffer.h"
 #include "bplist/Parallelism.h"
-#include "bplist/XmlWriter.h"
 
 namespace bplist {
 
@@ -61,7 +61,7 @@ struct ConvertResult {
 // large containers are split across threads; the result is the same either way.
 // `limits` bounds the work done. With `unarchive`, a keyed archive is written
 // as the object graph it encodes; any other file as without it.
-ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
+ConvertResult ConvertBuffer(const uint8_t* data, size_t size, OutputBuffer& out,
                             const Parallelism& parallel = Parallelism(),
                             const Limits& limits = Limits(),
                             OutputFormat format = OutputFormat::Xml, bool unarchive = false);

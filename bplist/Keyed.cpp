@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "bplist/Texts.h"
+#include "bplist/Url.h"
 
 namespace bplist {
 
@@ -557,7 +558,7 @@ bool WriteFound(Context& c, uint64_t top, Role role, bool* plain) {
 // Converts the nested archive p[0, n) into `out`, from c's place in the
 // document and with the work c has left. Returns its outcome; *isArchive
 // says whether it was an archive at all.
-bool ConvertNested(Context& c, const uint8_t* p, uint64_t n, const Trailer& t, XmlWriter& out,
+bool ConvertNested(Context& c, const uint8_t* p, uint64_t n, const Trailer& t, OutputBuffer& out,
                    Role role, bool* isArchive) {
   Context k(p, n, t, out, c.Parallel, Limits(), c.Format);
   k.MaySplit = false;
@@ -593,7 +594,7 @@ bool WriteNestedArchive(Context& c, const uint8_t* p, uint64_t n, Role role, boo
     return true;
   bool isArchive;
   {
-    XmlWriter dry(platform::kNoFile, "", size_t(n));
+    OutputBuffer dry(platform::kNoFile, "", size_t(n));
     bool ok = ConvertNested(c, p, n, t, dry, role, &isArchive);
     if (WorkSoFar(c) > c.WorkBudget) return OverBudget(c);
     if (!ok || !isArchive) return true;

@@ -43,14 +43,14 @@ struct Batch {
   JsonPending pending = JsonPending::Newline;
   uint64_t lastBudgetCheck = 0;
   uint64_t work = 0;  // the batch's Context::Work
-  XmlWriter text;
+  OutputBuffer text;
 
   explicit Batch(uint64_t limit) : text(limit) {}
 };
 
 // What one thread needs to convert batches into memory.
 struct Worker {
-  XmlWriter out;
+  OutputBuffer out;
   Context c;
 
   Worker(const Context& parent, uint64_t limit) : out(limit), c(parent, out) {}
