@@ -39,6 +39,13 @@ constexpr FormatTags kTrueTags{{"    <true/>", ""}, {"true", ""}};
 constexpr FormatTags kFalseTags{{"    <false/>", ""}, {"false", ""}};
 constexpr FormatTags kUidTags{{"", ""}, {"{\"CF$UID\": ", "}"}};
 constexpr FormatTags kNullTags{{"", ""}, {"null", ""}};
+// The tagged objects of a typed JSON document (TARNWICK_TYPED_VALUES): one
+// member named by an escaped lone surrogate, which no string of the document
+// holds, and a letter for the kind. The XML entries are never used.
+constexpr FormatTags kTypedDateTags{{"", ""}, {"{\"\\udc00d\": ", "}"}};
+constexpr FormatTags kTypedDataTags{{"", ""}, {"{\"\\udc00b\": \"", "\"}"}};
+constexpr FormatTags kTypedUidTags{{"", ""}, {"{\"\\udc00u\": ", "}"}};
+constexpr FormatTags kTypedRealTags{{"", ""}, {"{\"\\udc00r\": ", "}"}};
 // Room for an opening and a closing literal, each copied whole.
 constexpr size_t kMaxTags = 2 * sizeof(Literal::text);
 // Strings up to this long that need no escaping are written in one piece.
@@ -141,12 +148,24 @@ bool GetValueBytes(Context& c, uint64_t o, uint64_t* width) {
   return true;
 }
 
-// Writes a date value or key; JSON values keep the fraction of a second.
+// Whether a value is written as a tagged object of a typed JSON document.
+bool Tagged(const Context& c, bool AsKey) {
+  return c.Typed && !AsKey;
+}
+
+// Writes a date value or key; JSON values keep the fraction of a second. A
+// typed document holds the seconds themselves, for the same dates alone.
 bool PutDateAs(Context& c, double seconds, bool AsKey) {
   std::string text;
   bool ok = c.Format == OutputFormat::Json && !AsKey ? JsonDateText(seconds, &text)
                                                      : DateText(seconds, &text);
   if (!ok) return false;
+  if (Tagged(c, AsKey)) {
+    uint64_t bits;
+    std::memcpy(&bits, &seconds, sizeof bits);
+    ShortLine(c, false, kTypedDateTags, JsonRealText(bits));
+    return true;
+  }
   ShortLine(c, AsKey, kDateTags, text);
   return true;
 }
@@ -191,7 +210,7 @@ bool GetUID(Context& c, uint64_t o, bool AsKey) {
   if (!Inside(c, o + 1, width)) return Damaged(c, "a value runs past the end of the object data");
   std::string text = UidText(c.Binary + o + 1, width);
   if (AsKey || c.Format == OutputFormat::Json) {
-    ShortLine(c, AsKey, kUidTags, text);
+    ShortLine(c, AsKey, Tagged(c, AsKey) ? kTypedUidTags : kUidTags, text);
     return true;
   }
   // The conventional form: a dictionary holding "CF$UID" and the number,
@@ -251,9 +270,10 @@ bool GetDate(Context& c, uint64_t o, bool AsKey) {
 bool GetData(Context& c, uint64_t o, bool AsKey) {
   uint64_t count, start;
   if (!GetPayload(c, o, 1, &count, &start)) return false;
-  OpenLine(c, AsKey, kDataTags);
+  const FormatTags& tags = Tagged(c, AsKey) ? kTypedDataTags : kDataTags;
+  OpenLine(c, AsKey, tags);
   PutBase64(c.Out, c.Binary + start, count);
-  CloseLine(c, AsKey, kDataTags);
+  CloseLine(c, AsKey, tags);
   return true;
 }
 
@@ -276,20 +296,23 @@ bool GetReal(Context& c, uint64_t o, bool AsKey) {
   if (width == 8) {
     uint64_t bits = ReadBigEndian(p, 8);
     text = exact ? JsonRealText(bits) : BinaryToReal(bits);
-  } else if (width == 4 && exact) {
+  } else if (width == 4 && exact && !Tagged(c, AsKey)) {
     text = JsonFloatText(uint32_t(ReadBigEndian(p, 4)));
   } else if (width == 4) {
+    // XML, and a typed document, which holds the double the value widens to.
     uint32_t bits = uint32_t(ReadBigEndian(p, 4));
     float single;
     std::memcpy(&single, &bits, sizeof single);
     double widened = single;
     uint64_t wide;
     std::memcpy(&wide, &widened, sizeof wide);
-    text = BinaryToReal(wide);
+    text = exact ? JsonRealText(wide) : BinaryToReal(wide);
   }
   // At most a few hundred characters: the largest double has 309 digits,
-  // the smallest about 340 after the point.
-  ShortLine(c, AsKey, kRealTags, text);
+  // the smallest about 340 after the point. A typed document tags the texts
+  // of the reals that are not finite, which are strings.
+  bool named = Tagged(c, AsKey) && text[0] == '"';
+  ShortLine(c, AsKey, named ? kTypedRealTags : kRealTags, text);
   return true;
 }
 
