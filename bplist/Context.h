@@ -73,6 +73,9 @@ struct Context {
   uint64_t End;
   XmlWriter& Out;
   OutputFormat Format;
+  // JSON only: dates, data, UIDs and reals that are not finite are written as
+  // tagged objects, so a reader can tell them from strings (TypedTags).
+  bool Typed = false;
   // Current indentation in spaces; grows by four per open container in XML,
   // by two in JSON.
   size_t DictSpace = 0;
