@@ -699,20 +699,21 @@ bool WriteNestedArchive(Context& c, const uint8_t* p, uint64_t n, Role role, boo
 }
 
 // Called when an archive's document nests past the bound: converts the file
-// as -c does on a writer that only counts, so that the limit is reported
-// only for a file -c converts, and the failure -c meets for any other.
+// as -c does on a writer that only counts, with the work left, so that the
+// limit is reported for a file -c converts (or that passes the work left
+// first), and the failure -c meets for any other.
 void CheckPlainly(Context& c) {
   XmlWriter dry(platform::kNoFile, "");
   Context plain(c.Binary, 0, c.T, dry, c.Parallel, Limits(), c.Format);
-  plain.WorkBudget = plain.OutputStart + (c.WorkBudget - c.OutputStart);
+  uint64_t used = WorkSoFar(c);
+  plain.WorkBudget = plain.OutputStart + (used < c.WorkBudget ? c.WorkBudget - used : 0);
   plain.MaySplit = false;
   bool sound = GetTopObject(plain);
   c.Done.objects += plain.Done.objects;
   c.Done.bytes += dry.Written() + plain.Done.bytes;
-  if (sound) return;
+  if (sound || plain.TooLarge) return;
   c.Damage = plain.Damage;
-  c.TooLarge = plain.TooLarge;
-  c.TooDeep = false;
+  c.TooLarge = c.TooDeep = false;
 }
 
 }  // namespace
