@@ -305,8 +305,8 @@ void PutNull(Context& c) {
   if (c.Format == OutputFormat::Json) ShortLine(c, false, kNullTags, "", 0);  // none in XML
 }
 
-bool PutDate(Context& c, double seconds) {
-  return PutDateAs(c, seconds, false);
+bool PutDate(Context& c, double seconds, bool AsKey) {
+  return PutDateAs(c, seconds, AsKey);
 }
 
 bool GetDate(Context& c, uint64_t o, bool AsKey) {
