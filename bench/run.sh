@@ -426,14 +426,17 @@ for name in string-256m data-256m; do
 done
 
 # The Python module over libtarnwick against plistlib, each in one python3
-# process: reading the records file into Python values (to_json + json.loads
-# against plistlib.loads, once the library has JSON) and writing its XML.
+# process: reading the records file into Python values (tarnwick.loads, which
+# gives plistlib's values, and to_json + json.loads, against plistlib.loads)
+# and writing its XML.
 cat >"$out/python_peer.py" <<'EOF'
 import json, plistlib, sys
 sys.path.insert(0, sys.argv[1])  # the build folder: the module beside the library
 import tarnwick
 what, data = sys.argv[2], open(sys.argv[3], "rb").read()
-if what == "json":
+if what == "loads":
+    tarnwick.loads(data)
+elif what == "json":
     json.loads(tarnwick.to_json(data))
 elif what == "plistlib":
     plistlib.loads(data)
@@ -453,10 +456,14 @@ echo
 echo "== Python: the tarnwick module (libtarnwick) against plistlib, $n records =="
 row "command" "wall s" "cpu s" "peak RSS MiB" ""
 if python3 "$out/python_peer.py" "$build" json "$small" 2>/dev/null; then
+  py_timed py_loads loads
   py_timed py_json json
   py_timed py_plistlib plistlib
+  py_show py_loads "tarnwick.loads(data)"
   py_show py_json "json.loads(tarnwick.to_json(data))"
   py_show py_plistlib "plistlib.loads(data)"
+  target "tarnwick.loads / plistlib.loads" "$(calc %.3f "${median[py_loads]} / ${median[py_plistlib]}")" \
+    "<= 1" "${median[py_loads]} <= ${median[py_plistlib]}"
   printf '  %-38s %10s   (no target)\n' "to_json + json.loads / plistlib.loads" \
     "$(calc %.3f "${median[py_json]} / ${median[py_plistlib]}")"
 else

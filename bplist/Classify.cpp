@@ -37,15 +37,30 @@ TypeCode TypeOfObject(uint8_t marker) {
   return NONE;
 }
 
-bool EnterPath(Context& c, uint64_t Pos) {
-  if (c.Path.size() >= kMaxDepth)
+bool RoomForContainer(Context& c) {
+  if (c.Keyed == nullptr) {
+    if (c.Path.size() < kMaxDepth) return true;
     return Damaged(c, "containers nest deeper than " + std::to_string(kMaxDepth) + " levels");
-  // At most kMaxDepth to look through, and every level adds four spaces to
-  // the two lines a container writes at least.
+  }
+  // An archived object takes a place on the path besides the container it
+  // is written as, so a keyed archive counts the document's own nesting.
+  if (DocumentDepth(c) < kMaxDepth) return true;
+  if (c.Damage.empty()) c.TooLarge = c.TooDeep = true;
+  return Damaged(c, "its document nests deeper than " + std::to_string(kMaxDepth) + " levels");
+}
+
+bool PushPath(Context& c, uint64_t Pos) {
+  // At most kMaxDepth to look through (about twice that in a keyed
+  // archive), and every level adds four spaces to the two lines a container
+  // writes at least.
   for (uint64_t outer : c.Path)
     if (outer == Pos) return Damaged(c, "object " + std::to_string(Pos) + " contains itself");
   c.Path.push_back(Pos);
   return true;
+}
+
+bool EnterPath(Context& c, uint64_t Pos) {
+  return RoomForContainer(c) && PushPath(c, Pos);
 }
 
 // Writes a dictionary or array: guards the nesting depth and cycles.

@@ -18,7 +18,9 @@
 namespace bplist {
 
 // The deepest nesting of containers written. Deeper files are refused as
-// damaged; this also bounds the recursion's stack use.
+// damaged; this also bounds the recursion's stack use. In a keyed archive
+// the bound is on the document's own nesting, which following UIDs can make
+// deep from a sound file: a file past it is refused as too large.
 constexpr unsigned kMaxDepth = 512;
 
 // The trailer's fields, checked by DecodeTrailer before any object is read.
@@ -73,6 +75,9 @@ struct Context {
   uint64_t End;
   OutputBuffer& Out;
   OutputFormat Format;
+  // JSON only: dates, data, UIDs and reals that are not finite are written as
+  // tagged objects, so a reader can tell them from strings (TypedTags).
+  bool Typed = false;
   // Current indentation in spaces; grows by four per open container in XML,
   // by two in JSON.
   size_t DictSpace = 0;
@@ -94,6 +99,9 @@ struct Context {
   // Set with Damage when the failure is the work budget: the file is sound
   // but its document would be too large.
   bool TooLarge = false;
+  // Set with TooLarge when the limit is the depth of a keyed archive's
+  // document rather than the work budget.
+  bool TooDeep = false;
   const Parallelism& Parallel;
   // False while this context's containers must be converted on its own
   // thread: in a batch, or while a container is already split.
@@ -241,6 +249,14 @@ bool GetTopObject(Context& c);
 // Puts container Pos on the path, refusing a container that contains itself
 // or nests deeper than kMaxDepth; LeavePath takes it off again.
 bool EnterPath(Context& c, uint64_t Pos);
+// The two checks of EnterPath apart: RoomForContainer refuses one more
+// container past kMaxDepth, and PushPath refuses a container that contains
+// itself and puts it on the path. While a keyed archive is written, the
+// depth is the document's (DocumentDepth), and a container past the bound
+// makes the file too large, not damaged; an archived object goes on the
+// path before it is known whether it opens a container of the document.
+bool RoomForContainer(Context& c);
+bool PushPath(Context& c, uint64_t Pos);
 inline void LeavePath(Context& c) {
   c.Path.pop_back();
 }
@@ -329,11 +345,13 @@ void CloseArray(Context& c);
 // valid UTF-8 is taken as Latin-1, as for the file's strings).
 void PutKey(Context& c, std::string_view utf8);
 void PutString(Context& c, std::string_view utf8);
-// A date, seconds since 2001-01-01T00:00:00Z. Returns false (the object
-// fails) for a value outside years 0000 to 9999.
-bool PutDate(Context& c, double secondsSince2001);
+// A date value or key, seconds since 2001-01-01T00:00:00Z. Returns false
+// (the object fails) for a value outside years 0000 to 9999.
+bool PutDate(Context& c, double secondsSince2001, bool AsKey = false);
 // JSON null; XML writes nothing.
 void PutNull(Context& c);
+// The number of containers open around the next value of the document.
+size_t DocumentDepth(const Context& c);
 
 // Reads and checks what `write` writes without putting it in the document:
 // its text still counts as work. For entries that the document leaves out.

@@ -37,6 +37,7 @@ Context::Context(const Context& parent, OutputBuffer& out)
       End(parent.End),
       Out(out),
       Format(parent.Format),
+      Typed(parent.Typed),
       OutputStart(out.Written()),
       WorkBudget(parent.WorkBudget),
       Parallel(parent.Parallel),
@@ -100,7 +101,7 @@ bool GetExtendedCount(Context& c, uint64_t o, uint64_t* count, uint64_t* start) 
 
 ConvertResult ConvertBuffer(const uint8_t* data, size_t size, OutputBuffer& out,
                             const Parallelism& parallel, const Limits& limits, OutputFormat format,
-                            bool unarchive) {
+                            bool unarchive, bool typed) {
   ConvertResult result;
   Trailer trailer;
   std::string damage = DecodeTrailer(data, size, &trailer);
@@ -110,6 +111,7 @@ ConvertResult ConvertBuffer(const uint8_t* data, size_t size, OutputBuffer& out,
     return result;
   }
   Context c(data, size, trailer, out, parallel, limits, format);
+  c.Typed = typed && format == OutputFormat::Json;
   bool xml = format == OutputFormat::Xml;
   // JSON counts the prologue as work too (CountAsXml).
   if (xml) {

@@ -60,10 +60,13 @@ struct ConvertResult {
 // holds a partial document that the caller discards. `parallel` says whether
 // large containers are split across threads; the result is the same either way.
 // `limits` bounds the work done. With `unarchive`, a keyed archive is written
-// as the object graph it encodes; any other file as without it.
+// as the object graph it encodes; any other file as without it. With `typed`,
+// a JSON document writes the values JSON has no type for as tagged objects
+// (see TARNWICK_TYPED_VALUES in tarnwick.h); XML is the same either way.
 ConvertResult ConvertBuffer(const uint8_t* data, size_t size, OutputBuffer& out,
                             const Parallelism& parallel = Parallelism(),
                             const Limits& limits = Limits(),
-                            OutputFormat format = OutputFormat::Xml, bool unarchive = false);
+                            OutputFormat format = OutputFormat::Xml, bool unarchive = false,
+                            bool typed = false);
 
 }  // namespace bplist

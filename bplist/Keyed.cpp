@@ -230,24 +230,50 @@ const ClassRecord* InstanceClass(Context& c, uint64_t o) {
   return &RecordOf(c, classRef);
 }
 
-// True when $objects entry n is "$null" or an NSNull.
-bool NullEntry(Context& c, uint64_t n) {
-  uint8_t& known = c.Keyed->nullness[n];
-  if (known == 0) {
+// What $objects entry n stands for: null when it is "$null", an NSNull or
+// a null object, fill for a fill object.
+Stands EntryStands(Context& c, uint64_t n) {
+  Stands& known = c.Keyed->stands[n];
+  if (known == Stands::Unknown) {
     uint64_t o;
     const ClassRecord* record;
-    bool null = Find(c, Entry(c, n), &o) &&
-                (IsText(c, o, "$null") || ((record = InstanceClass(c, o)) != nullptr &&
-                                           record->kind == ArchivedClass::Null));
-    known = null ? 1 : 2;
+    known = Stands::Value;
+    if (Find(c, Entry(c, n), &o)) {
+      if (KindAt(c, o) == EMP || IsText(c, o, "$null") ||
+          ((record = InstanceClass(c, o)) != nullptr && record->kind == ArchivedClass::Null))
+        known = Stands::Null;
+      else if (KindAt(c, o) == FILL)
+        known = Stands::Fill;
+    }
   }
-  return known == 1;
+  return known;
 }
 
-// True when the object `ref` is a UID that leads to a null.
-bool IsNullRef(Context& c, uint64_t ref) {
+// What the object `ref` stands for: itself, or the entry it names when it
+// is a UID. An NSNull not reached through a UID is an object of its own.
+Stands StandsFor(Context& c, uint64_t ref) {
   uint64_t o, n;
-  return Find(c, ref, &o) && KindAt(c, o) == UID && UidValue(c, o, &n) && NullEntry(c, n);
+  if (!Find(c, ref, &o)) return Stands::Value;  // reported by its writer
+  switch (KindAt(c, o)) {
+    case EMP:
+      return Stands::Null;
+    case FILL:
+      return Stands::Fill;
+    case UID:
+      return UidValue(c, o, &n) ? EntryStands(c, n) : Stands::Value;
+    default:
+      return Stands::Value;
+  }
+}
+
+// Whether an entry (a field, an NSDictionary's key and value, a $top name)
+// whose key and value stand for `key` and `value` is left out of the
+// document, as the engine leaves out entries of null and fill objects: a
+// null or fill key, a fill value, and in XML, which has no null, a null
+// value.
+bool LeftOut(const Context& c, Stands key, Stands value) {
+  return key != Stands::Value || value == Stands::Fill ||
+         (value == Stands::Null && c.Format == OutputFormat::Xml);
 }
 
 // The text of `ref` when it is, or leads to, a string or an NSString;
@@ -331,21 +357,7 @@ bool ArrayAt(Context& c, uint64_t ref, uint64_t* count, uint64_t* start) {
          Contents(c, o, c.T.ObjRefSize, count, start);
 }
 
-// A key of an NSDictionary: a string or other plain object as the engine
-// writes keys, an NSString as its text, anything else as its UID's number.
-bool WriteArchivedKey(Context& c, uint64_t ref) {
-  uint64_t pos, o, ko;
-  std::string text;
-  if (!Resolve(c, ref, &pos, &o)) return WriteObject(c, ref, Role::Key);
-  TypeCode kind = KindAt(c, o);
-  if (kind != DICT && kind != ARR) return WriteObject(c, pos, Role::Key);
-  if (!OnPath(c, pos) && StringText(c, ref, &text)) {
-    PutKey(c, text);
-    return true;
-  }
-  if (Find(c, ref, &ko) && KindAt(c, ko) == UID) return GetUID(c, ko, true);
-  return WriteObject(c, pos, Role::Key);
-}
+bool WriteArchivedKey(Context& c, uint64_t ref);
 
 bool WriteDictionary(Context& c, uint64_t o, bool* done) {
   uint64_t keysRef, valuesRef, count, valuesCount, keys, values;
@@ -354,6 +366,7 @@ bool WriteDictionary(Context& c, uint64_t o, bool* done) {
       count != valuesCount)
     return true;
   *done = true;
+  if (!RoomForContainer(c)) return false;
   size_t space = c.DictSpace;
   OpenDict(c);
   bool ok = true;
@@ -361,7 +374,7 @@ bool WriteDictionary(Context& c, uint64_t o, bool* done) {
     uint64_t key = Ref(c, keys, i), value = Ref(c, values, i);
     ok = WithinBudget(c, 2);
     if (!ok) break;
-    if (IsNullRef(c, key) || (c.Format == OutputFormat::Xml && IsNullRef(c, value)))
+    if (LeftOut(c, StandsFor(c, key), StandsFor(c, value)))
       ok = Unwritten(
           c, [&] { return WriteArchivedKey(c, key) && WriteObject(c, value, Role::Value); });
     else
@@ -411,6 +424,7 @@ bool WriteArray(Context& c, uint64_t o, Role role, bool* done) {
   std::vector<uint64_t> refs;
   if (!NumberedObjects(c, o, &refs)) return true;
   *done = true;
+  if (!RoomForContainer(c)) return false;
   size_t space = c.DictSpace;
   OpenArray(c);
   bool ok = true;
@@ -433,55 +447,71 @@ bool WriteString(Context& c, uint64_t o, Role role, bool* done) {
   return true;
 }
 
-bool WriteDate(Context& c, uint64_t o, bool* done) {
+// The seconds since 2001 of the NSDate at o, from NS.time.
+bool DateSeconds(const Context& c, uint64_t o, double* seconds) {
   uint64_t ref = 0, pos = 0, to = 0, width;
-  if (!Lookup(c, o, "NS.time", &ref) || !Resolve(c, ref, &pos, &to)) return true;
+  if (!Lookup(c, o, "NS.time", &ref) || !Resolve(c, ref, &pos, &to)) return false;
   TypeCode kind = KindAt(c, to);
   width = uint64_t(1) << (c.Binary[to] & 0x0F);
-  if ((kind != RL && kind != INT) || width > 8 || !Inside(c, to + 1, width)) return true;
-  double seconds;
+  if ((kind != RL && kind != INT) || width > 8 || !Inside(c, to + 1, width)) return false;
   uint64_t bits = ReadBigEndian(c.Binary + to + 1, unsigned(width));
   if (kind == INT) {
-    seconds = width == 8 ? double(int64_t(bits)) : double(bits);
+    *seconds = width == 8 ? double(int64_t(bits)) : double(bits);
   } else if (width == 8) {
-    std::memcpy(&seconds, &bits, sizeof seconds);
+    std::memcpy(seconds, &bits, sizeof *seconds);
   } else if (width == 4) {
     float single;
     uint32_t narrow = uint32_t(bits);
     std::memcpy(&single, &narrow, sizeof single);
-    seconds = single;
+    *seconds = single;
   } else {
-    return true;
+    return false;
   }
-  *done = PutDate(c, seconds);
+  return true;
+}
+
+bool WriteDate(Context& c, uint64_t o, bool* done) {
+  double seconds;
+  *done = DateSeconds(c, o, &seconds) && PutDate(c, seconds);
   return true;
 }
 
 bool WriteNestedArchive(Context& c, const uint8_t* p, uint64_t n, Role role, bool* done);
 
+// The data object of the NSData at o: *pos its object number, *d where.
+bool DataField(const Context& c, uint64_t o, uint64_t* pos, uint64_t* d) {
+  uint64_t ref;
+  return (Lookup(c, o, "NS.data", &ref) || Lookup(c, o, "NS.bytes", &ref)) &&
+         Resolve(c, ref, pos, d) && KindAt(c, *d) == DATA;
+}
+
 bool WriteData(Context& c, uint64_t o, Role role, bool* done) {
-  uint64_t ref, pos, d, count, start;
-  if (!(Lookup(c, o, "NS.data", &ref) || Lookup(c, o, "NS.bytes", &ref)) ||
-      !Resolve(c, ref, &pos, &d) || KindAt(c, d) != DATA || !Contents(c, d, 1, &count, &start))
-    return true;
+  uint64_t pos, d, count, start;
+  if (!DataField(c, o, &pos, &d) || !Contents(c, d, 1, &count, &start)) return true;
   bool ok = WriteNestedArchive(c, c.Binary + start, count, role, done);
   if (*done || !ok) return ok;
   *done = true;
   return WriteObject(c, pos, role);
 }
 
-bool WriteUuid(Context& c, uint64_t o, bool* done) {
+// The text of the NSUUID at o, from NS.uuidbytes.
+bool UuidText(const Context& c, uint64_t o, std::string* text) {
   uint64_t ref, pos, d, count, start;
   if (!Lookup(c, o, "NS.uuidbytes", &ref) || !Resolve(c, ref, &pos, &d) || KindAt(c, d) != DATA ||
       !Contents(c, d, 1, &count, &start) || count != kUuidSize)
-    return true;
+    return false;
   static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string text;
   for (uint64_t i = 0; i < kUuidSize; ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
-    text += kHex[c.Binary[start + i] >> 4];
-    text += kHex[c.Binary[start + i] & 0x0F];
+    if (i == 4 || i == 6 || i == 8 || i == 10) *text += '-';
+    *text += kHex[c.Binary[start + i] >> 4];
+    *text += kHex[c.Binary[start + i] & 0x0F];
   }
+  return true;
+}
+
+bool WriteUuid(Context& c, uint64_t o, bool* done) {
+  std::string text;
+  if (!UuidText(c, o, &text)) return true;
   *done = true;
   PutString(c, text);
   return true;
@@ -492,7 +522,7 @@ bool WriteUuid(Context& c, uint64_t o, bool* done) {
 bool UrlText(Context& c, uint64_t o, std::string* text, unsigned bases) {
   uint64_t relative, base, pos, bo;
   if (!Lookup(c, o, "NS.relative", &relative) || !StringText(c, relative, text)) return false;
-  if (!Lookup(c, o, "NS.base", &base) || IsNullRef(c, base)) return true;
+  if (!Lookup(c, o, "NS.base", &base) || StandsFor(c, base) == Stands::Null) return true;
   std::string baseText;
   if (bases >= kMaxUrlBases || !Resolve(c, base, &pos, &bo)) return false;
   const ClassRecord* record = KindAt(c, bo) == DICT ? InstanceClass(c, bo) : nullptr;
@@ -526,6 +556,72 @@ bool WriteAttributed(Context& c, uint64_t o, Role role, bool* done) {
   return WriteObject(c, ref, role);
 }
 
+// --- Keys of NSDictionaries.
+
+// Writes the archived object at o, which `ref` is or leads to, as a key
+// when the class table makes a string, a date or data of it; *done says
+// whether it did.
+bool WriteTextKey(Context& c, uint64_t ref, uint64_t o, bool* done) {
+  const ClassRecord* record = InstanceClass(c, o);
+  if (!record || !record->named) return true;
+  std::string text;
+  uint64_t field, pos, d;
+  double seconds;
+  switch (record->kind) {
+    case ArchivedClass::String:
+      if (!StringText(c, ref, &text)) return true;
+      break;
+    case ArchivedClass::Attributed:
+      if (!Lookup(c, o, "NSString", &field) || !StringText(c, field, &text)) return true;
+      break;
+    case ArchivedClass::Url:
+      if (!UrlText(c, o, &text, 0)) return true;
+      break;
+    case ArchivedClass::Uuid:
+      if (!UuidText(c, o, &text)) return true;
+      break;
+    case ArchivedClass::Date:
+      *done = DateSeconds(c, o, &seconds) && PutDate(c, seconds, true);
+      return true;
+    case ArchivedClass::Data:
+      // As data: an archive inside is no text.
+      if (!DataField(c, o, &pos, &d)) return true;
+      *done = true;
+      return WriteObject(c, pos, Role::Key);
+    default:
+      return true;
+  }
+  *done = true;
+  PutKey(c, text);
+  return true;
+}
+
+// A key of an NSDictionary, always as a key text: a string, number, date or
+// data as the engine writes keys, a boolean as "true" or "false", an
+// archived object as the string, date or data the class table makes of it.
+// Any other key (a container, an object of another class, one on the path)
+// is written as its UID's number, or when it is a container not reached
+// through a UID, as "dict N" or "array N" (N its object number), read and
+// checked but not written.
+bool WriteArchivedKey(Context& c, uint64_t ref) {
+  uint64_t pos, o, ko;
+  if (!Resolve(c, ref, &pos, &o)) return WriteObject(c, ref, Role::Key);
+  TypeCode kind = KindAt(c, o);
+  if (kind == BOOL) {
+    PutKey(c, c.Binary[o] == kMarkerTrue ? "true" : "false");
+    return true;
+  }
+  if (kind != DICT && kind != ARR) return WriteObject(c, pos, Role::Key);
+  bool done = false;
+  if (kind == DICT && !OnPath(c, pos)) {
+    bool ok = WriteTextKey(c, ref, o, &done);
+    if (!ok || done) return ok;
+  }
+  if (Find(c, ref, &ko) && KindAt(c, ko) == UID) return GetUID(c, ko, true);
+  PutKey(c, (kind == DICT ? "dict " : "array ") + std::to_string(pos));
+  return Unwritten(c, [&] { return WriteContainer(c, pos, o, kind == DICT); });
+}
+
 // --- The archive itself.
 
 // Finds the archive's $objects and $top when the top object of the file is
@@ -537,19 +633,19 @@ bool FindArchive(Context& c, Archive* a, uint64_t* top) {
       KindAt(c, ao) != ARR || !Contents(c, ao, c.T.ObjRefSize, &a->count, &a->objects) ||
       !Lookup(c, o, "$top", top) || !Find(c, *top, &to) || KindAt(c, to) != DICT)
     return false;
-  a->nullness.assign(a->count, 0);
+  a->stands.assign(a->count, Stands::Unknown);
   return true;
 }
 
 // Writes the archive found by FindArchive: the root object when $top holds
 // "root" alone, else a dictionary of $top's entries. False with *plain set
-// when the root is null, which is no document.
+// when the root is null or a fill object, which is no document.
 bool WriteFound(Context& c, uint64_t top, Role role, bool* plain) {
   uint64_t to = 0, count, start, key;
   if (Find(c, top, &to) && Contents(c, to, 2 * uint64_t(c.T.ObjRefSize), &count, &start) &&
       count == 1 && Find(c, Ref(c, start, 0), &key) && IsText(c, key, "root")) {
     uint64_t root = Ref(c, start + c.T.ObjRefSize, 0);
-    *plain = IsNullRef(c, root);
+    *plain = StandsFor(c, root) != Stands::Value;
     return !*plain && WriteObject(c, root, role);
   }
   return WriteObject(c, top, role);
@@ -603,17 +699,35 @@ bool WriteNestedArchive(Context& c, const uint8_t* p, uint64_t n, Role role, boo
   return ConvertNested(c, p, n, t, c.Out, role, &isArchive) || OverBudget(c);
 }
 
+// Called when an archive's document nests past the bound: converts the file
+// as -c does on a writer that only counts, with the work left, so that the
+// limit is reported for a file -c converts (or that passes the work left
+// first), and the failure -c meets for any other.
+void CheckPlainly(Context& c) {
+  OutputBuffer dry(platform::kNoFile, "");
+  Context plain(c.Binary, 0, c.T, dry, c.Parallel, Limits(), c.Format);
+  uint64_t used = WorkSoFar(c);
+  plain.WorkBudget = plain.OutputStart + (used < c.WorkBudget ? c.WorkBudget - used : 0);
+  plain.MaySplit = false;
+  bool sound = GetTopObject(plain);
+  c.Done.objects += plain.Done.objects;
+  c.Done.bytes += dry.Written() + plain.Done.bytes;
+  if (sound || plain.TooLarge) return;
+  c.Damage = plain.Damage;
+  c.TooLarge = c.TooDeep = false;
+}
+
 }  // namespace
 
 bool WriteArchived(Context& c, uint64_t Pos, uint64_t o, Role role) {
   const ClassRecord* record = role == Role::Key ? nullptr : InstanceClass(c, o);
   if (!record) return WriteContainer(c, Pos, o, true);
-  if (!EnterPath(c, Pos)) return false;
+  if (!PushPath(c, Pos)) return false;
   bool done = false;
   bool ok = record->named ? WriteAsValue(c, o, record->kind, role, &done) : true;
   if (ok && !done) {
     size_t space = c.DictSpace;
-    ok = GetDict(c, o);
+    ok = RoomForContainer(c) && GetDict(c, o);
     c.DictSpace = space;
   }
   LeavePath(c);
@@ -626,7 +740,7 @@ bool WriteReferenced(Context& c, uint64_t o, Role role) {
   pos = Entry(c, n);
   if (!Locate(c, pos, &to)) return false;
   if (OnPath(c, pos) || KindAt(c, to) == UID) return GetUID(c, o, false);
-  if (NullEntry(c, n)) {
+  if (EntryStands(c, n) == Stands::Null) {
     PutNull(c);
     return true;
   }
@@ -635,7 +749,9 @@ bool WriteReferenced(Context& c, uint64_t o, Role role) {
 
 bool TakeArchiveEntry(Context& c, uint64_t key, uint64_t value, bool* ok) {
   uint64_t ko, vo;
-  if (c.Format == OutputFormat::Xml && IsNullRef(c, value)) {
+  // Keys here are not followed: a null or fill key is left out by the
+  // engine, a UID key is written as its number.
+  if (LeftOut(c, Stands::Value, StandsFor(c, value))) {
     *ok = Unwritten(
         c, [&] { return WriteObject(c, key, Role::Key) && WriteObject(c, value, Role::Value); });
     return true;
@@ -663,7 +779,9 @@ bool WriteArchive(Context& c) {
   bool plain = false;
   bool ok = WriteFound(c, top, Role::Top, &plain);
   c.Keyed = nullptr;
-  return plain ? GetTopObject(c) : ok;
+  if (plain) return GetTopObject(c);
+  if (!ok && c.TooDeep) CheckPlainly(c);
+  return ok;
 }
 
 }  // namespace bplist

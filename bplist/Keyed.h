@@ -34,14 +34,23 @@ struct ClassRecord {
   std::string name;  // UTF-8
 };
 
+// What a reference stands for where a value goes, once a UID is followed:
+// a value, null ($null, an NSNull or a null object) or a fill object, which
+// writes nothing.
+enum class Stands : uint8_t {
+  Unknown,  // not looked at yet
+  Value,
+  Null,
+  Fill,
+};
+
 // One archive being written.
 struct Archive {
   uint64_t objects = 0;  // position of $objects' first reference
   uint64_t count = 0;    // $objects' number of entries
   unsigned level = 0;    // archives this one is nested in (inside data)
-  // Per $objects entry: 0 not looked at yet, 1 null ($null or an NSNull),
-  // 2 anything else.
-  std::vector<uint8_t> nullness;
+  // What each $objects entry stands for, found when first needed.
+  std::vector<Stands> stands;
   // Class records by $objects index.
   std::unordered_map<uint64_t, ClassRecord> classes;
 };

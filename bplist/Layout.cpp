@@ -70,6 +70,10 @@ char* BeginJsonText(Context& c, size_t maxText) {
   return Indent(dst, c.DictSpace);
 }
 
+size_t DocumentDepth(const Context& c) {
+  return c.DictSpace / (c.Format == OutputFormat::Json ? kJsonIndent : kXmlIndent);
+}
+
 void OpenDict(Context& c) {
   if (c.Format == OutputFormat::Json) return OpenJson(c, '{', kXmlOpenDict);
   c.DictSpace += kXmlIndent;

@@ -66,10 +66,10 @@ int Convert(const void* data, size_t size, int format, unsigned options, Sink si
   }
   // Bits a later version may give a meaning are refused, so that a program
   // built against its header learns that this library lacks the option.
-  if ((options & ~unsigned(TARNWICK_ALL_THREADS)) != 0) {
+  constexpr unsigned known = TARNWICK_ALL_THREADS | TARNWICK_TYPED_VALUES;
+  if ((options & ~known) != 0) {
     char text[32];
-    std::snprintf(text, sizeof text, "unknown options 0x%x",
-                  options & ~unsigned(TARNWICK_ALL_THREADS));
+    std::snprintf(text, sizeof text, "unknown options 0x%x", options & ~known);
     return Finish(error, TARNWICK_BAD_ARGUMENT, text);
   }
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
@@ -78,8 +78,8 @@ int Convert(const void* data, size_t size, int format, unsigned options, Sink si
   try {
     OutputBuffer out(sink, size);
     Parallelism parallel = (options & TARNWICK_ALL_THREADS) != 0 ? ForThisMachine() : Parallelism();
-    ConvertResult r =
-        ConvertBuffer(bytes, size, out, parallel, Limits(), FormatOf(format), Unarchives(format));
+    ConvertResult r = ConvertBuffer(bytes, size, out, parallel, Limits(), FormatOf(format),
+                                    Unarchives(format), (options & TARNWICK_TYPED_VALUES) != 0);
     switch (r.outcome) {
       case Outcome::Converted:
         out.Flush();

@@ -40,6 +40,13 @@ constexpr FormatTags kTrueTags{{"    <true/>", ""}, {"true", ""}};
 constexpr FormatTags kFalseTags{{"    <false/>", ""}, {"false", ""}};
 constexpr FormatTags kUidTags{{"", ""}, {"{\"CF$UID\": ", "}"}};
 constexpr FormatTags kNullTags{{"", ""}, {"null", ""}};
+// The tagged objects of a typed JSON document (TARNWICK_TYPED_VALUES): one
+// member named by an escaped lone surrogate, which no string of the document
+// holds, and a letter for the kind. The XML entries are never used.
+constexpr FormatTags kTypedDateTags{{"", ""}, {"{\"\\udc00d\": ", "}"}};
+constexpr FormatTags kTypedDataTags{{"", ""}, {"{\"\\udc00b\": \"", "\"}"}};
+constexpr FormatTags kTypedUidTags{{"", ""}, {"{\"\\udc00u\": ", "}"}};
+constexpr FormatTags kTypedRealTags{{"", ""}, {"{\"\\udc00r\": ", "}"}};
 // Room for an opening and a closing literal, each copied whole.
 constexpr size_t kMaxTags = 2 * sizeof(Literal::text);
 // Strings up to this long that need no escaping are written in one piece.
@@ -167,7 +174,13 @@ bool GetValueBytes(Context& c, uint64_t o, uint64_t* width) {
   return true;
 }
 
-// Writes a date value or key; JSON values keep the fraction of a second.
+// Whether a value is written as a tagged object of a typed JSON document.
+bool Tagged(const Context& c, bool AsKey) {
+  return c.Typed && !AsKey;
+}
+
+// Writes a date value or key; JSON values keep the fraction of a second. A
+// typed document holds the seconds themselves, for the same dates alone.
 bool PutDateAs(Context& c, double seconds, bool AsKey) {
   std::string text;
   if (c.Format == OutputFormat::Json && !AsKey) {
@@ -180,7 +193,14 @@ bool PutDateAs(Context& c, double seconds, bool AsKey) {
     std::string whole;
     if (point == std::string::npos && seconds != std::floor(seconds) && DateText(seconds, &whole))
       xml = whole.size();
-    ShortLine(c, AsKey, kDateTags, text, XmlSize(c, AsKey, kDateTags, xml));
+    uint64_t xmlBytes = XmlSize(c, AsKey, kDateTags, xml);
+    if (Tagged(c, AsKey)) {
+      uint64_t bits;
+      std::memcpy(&bits, &seconds, sizeof bits);
+      ShortLine(c, false, kTypedDateTags, JsonRealText(bits), xmlBytes);
+      return true;
+    }
+    ShortLine(c, AsKey, kDateTags, text, xmlBytes);
     return true;
   }
   if (!DateText(seconds, &text)) return false;
@@ -242,7 +262,7 @@ bool GetUID(Context& c, uint64_t o, bool AsKey) {
   if (c.Format == OutputFormat::Json) {
     uint64_t xml = text.size();
     for (std::string_view line : kXmlUid) xml += XmlLineSize(c, 4 + line.size());
-    ShortLine(c, AsKey, kUidTags, text, xml);
+    ShortLine(c, AsKey, Tagged(c, AsKey) ? kTypedUidTags : kUidTags, text, xml);
     return true;
   }
   c.DictSpace += 4;
@@ -285,8 +305,8 @@ void PutNull(Context& c) {
   if (c.Format == OutputFormat::Json) ShortLine(c, false, kNullTags, "", 0);  // none in XML
 }
 
-bool PutDate(Context& c, double seconds) {
-  return PutDateAs(c, seconds, false);
+bool PutDate(Context& c, double seconds, bool AsKey) {
+  return PutDateAs(c, seconds, AsKey);
 }
 
 bool GetDate(Context& c, uint64_t o, bool AsKey) {
@@ -302,9 +322,10 @@ bool GetData(Context& c, uint64_t o, bool AsKey) {
   uint64_t count, start;
   if (!GetPayload(c, o, 1, &count, &start)) return false;
   uint64_t before = c.Out.Written();
-  OpenLine(c, AsKey, kDataTags);
+  const FormatTags& tags = Tagged(c, AsKey) ? kTypedDataTags : kDataTags;
+  OpenLine(c, AsKey, tags);
   PutBase64(c.Out, c.Binary + start, count);
-  CloseLine(c, AsKey, kDataTags);
+  CloseLine(c, AsKey, tags);
   if (c.Format == OutputFormat::Json)
     CountAsXml(c, before, XmlSize(c, AsKey, kDataTags, (count + 2) / 3 * 4));
   return true;
@@ -328,6 +349,7 @@ bool GetReal(Context& c, uint64_t o, bool AsKey) {
   // The XML text: sizes other than 4 and 8 bytes are not decoded; a 4-byte
   // real is written as its value widened to a double.
   std::string xml = "0";
+  uint64_t wide = 0;
   if (width == 8) {
     xml = BinaryToReal(ReadBigEndian(p, 8));
   } else if (width == 4) {
@@ -335,7 +357,6 @@ bool GetReal(Context& c, uint64_t o, bool AsKey) {
     float single;
     std::memcpy(&single, &bits, sizeof single);
     double widened = single;
-    uint64_t wide;
     std::memcpy(&wide, &widened, sizeof wide);
     xml = BinaryToReal(wide);
   }
@@ -345,10 +366,16 @@ bool GetReal(Context& c, uint64_t o, bool AsKey) {
     SameLine(c, AsKey, kRealTags, xml);
     return true;
   }
+  // A typed document holds the double a 4-byte value widens to, and tags the
+  // texts of the reals that are not finite, which are strings.
+  bool typed = Tagged(c, AsKey);
   std::string text = width == 8   ? JsonRealText(ReadBigEndian(p, 8))
-                     : width == 4 ? JsonFloatText(uint32_t(ReadBigEndian(p, 4)))
-                                  : "0.0";
-  ShortLine(c, AsKey, kRealTags, text, XmlSize(c, AsKey, kRealTags, xml.size()));
+                     : width != 4 ? "0.0"
+                     : typed      ? JsonRealText(wide)
+                                  : JsonFloatText(uint32_t(ReadBigEndian(p, 4)));
+  bool named = typed && text[0] == '"';
+  ShortLine(c, AsKey, named ? kTypedRealTags : kRealTags, text,
+            XmlSize(c, AsKey, kRealTags, xml.size()));
   return true;
 }
 

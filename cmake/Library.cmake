@@ -28,6 +28,13 @@ elseif(NOT APPLE)
   target_link_options(tarnwick_shared PRIVATE LINKER:--version-script=${version_script})
   set_target_properties(tarnwick_shared PROPERTIES LINK_DEPENDS ${version_script})
 endif()
+# The Python wheel's build (scripts/build-wheel.sh) links the C++ and GCC
+# runtimes into the shared library, so that it needs the C library alone and
+# loads into any Python on any system with that C library or a later one.
+option(TARNWICK_WHEEL "Link the C++ runtime into libtarnwick.so, for the Python wheel" OFF)
+if(TARNWICK_WHEEL AND NOT WIN32)
+  target_link_options(tarnwick_shared PRIVATE -static-libstdc++ -static-libgcc)
+endif()
 
 # The Python the module is installed for (Install.cmake: TARNWICK_PYTHON_DIR
 # overrides the folder it names). A build folder configured before the Python

@@ -6,16 +6,23 @@ nothing beyond the standard library.
     with open("Info.plist", "rb") as f:
         data = f.read()
     xml = tarnwick.to_xml(data)      # bytes, as `tarnwick -c` writes them
-    value = tarnwick.loads(data)     # dicts, lists, str, int, float, bool, None
+    value = tarnwick.loads(data)     # the values plistlib.loads gives
 
-loads() reads the JSON document, so some values come back as text:
+load(fp) and loads(data) return what plistlib.load and plistlib.loads return
+for the same binary file: dict, list, str, int, float, bool, bytes, datetime
+(naive, in UTC) and plistlib.UID, and None for a null object. Dictionary keys
+are always str: a key of another kind is the text that names it. Where
+plistlib raises an exception of its own or fails inside (a damaged file, a
+date outside the years 1 to 9999 its datetime holds), these raise
+TarnwickError.
+
+With json_values=True they return the values of the JSON document instead,
+as `tarnwick -j` writes it, where some values are text:
   date           "YYYY-MM-DDTHH:MM:SSZ", with ".ffffff" when it has a
                  fraction of a second; to_datetime(text) gives a datetime
-                 (naive, in UTC, as plistlib gives it)
   data           base64 text; to_bytes(text) gives the bytes
   UID            {"CF$UID": N}
   NaN, +inf, -inf  "nan", "+infinity", "-infinity"
-  any other key  text that names it (dictionary keys are always str)
 
 A file that cannot be converted raises TarnwickError, whose `code` is one of
 the constants below and whose `reason` says why, in the words the command
@@ -39,17 +46,19 @@ import ctypes.util
 import datetime
 import json
 import os
+import plistlib
 import re
 import sys
 
-__all__ = ["to_xml", "to_json", "to_keyed_xml", "to_keyed_json", "loads", "to_datetime",
-           "to_bytes", "version", "TarnwickError"]
+__all__ = ["to_xml", "to_json", "to_keyed_xml", "to_keyed_json", "load", "loads", "to_datetime",
+           "to_bytes", "version", "TarnwickError", "__version__"]
 
 # Formats, codes of TarnwickError (OK is none), the option bit and the
 # reason's size, written in from tarnwick.h when the module is built.
 @TARNWICK_PYTHON_CONSTANTS@
 # The version of the library the module goes with.
 _VERSION = "@PROJECT_VERSION@"
+__version__ = _VERSION
 # The folder of the library installed with the module, relative to the
 # module's own; written in by `cmake --install`.
 _LIBRARY_DIR = None
@@ -118,7 +127,7 @@ _lib.tarnwick_free.argtypes = [ctypes.c_void_p]
 _lib.tarnwick_free.restype = None
 
 
-def _convert(data, form, threads):
+def _convert(data, form, threads, options=0):
     if not isinstance(threads, bool):
         raise TypeError("threads must be True or False, not %s" % type(threads).__name__)
     if not isinstance(data, bytes):
@@ -134,7 +143,7 @@ def _convert(data, form, threads):
     # raised during the call arrives as it returns, inside the try.
     try:
         code = _lib.tarnwick_convert_to_buffer(data, len(data), form,
-                                               _ALL_THREADS if threads else 0,
+                                               (_ALL_THREADS if threads else 0) | options,
                                                ctypes.byref(document), ctypes.byref(length),
                                                ctypes.byref(error))
         if code != 0:
@@ -166,10 +175,52 @@ def to_keyed_json(data, threads=True):
     return _convert(data, KEYED_JSON, threads)
 
 
-def loads(data, keyed=False):
-    """The Python values of the binary plist `data`, read from its JSON
-    document (see the module's text for dates, data and other values)."""
-    return json.loads(_convert(data, KEYED_JSON if keyed else JSON, True))
+_EPOCH = datetime.datetime(2001, 1, 1)
+
+
+def _date(seconds):
+    # The same sum as plistlib's, so that the microseconds round alike.
+    return _EPOCH + datetime.timedelta(seconds=seconds)
+
+
+# The tagged objects of a typed JSON document (TARNWICK_TYPED_VALUES in
+# tarnwick.h) and the values they stand for.
+_TAGGED = {"\udc00d": _date, "\udc00b": base64.b64decode, "\udc00u": plistlib.UID,
+           "\udc00r": float}
+
+
+def _typed(members):
+    # Called by json for every object, innermost first: a tagged object
+    # becomes its value, any other stays as it is.
+    if len(members) == 1:
+        for name in members:
+            make = _TAGGED.get(name)
+            if make is not None:
+                return make(members[name])
+    return members
+
+
+def loads(data, keyed=False, json_values=False):
+    """The values of the binary plist `data` (bytes-like), as plistlib.loads
+    gives them: dict, list, str, int, float, bool, bytes, datetime and
+    plistlib.UID. keyed=True gives a keyed archive as the objects it encodes;
+    json_values=True gives the values of the JSON document (see the module's
+    text). A file that cannot be read raises TarnwickError."""
+    form = KEYED_JSON if keyed else JSON
+    if json_values:
+        return json.loads(_convert(data, form, True))
+    text = _convert(data, form, True, _TYPED_VALUES)
+    try:
+        return json.loads(text, object_hook=_typed)
+    except OverflowError:
+        raise TarnwickError(UNCONVERTIBLE, "a date lies outside the years 1 to 9999, which "
+                            "Python's datetime holds") from None
+
+
+def load(fp, keyed=False, json_values=False):
+    """As loads, for the binary plist read from the binary file object
+    `fp` (opened with "rb"), as plistlib.load reads it."""
+    return loads(fp.read(), keyed=keyed, json_values=json_values)
 
 
 _DATE = re.compile(r"(\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)(?:\.(\d{1,6}))?Z")

@@ -12,7 +12,9 @@ Usage: keyed_crosscheck.py TARNWICK CORPUS_DIR
    (dictionaries, arrays, sets, strings, dates, data, numbers, shared
    objects) must come back as the tree; hand-made archives cover every class
    of the table, loops, an archive nested in data, damaged parts and
-   missing class records.
+   missing class records, null and fill objects in every place an entry
+   can hold them, keys of every kind and object graphs around the depth
+   bound.
 
 Prints one line per failure and ends with 'N passed, M failed'.
 """
@@ -28,6 +30,7 @@ import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from crosscheck import Converter, Failures, random_string  # noqa: E402
+from json_crosscheck import Fill, Null, Pairs, encode  # noqa: E402
 
 EPOCH = datetime.datetime(2001, 1, 1)
 UID = plistlib.UID
@@ -44,6 +47,19 @@ class NullValue:
 
 
 NULL = NullValue()
+
+
+class FillValue:
+    """A fill object: skipped in arrays, its entry left out in both formats."""
+
+
+FILL = FillValue()
+
+# The root of an archive that is no document: the file converts as without -k.
+PLAIN = object()
+
+# The deepest nesting of dictionaries and arrays a document may have.
+MAX_DEPTH = 512
 
 
 class Loop(dict):
@@ -73,19 +89,27 @@ class Flattener:
 
     def top(self, top):
         if list(top) == ["root"]:
-            return self.value(top["root"], ())
-        return {k: self.value(v, ()) for k, v in top.items()}
+            root = self.value(top["root"], ())
+            return PLAIN if root is NULL or root is FILL else root
+        return self.entries(top.items(), ())
+
+    def entries(self, items, path):
+        """A dictionary's entries resolved; a null or fill key leaves its
+        entry out (a fill value is dropped by as_xml and as_json)."""
+        return {k: self.value(x, path) for k, x in items if not isinstance(k, (Null, Fill))}
 
     def value(self, v, path):
         """A field's value: UIDs followed, containers resolved inside."""
         if isinstance(v, UID):
             return self.object(v.data, path)
         if isinstance(v, dict):
-            return {k: self.value(x, path) for k, x in v.items()}
+            return self.entries(v.items(), path)
         if isinstance(v, list):
             return [self.value(x, path) for x in v]
-        if v is None:
+        if v is None or isinstance(v, Null):
             return NULL
+        if isinstance(v, Fill):
+            return FILL
         return v
 
     def object(self, n, path):
@@ -94,8 +118,10 @@ class Flattener:
         if n in path:
             return Loop({"CF$UID": n})
         obj = self.objects[n]
-        if obj == "$null":
+        if isinstance(obj, str) and obj == "$null":
             return NULL
+        if isinstance(obj, (Null, Fill)):
+            return self.value(obj, path)
         if not isinstance(obj, dict) or "$class" not in obj:
             return self.value(obj, path + (n,))
         path = path + (n,)
@@ -105,6 +131,8 @@ class Flattener:
             return plain
         fields = {}
         for k, x in obj.items():
+            if isinstance(k, (Null, Fill)):
+                continue
             if k == "$class":
                 # A class reference that leads to no class record stays a UID.
                 fields[k] = name if name is not None else {"CF$UID": x.data} if isinstance(x, UID) else x
@@ -120,6 +148,32 @@ class Flattener:
             return None
         return record["$classname"]
 
+    def key_text(self, k, path):
+        """The text an NSDictionary's key is written as, or None when its
+        entry is left out (a null or fill key)."""
+        if isinstance(k, UID) and k.data < len(self.objects):
+            record = self.objects[k.data]
+            if isinstance(record, dict) and self.class_name(record.get("$class")) in DATAS:
+                data = record.get("NS.data")  # as a key, data stays data
+                if isinstance(data, bytes):
+                    return base64.b64encode(data).decode("ascii")
+        key = self.value(k, path)
+        if key is NULL or key is FILL:
+            return None
+        if isinstance(key, bool):
+            return "true" if key else "false"
+        if isinstance(key, str):
+            return key
+        if isinstance(key, int):
+            return str(key)
+        if isinstance(key, Date):
+            return date_floor(key.seconds).strftime("%Y-%m-%dT%H:%M:%SZ")
+        if isinstance(key, bytes):
+            return base64.b64encode(key).decode("ascii")
+        if isinstance(k, UID):
+            return str(k.data)  # a key that cannot be a text: its UID's number
+        raise NonStringKey()
+
     def plain(self, obj, name, path):
         """The plain value of an object of a known class, or None when it is
         not one or its fields do not fit (then its raw fields are written)."""
@@ -130,12 +184,9 @@ class Flattener:
                 return None
             resolved = {}
             for k, x in zip(keys, values):
-                key = self.value(k, path)
-                if isinstance(key, int) and not isinstance(key, bool):
-                    key = str(key)  # an integer key is written as its decimal text
-                if not isinstance(key, str):
-                    raise NonStringKey()
-                resolved[key] = self.value(x, path)
+                key = self.key_text(k, path)
+                if key is not None:
+                    resolved[key] = self.value(x, path)
             return resolved
         if name in ARRAYS:
             if isinstance(obj.get("NS.objects"), list):
@@ -190,9 +241,9 @@ def as_xml(v):
     if isinstance(v, UID):
         return {"CF$UID": v.data}
     if isinstance(v, dict):
-        return {k: as_xml(x) for k, x in v.items() if x is not NULL}
+        return {k: as_xml(x) for k, x in v.items() if x is not NULL and x is not FILL}
     if isinstance(v, list):
-        return [as_xml(x) for x in v if x is not NULL]
+        return [as_xml(x) for x in v if x is not NULL and x is not FILL]
     return v
 
 
@@ -214,10 +265,19 @@ def as_json(v):
     if isinstance(v, float) and not math.isfinite(v):
         return "nan" if math.isnan(v) else "+infinity" if v > 0 else "-infinity"
     if isinstance(v, dict):
-        return {k: as_json(x) for k, x in v.items()}
+        return {k: as_json(x) for k, x in v.items() if x is not FILL}
     if isinstance(v, list):
-        return [as_json(x) for x in v]
+        return [as_json(x) for x in v if x is not FILL]
     return v
+
+
+def nesting(v):
+    """The number of dictionaries and arrays around v's deepest value."""
+    if isinstance(v, dict):
+        return 1 + max(map(nesting, v.values()), default=0)
+    if isinstance(v, list):
+        return 1 + max(map(nesting, v), default=0)
+    return 0
 
 
 def close(want, got, path="top"):
@@ -355,15 +415,95 @@ def handmade():
     inner = plistlib.dumps(archive([{"$class": UID(2), "NS.objects": [UID(3)]}, cls("NSArray"), "inner"]),
                            fmt=plistlib.FMT_BINARY)
     cases.append(("archive in data", archive([{"$class": UID(2), "NS.data": inner}, cls("NSData")])))
+    cases.append(("keys of every kind", archive([
+        {"$class": UID(2), "NS.keys": [UID(3), False, UID(4), UID(6), UID(8), UID(10), UID(12), UID(13), UID(14),
+                                       UID(15), UID(17)],
+         "NS.objects": [UID(19)] * 11},
+        cls("NSDictionary"), True,
+        {"$class": UID(5), "NS.base": UID(0), "NS.relative": "file:///Users/a/main.swift"}, cls("NSURL"),
+        {"$class": UID(7), "NS.uuidbytes": bytes(range(16, 32))}, cls("NSUUID"),
+        {"$class": UID(9), "NS.time": 700000000.75}, cls("NSDate"),
+        {"$class": UID(11), "NS.data": b"\x01\x02"}, cls("NSData"),
+        42, -7, {"$class": UID(16), "NS.objects": [1]}, cls("NSArray"),
+        {"$class": UID(18), "name": "x"}, cls("Thing"), "v",
+    ])))
     return cases
 
 
-def check_archive(results, conv, name, data):
-    archive = plistlib.loads(data)
+def null_and_fill():
+    """(name, archive) pairs with null (0x00) and fill (0x0F) objects, in
+    place and through UIDs, in every place an entry holds them."""
+    cases = []
+
+    def archive(objects, top=None):
+        return {"$version": 100000, "$archiver": "NSKeyedArchiver", "$top": top or {"root": UID(1)},
+                "$objects": ["$null"] + objects}
+
+    def cls(name):
+        return {"$classname": name, "$classes": [name, "NSObject"]}
+
+    for kind, make in (("null", Null), ("fill", Fill)):
+        cases.append((kind + " fields", archive([
+            {"$class": UID(2), "in place": make(), "through a UID": UID(3), make(): 1, "kept": 2}, cls("Thing"),
+            make()])))
+        cases.append((kind + " in an NSDictionary", archive([
+            {"$class": UID(2), "NS.keys": [UID(3), make(), UID(4), UID(5)], "NS.objects": [UID(4), UID(4), UID(3), make()]},
+            cls("NSDictionary"), make(), "k", "j"])))
+        cases.append((kind + " in $top", archive([make(), "v"], top={"a": UID(1), "b": make(), make(): UID(2), "c": UID(2)})))
+        cases.append((kind + " NS.string", archive([{"$class": UID(2), "NS.string": UID(3)}, cls("NSString"), make()])))
+        cases.append((kind + " root", archive([make()])))
+        cases.append((kind + " root in place", archive([], top={"root": make()})))
+    return cases
+
+
+def deep_graphs():
+    """(name, archive) pairs around the depth bound: chains of NSArrays, each
+    two containers in the file and one in the document, and a linked list of
+    objects whose document nests once per object."""
+    cases = []
+    for name, n, field in (("NSArray", 257, "NS.objects"), ("NSArray", 513, "NS.objects"), ("Node", 600, "next")):
+        objects = ["$null", {"$classname": name, "$classes": [name, "NSObject"]}]
+        for i in range(n):
+            last = i + 1 == n
+            next_one = "leaf" if last else UID(len(objects) + 1)
+            objects.append({"$class": UID(1), field: [next_one] if field == "NS.objects" else next_one})
+        cases.append(("%d of %s" % (n, name), {"$version": 100000, "$archiver": "NSKeyedArchiver",
+                                                "$top": {"root": UID(2)}, "$objects": objects}))
+    return cases
+
+
+def pairs(v):
+    """`v` with its dictionaries as Pairs, for encode."""
+    if isinstance(v, dict):
+        return Pairs((pairs(k), pairs(x)) for k, x in v.items())
+    if isinstance(v, list):
+        return [pairs(x) for x in v]
+    return v
+
+
+def check_archive(results, conv, name, data, archive=None):
+    """Checks the -k and -kj documents of `data`, the binary form of
+    `archive` (by default what plistlib reads from it)."""
+    if archive is None:
+        archive = plistlib.loads(data)
     try:
         flat = Flattener(archive).top(archive["$top"])
     except NonStringKey:
         flat = None
+    if flat is PLAIN:
+        for verb, plain in (("-k", "-c"), ("-kj", "-j")):
+            same = conv.run(data, verb)[:3] == conv.run(data, plain)[:3]
+            results.check(same, "%s %s" % (name, verb), "differs from %s" % plain)
+        return
+    if flat is not None and nesting(as_xml(flat)) > MAX_DEPTH:
+        src = os.path.join(conv.dir, "in.plist").encode()
+        want = (b"File %s is valid but its document nests deeper than %d levels\r\n"
+                b"Error: Unable convert file %s\r\n" % (src, MAX_DEPTH, src))
+        for verb in ("-k", "-kj"):
+            code, printed, doc, _ = conv.run(data, verb)
+            results.check(code == 1 and printed == want and doc is None, "%s %s" % (name, verb),
+                          "exit %s, printed %r" % (code, printed[:200]))
+        return
     code, printed, doc, _ = conv.run(data, "-k")
     problem = "exit %s, printed %r" % (code, printed[:200]) if code != 0 else None
     if problem is None:
@@ -384,6 +524,7 @@ def check_archive(results, conv, name, data):
 
 
 def main():
+    sys.setrecursionlimit(20000)  # the flattener follows graphs past the depth bound
     if len(sys.argv) != 3:
         sys.exit("usage: keyed_crosscheck.py TARNWICK CORPUS_DIR")
     tarnwick, corpus = sys.argv[1], sys.argv[2]
@@ -406,8 +547,10 @@ def main():
                 a = scratch.run(data, verb)[:3]
                 b = scratch.run(data, plain)[:3]
                 results.check(a == b, "%s %s" % (name, verb), "differs from %s" % plain)
-        for name, archive in handmade():
+        for name, archive in handmade() + deep_graphs():
             check_archive(results, scratch, name, plistlib.dumps(archive, fmt=plistlib.FMT_BINARY))
+        for name, archive in null_and_fill():
+            check_archive(results, scratch, name, encode(pairs(archive)), archive)
         rng = random.Random(1207)
         for i in range(60):
             tree = random_tree(rng, rng.randrange(1, 5), [])

@@ -29,13 +29,15 @@ struct ArchiveBuilder {
   std::vector<uint64_t> objects;
   std::string archiver = "NSKeyedArchiver";
   ArchiveBuilder() {
-    b.refSize = b.offsetSize = 2;
+    b.refSize = 2;
+    b.offsetSize = 4;
     objects.push_back(b.Str("$null"));
   }
   // Puts object o in $objects and returns a UID naming it.
   uint64_t Ref(uint64_t o) {
     objects.push_back(o);
-    return b.Uid(objects.size() - 1);
+    uint64_t n = objects.size() - 1;
+    return b.Uid(n, n < 0x100 ? 1 : n < 0x10000 ? 2 : 4);
   }
   uint64_t Null() { return b.Uid(0); }
   uint64_t Str(const std::string& s) { return Ref(b.Str(s)); }
@@ -116,6 +118,29 @@ std::vector<Case> Cases() {
   self.b.SetRefs(selfArray, {selfUid, self.b.Int(1)});
   PlistBuilder plain;
   plain.top = plain.Dict({{plain.Str("$archiver"), plain.Str("NSKeyedArchiver")}});
+  // An NSDictionary keyed by booleans, a URL, a date, an object of another
+  // class and an array stored in place, and the key text of each.
+  ArchiveBuilder keys;
+  std::vector<std::pair<uint64_t, std::string>> keyed = {
+      {keys.Ref(keys.b.Bool(true)), "true"},
+      {keys.b.Bool(false), "false"},
+      {keys.Object("NSURL", {{"NS.base", keys.Null()}, {"NS.relative", keys.Str("file:///a.c")}}),
+       "file:///a.c"},
+      {keys.Object("NSDate", {{"NS.time", keys.b.Real(86400.5)}}), "2001-01-02T00:00:00Z"},
+      {keys.Object("Thing", {}), std::to_string(keys.objects.size() - 1)},
+  };
+  uint64_t rawArray = keys.b.Array({});
+  keyed.push_back({rawArray, "array " + std::to_string(rawArray)});
+  std::string keysXml, keysJson;
+  std::vector<uint64_t> keyRefs;
+  for (const auto& [ref, text] : keyed) {
+    keysXml += "<key>" + text + "</key><true/>";
+    keysJson += (keysJson.empty() ? "\"" : ",\"") + text + "\": true";
+    keyRefs.push_back(ref);
+  }
+  uint64_t keysRoot = keys.Object(
+      "NSDictionary", {{"NS.keys", keys.b.Array(keyRefs)},
+                       {"NS.objects", keys.b.Array(std::vector<uint64_t>(6, keys.b.Bool(true)))}});
   return {
       {"Dictionary",
        One("NSMutableDictionary",
@@ -247,6 +272,35 @@ std::vector<Case> Cases() {
          return a.Build(a.Null());
        }(),
        "="},
+      // Null (0x00) and fill (0x0F) objects, in place and through UIDs.
+      {"NullAndFillFields",
+       One("Thing",
+           [](auto& a) {
+             return Fields{{"f", a.Ref(a.b.Raw({0x00}))},
+                           {"g", a.Ref(a.b.Raw({0x0F}))},
+                           {"h", a.b.Raw({0x0F})},
+                           {"v", a.b.Int(2)}};
+           }),
+       "<dict><key>v</key><integer>2</integer><key>$class</key><string>Thing</string></dict>",
+       R"({"f": null,"v": 2,"$class": "Thing"})"},
+      {"NullAndFillInDictionary",
+       One("NSDictionary",
+           [](auto& a) {
+             uint64_t null = a.b.Raw({0x00}), fill = a.b.Raw({0x0F});
+             return Fields{
+                 {"NS.keys", a.b.Array({a.Ref(null), fill, a.Str("a"), a.Str("b"), a.Str("c")})},
+                 {"NS.objects",
+                  a.b.Array({a.Str("x"), a.Str("x"), a.Ref(fill), null, a.Ref(a.b.Int(1))})}};
+           }),
+       "<dict><key>c</key><integer>1</integer></dict>", R"({"b": null,"c": 1})"},
+      {"FillObjectRoot",
+       [] {
+         ArchiveBuilder a;
+         return a.Build(a.Ref(a.b.Raw({0x0F})));
+       }(),
+       "="},
+      {"KeysAreAlwaysTexts", keys.Build(keysRoot), "<dict>" + keysXml + "</dict>",
+       "{" + keysJson + "}"},
   };
 }
 
@@ -254,11 +308,16 @@ TEST(KeyedArchives, EachCaseGivesItsDocument) {
   for (const Case& k : Cases()) {
     SCOPED_TRACE(k.name);
     testutil::MemoryResult r = Unarchive(k.file);
-    ASSERT_EQ(r.outcome, Outcome::Converted) << r.reason;
+    EXPECT_EQ(r.outcome, Outcome::Converted) << r.reason;
+    if (r.outcome != Outcome::Converted) continue;
     size_t dots = k.flat.size() > 3 ? k.flat.rfind("...") : std::string::npos;
-    if (k.flat == "=")
+    bplist::Parallelism one;
+    if (k.flat == "=") {
       EXPECT_EQ(r.xml, testutil::ConvertWith(k.file).xml);
-    else if (dots == k.flat.size() - 3)
+      EXPECT_EQ(
+          Unarchive(k.file, bplist::Limits(), bplist::OutputFormat::Json).xml,
+          testutil::ConvertWith(k.file, one, bplist::Limits(), bplist::OutputFormat::Json).xml);
+    } else if (dots == k.flat.size() - 3)
       EXPECT_EQ(Flat(r.xml).substr(0, dots), k.flat.substr(0, dots));
     else
       EXPECT_EQ(Flat(r.xml), k.flat);
@@ -298,6 +357,46 @@ TEST(KeyedArchives, SharingIsBoundedByTheWorkBudget) {
 
 // Corpus files that are not keyed archives give the bytes of -c; the
 // archives convert to documents of their own.
+// An archive whose root is `levels` objects of class `name`, each holding
+// the next, the innermost a string; `damaged` adds an entry to $objects that
+// refers to no object.
+Bytes Chain(const std::string& name, unsigned levels, bool damaged = false) {
+  ArchiveBuilder a;
+  if (damaged) a.objects.push_back(a.b.Array({60000}));
+  uint64_t next = a.Str("leaf");
+  for (unsigned i = 0; i < levels; ++i) {
+    Fields holding = name == "NSArray"        ? Fields{{"NS.objects", a.b.Array({next})}}
+                     : name == "NSDictionary" ? Fields{{"NS.keys", a.b.Array({a.Str("k")})},
+                                                       {"NS.objects", a.b.Array({next})}}
+                     : name == "NSOrderedSet" ? Fields{{"NS.object.0", next}}
+                                              : Fields{{"next", next}};
+    next = a.Object(name, holding);
+  }
+  return a.Build(next);
+}
+
+// 512 levels of the document are written whatever each level takes in the
+// archive; one more is a limit of a sound file, and damage elsewhere in the
+// file is reported as -c reports it.
+TEST(KeyedArchives, DepthBoundCountsTheDocumentsNesting) {
+  const std::string kTooDeep = "its document nests deeper than 512 levels";
+  for (const char* name : {"NSArray", "NSDictionary", "NSOrderedSet", "Node"})
+    for (bplist::OutputFormat format : {bplist::OutputFormat::Xml, bplist::OutputFormat::Json}) {
+      SCOPED_TRACE(name);
+      EXPECT_EQ(Unarchive(Chain(name, 512), bplist::Limits(), format).outcome, Outcome::Converted);
+      testutil::MemoryResult r = Unarchive(Chain(name, 513), bplist::Limits(), format);
+      EXPECT_EQ(r.outcome, Outcome::TooLarge);
+      EXPECT_EQ(r.reason, kTooDeep);
+    }
+  testutil::MemoryResult damaged = Unarchive(Chain("Node", 600, true));
+  EXPECT_EQ(damaged.outcome, Outcome::Damaged);
+  EXPECT_EQ(damaged.reason, testutil::ConvertWith(Chain("Node", 600, true)).reason);
+  // An archive in data too deep to convert stays data.
+  testutil::MemoryResult nested = Unarchive(NestedIn(Chain("Node", 600)));
+  EXPECT_EQ(nested.outcome, Outcome::Converted);
+  EXPECT_EQ(Flat(nested.xml).substr(0, 14), "<data>YnBsaXN0");
+}
+
 TEST(KeyedArchives, CorpusFilesConvertAsWithC) {
   size_t archives = 0;
   for (const std::string& path : testutil::FilesIn(TARNWICK_CORPUS_DIR))

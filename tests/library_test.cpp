@@ -47,7 +47,8 @@ TEST(Library, CodesAndReasons) {
       // Regression (item 17 of the outside trial): unknown option bits were
       // accepted silently.
       {ok.data(), ok.size(), TARNWICK_XML, TARNWICK_OK, "", TARNWICK_ALL_THREADS},
-      {ok.data(), ok.size(), TARNWICK_XML, TARNWICK_BAD_ARGUMENT, "unknown options 0x2", 2},
+      {ok.data(), ok.size(), TARNWICK_XML, TARNWICK_OK, "", TARNWICK_TYPED_VALUES},
+      {ok.data(), ok.size(), TARNWICK_JSON, TARNWICK_BAD_ARGUMENT, "unknown options 0x4", 6},
       {ok.data(), ok.size(), TARNWICK_JSON, TARNWICK_BAD_ARGUMENT, "unknown options 0x4", 5},
       {ok.data(), ok.size(), TARNWICK_XML, TARNWICK_BAD_ARGUMENT, "unknown options 0x80000000",
        0x80000001u},
@@ -83,6 +84,45 @@ TEST(Library, CodesAndReasons) {
   EXPECT_EQ(tarnwick_convert_to_buffer(ok.data(), ok.size(), 0, 0, nullptr, nullptr, nullptr),
             TARNWICK_BAD_ARGUMENT);
   EXPECT_STREQ(tarnwick_version(), TARNWICK_VERSION);
+}
+
+// Converts `file` to a whole document in `format` with `options`.
+std::string Document(const testplist::Bytes& file, int format, unsigned options) {
+  Receiver r;
+  EXPECT_EQ(tarnwick_convert(file.data(), file.size(), format, options, Receive, &r, nullptr),
+            TARNWICK_OK);
+  return r.text;
+}
+
+// A typed JSON document tags the values JSON has no type for, and a string
+// that holds the tag's lone surrogate is written with U+FFFD, so it cannot
+// pass for one; keys and XML are written as without the option.
+TEST(Library, TypedValuesAreTaggedObjects) {
+  testplist::PlistBuilder b;
+  size_t nan = b.Raw({0x23, 0x7F, 0xF8, 0, 0, 0, 0, 0, 0});
+  size_t single = b.Raw({0x22, 0x3D, 0xCC, 0xCC, 0xCD});  // 0.1f
+  size_t elements[] = {b.Date(-0.5),
+                       b.Data({1, 2, 3}),
+                       b.Uid(300, 2),
+                       nan,
+                       single,
+                       b.Utf16(u"\xdc00"
+                               u"d"),
+                       b.Real(2.5),
+                       b.Str("2001")};
+  size_t date = b.Date(0);
+  b.top = b.Dict({{date, b.Array({elements, elements + 8})}});
+  const testplist::Bytes file = b.Build();
+  EXPECT_EQ(Document(file, TARNWICK_JSON, TARNWICK_TYPED_VALUES | TARNWICK_ALL_THREADS),
+            "{\r\n  \"2001-01-01T00:00:00Z\": [\r\n"
+            "    {\"\\udc00d\": -0.5},\r\n    {\"\\udc00b\": \"AQID\"},\r\n"
+            "    {\"\\udc00u\": 300},\r\n    {\"\\udc00r\": \"nan\"},\r\n"
+            "    0.10000000149011612,\r\n    \"\xef\xbf\xbd"
+            "d\",\r\n    2.5,\r\n"
+            "    \"2001\"\r\n  ]\r\n}\r\n");
+  EXPECT_EQ(Document(file, TARNWICK_XML, TARNWICK_TYPED_VALUES), Document(file, TARNWICK_XML, 0));
+  EXPECT_EQ(Document(file, TARNWICK_KEYED_JSON, TARNWICK_TYPED_VALUES),
+            Document(file, TARNWICK_JSON, TARNWICK_TYPED_VALUES));
 }
 
 TEST(Library, ARefusingCallbackStopsTheConversion) {

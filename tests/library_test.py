@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
-"""The Python module, imported from beside the library it loads: every
-corpus file converts as `tarnwick -c FILE ''` does or raises with its reason;
-loads() equals plistlib's values under the module's mapping (skipped while
-the library has no JSON). Usage: library_test.py BUILD_DIR TARNWICK CORPUS"""
-import base64, datetime, math, os, plistlib, re, struct, subprocess, sys
+"""The Python module, imported from beside the library it loads, or with
+--installed as Python finds it (a wheel installed by pip): every corpus file
+converts as `tarnwick -c FILE ''` does or raises with its reason; loads()
+gives plistlib's values and types on the corpus and on random trees, and with
+json_values=True plistlib's values under the JSON document's mapping.
+Usage: library_test.py BUILD_DIR TARNWICK CORPUS [--installed]"""
+import base64, datetime, io, math, os, plistlib, random, re, struct, subprocess, sys
 
 build, program, corpus = sys.argv[1:4]
-sys.path.insert(0, build)
+installed = sys.argv[4:] == ["--installed"]
+if not installed:
+    sys.path.insert(0, build)
 import tarnwick  # noqa: E402
 
 failures = []
@@ -40,7 +44,24 @@ def same(p, j):
     return type(p) == type(j) and p == j
 
 
-assert os.path.dirname(tarnwick._lib._name) == os.path.abspath(build), tarnwick._lib._name
+def identical(p, t):
+    """plistlib's value p and the module's t are equal and of one type, all
+    the way down (NaN equal to NaN)."""
+    if type(p) != type(t):
+        return False
+    if isinstance(p, float):
+        return p == t or (math.isnan(p) and math.isnan(t))
+    if isinstance(p, list):
+        return len(p) == len(t) and all(map(identical, p, t))
+    if isinstance(p, dict):
+        return list(p) == list(t) and all(identical(p[k], t[k]) for k in p)
+    return p == t
+
+
+# The module loads the library beside it: in the build folder, or inside
+# the installed package.
+where = os.path.dirname(os.path.abspath(tarnwick.__file__)) if installed else os.path.abspath(build)
+assert os.path.dirname(tarnwick._lib._name) == where, tarnwick._lib._name
 paths = sorted(os.path.join(d, f) for d in (corpus, os.path.join(corpus, "broken"))
                for f in os.listdir(d) if os.path.isfile(os.path.join(d, f)) and f != "README.md")
 for path in paths:
@@ -57,13 +78,70 @@ for path in paths:
                 failures.append("%s: %s(threads=%s) differs from tarnwick %s" %
                                 (path, convert.__name__, threads, verb))
     if os.path.dirname(path) != corpus:
-        continue  # a damaged file that plistlib may still read: tarnwick refuses it
+        try:  # a damaged file: read, or refused with TarnwickError, never another error
+            tarnwick.loads(data)
+        except tarnwick.TarnwickError:
+            pass
+        continue
     try:
         reference = plistlib.loads(data)
     except Exception:
         continue  # plistlib does not read it
-    if not same(reference, tarnwick.loads(data)):
+    if not identical(reference, tarnwick.loads(data)):
         failures.append(path + ": loads() differs from plistlib")
+    if not identical(reference, tarnwick.load(io.BytesIO(data))):
+        failures.append(path + ": load() differs from plistlib")
+    if not same(reference, tarnwick.loads(data, json_values=True)):
+        failures.append(path + ": loads(json_values=True) differs from plistlib")
+
+# Random trees written by plistlib: loads() reads them as plistlib does.
+rng = random.Random(7)
+EPOCH = datetime.datetime(2001, 1, 1)
+
+
+def tree(depth):
+    kind = rng.randrange(12 if depth < 4 else 9)
+    if kind == 0:
+        return "".join(chr(rng.choice((rng.randrange(32, 127), rng.randrange(0xA0, 0xD800),
+                                       rng.randrange(0x10000, 0x10FFFF))))
+                       for _ in range(rng.randrange(6)))
+    if kind == 1:
+        return rng.choice((rng.randrange(-2**63, 2**63), rng.randrange(2**64), rng.randrange(-9, 99)))
+    if kind == 2:
+        return struct.unpack("<d", rng.randbytes(8))[0]
+    if kind == 3:
+        return rng.choice((0.1, -0.0, 1e300, math.inf, -math.inf, math.nan, 5e-324))
+    if kind == 4:
+        return rng.random() < 0.5
+    if kind == 5:
+        return rng.randbytes(rng.randrange(40))
+    if kind == 6:  # plistlib keeps the microseconds
+        return EPOCH + datetime.timedelta(microseconds=rng.randrange(-63 * 10**15, 252 * 10**15))
+    if kind == 7:
+        return plistlib.UID(rng.randrange(2**rng.choice((8, 32, 63))))
+    if kind == 8:
+        return rng.choice(("2001-01-01T00:00:00Z", "AQID", "nan", "\ufffdd", ""))
+    if kind in (9, 10):
+        return [tree(depth + 1) for _ in range(rng.randrange(5))]
+    return {"k%d" % rng.randrange(99): tree(depth + 1) for _ in range(rng.randrange(5))}
+
+
+for n in range(3000):
+    data = plistlib.dumps(tree(0), fmt=plistlib.FMT_BINARY)
+    if not identical(plistlib.loads(data), tarnwick.loads(data)):
+        failures.append("random tree %d: loads() differs from plistlib: %r" % (n, data))
+
+# Dates plistlib fails on inside (OverflowError, ValueError) raise
+# TarnwickError: before year 1 (which the command line writes), past 9999, NaN.
+for seconds in (-63114076800.0, 1e20, math.nan):
+    data = b"bplist00\x33" + struct.pack(">d", seconds) + b"\x08" + bytes(6) + \
+        b"\x01\x01" + struct.pack(">QQQ", 1, 0, 17)
+    try:
+        tarnwick.loads(data)
+        failures.append("a date of %r seconds raised nothing" % seconds)
+    except tarnwick.TarnwickError as e:
+        if e.code != tarnwick.UNCONVERTIBLE:
+            failures.append("a date of %r seconds: code %d" % (seconds, e.code))
 for text in ["2001-01-01T00:00:00Z", "9999-12-31T23:59:59.999999Z", "0001-01-01T00:00:00.5Z"]:
     if tarnwick.to_datetime(text) != datetime.datetime.fromisoformat(text[:-1]):
         failures.append(text + ": to_datetime differs")
@@ -77,6 +155,13 @@ for name, value in re.findall(r"(?:#define )?TARNWICK_(\w+)(?: =|) (\d+)u?,?\s",
     attr = name if hasattr(tarnwick, name) else "_" + name
     if name not in ("OK", "VERSION_MAJOR", "VERSION_MINOR") and getattr(tarnwick, attr, None) != int(value):
         failures.append("tarnwick.%s is not %s, as in tarnwick.h" % (attr, value))
+
+if tarnwick.__version__ != tarnwick.version() or \
+        '"%s"' % tarnwick.__version__ not in re.findall(r'TARNWICK_VERSION_STRING (".*")', header):
+    failures.append("__version__ %s is not the library's" % tarnwick.__version__)
+for name in tarnwick.__all__:
+    if callable(getattr(tarnwick, name)) and not getattr(tarnwick, name).__doc__:
+        failures.append("tarnwick.%s has no docstring" % name)
 
 # Item 22: bytes-like data alone, and a bool for threads.
 small = open(paths[0], "rb").read()
