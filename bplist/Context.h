@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bplist/Bits.h"
+#include "bplist/Budget.h"
 #include "bplist/Convert.h"
 #include "bplist/Format.h"
 #include "bplist/OutputBuffer.h"
@@ -32,20 +33,6 @@ struct Trailer {
   uint64_t OffsetTableOffset = 0;  // the table lies between header and trailer
 };
 
-// Work is measured in bytes of text: every byte written, plus
-// kWorkPerElement for each element, key and value a container refers to
-// (skipped null and fill elements write nothing but take about as long as
-// writing eight bytes), plus the bytes read of counts wider than eight
-// bytes. A file whose shared objects would make more work than the budget
-// (Limits) is refused as too large.
-constexpr uint64_t kWorkPerElement = 8;
-
-// The helper threads of one conversion (Parallel.cpp); the deleter stops them.
-class Helpers;
-struct StopHelpers {
-  void operator()(Helpers* h) const;
-};
-
 // The keyed archive being unarchived (Keyed.h).
 struct Archive;
 
@@ -58,7 +45,7 @@ enum class JsonPending : uint8_t {
 };
 
 // One conversion in progress.
-struct Context {
+struct Context : BudgetState {
   // The budget (Limits) is worked out from the input's size. Honest files
   // stay below it: their output is a few times their size, and only long
   // runs of tiny elements nested a hundred levels deep, or one long number
@@ -86,14 +73,6 @@ struct Context {
   // Containers on the path from the top object to the one being written,
   // outermost first: the nesting depth, and the cycle check.
   std::vector<uint64_t> Path;
-  // Work beyond the bytes written (see kWorkPerElement).
-  uint64_t Work = 0;
-  // Where the output stood when the conversion began; the most that the
-  // work, counted from there, may reach.
-  uint64_t OutputStart;
-  uint64_t WorkBudget;
-  // The work at the last budget check.
-  uint64_t LastBudgetCheck = 0;
   // Why the file is damaged; empty while nothing is found.
   std::string Damage;
   // Set with Damage when the failure is the work budget: the file is sound
@@ -110,13 +89,8 @@ struct Context {
   // and the bytes of batches copied to Out, which were counted when made.
   WorkDone Done;
   uint64_t Copied = 0;
-  // Set in a context converting batches into memory: the split it works for,
-  // which its budget checks consult now and then (BudgetReached), and the
-  // work of the current batch it has reported so far.
-  Helpers* Split = nullptr;
-  uint64_t Reported = 0;
   // Started at the first split, kept until the conversion ends.
-  std::unique_ptr<Helpers, StopHelpers> Pool;
+  std::unique_ptr<SplitThreads> Pool;
   // Set while a keyed archive is written as the object graph it encodes:
   // UIDs are followed and archived objects become plain values.
   Archive* Keyed = nullptr;
@@ -197,19 +171,12 @@ struct Entries {
 // wins, as in Damaged) and returns false.
 bool OverBudget(Context& c);
 
-// Called when the work passes c.WorkBudget: OverBudget, or for a batch
-// converted into memory, which gets its budget a piece at a time, either a
-// further piece or false (the batch is given up, to be converted again in
-// its turn) when the batches of its split have made more work than could
-// ever be written.
-bool BudgetReached(Context& c);
-
 // Counts the `objects` of the entry about to be visited, and refuses to go
 // on once shared objects have made too much work.
 inline bool WithinBudget(Context& c, uint64_t objects) {
   c.Work += kWorkPerElement * objects;
   c.LastBudgetCheck = WorkSoFar(c);
-  return c.LastBudgetCheck <= c.WorkBudget || BudgetReached(c);
+  return c.LastBudgetCheck <= c.WorkBudget || c.Hook->Reached(c);
 }
 
 // Writes entries [begin, end) of a container, on this thread.

@@ -24,10 +24,11 @@ Context::Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, O
       End(trailer.OffsetTableOffset),
       Out(out),
       Format(format),
-      OutputStart(out.Written()),
-      WorkBudget(OutputStart + limits.BudgetBase + limits.BudgetPerInputByte * size),
       Parallel(parallel),
       MaySplit(true) {
+  OutputStart = out.Written();
+  WorkBudget = OutputStart + limits.BudgetBase + limits.BudgetPerInputByte * size;
+  Hook = &DocumentBudget();
   Path.reserve(kMaxDepth);
 }
 
@@ -38,10 +39,11 @@ Context::Context(const Context& parent, OutputBuffer& out)
       Out(out),
       Format(parent.Format),
       Typed(parent.Typed),
-      OutputStart(out.Written()),
-      WorkBudget(parent.WorkBudget),
       Parallel(parent.Parallel),
       MaySplit(false) {
+  OutputStart = out.Written();
+  WorkBudget = parent.WorkBudget;
+  Hook = &DocumentBudget();
   Path.reserve(kMaxDepth);
 }
 

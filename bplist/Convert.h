@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "bplist/Budget.h"
 #include "bplist/OutputBuffer.h"
 #include "bplist/Parallelism.h"
 
@@ -24,29 +25,6 @@ enum class Outcome {
   Damaged,    // the file's structure is broken; `reason` says how
   TooLarge,   // the file is sound but its document would pass the work budget;
               // `reason` says what the limit is
-};
-
-// How much work one conversion may do. A file whose shared objects would
-// make more is refused as too large, so the work stays linear in the input
-// and a small hostile file cannot make a huge document. The defaults leave
-// honest files far below the bound (a few kilobytes of shared strings or deep
-// nesting an application writes can make hundreds of megabytes); the fuzz
-// build and the work-bound tests set a much smaller one.
-struct Limits {
-  // The budget is BudgetBase + BudgetPerInputByte times the input's size.
-  uint64_t BudgetBase = uint64_t(1) << 30;
-  uint64_t BudgetPerInputByte = 512;
-};
-
-// The work a conversion did, on every thread, counted for the tests that
-// check it stays linear in the input.
-struct WorkDone {
-  uint64_t objects = 0;  // objects visited: elements, keys and values, skipped ones included
-  uint64_t bytes = 0;    // text made by every writer (a batch made twice counts twice, a
-                         // batch copied to the document once), and the bytes read of
-                         // counts wider than eight bytes
-  uint64_t splits = 0;   // containers whose entries were split across threads
-  uint64_t threads = 0;  // helper threads started
 };
 
 struct ConvertResult {

@@ -169,7 +169,7 @@ Helpers::Helpers(const Context& top) {
     ring.push_back(std::make_unique<Batch>(top.Parallel.BatchLimit));
   for (unsigned i = 0; i < threads; ++i) {
     workers.push_back(std::make_unique<Worker>(top, top.Parallel.BatchLimit));
-    workers.back()->c.Split = this;
+    workers.back()->c.Hook = &budget;
   }
   pool.part = [this](unsigned helper, std::unique_lock<std::mutex>& lock) {
     HelpSplit(*this, workers[helper]->c, lock);
@@ -209,12 +209,8 @@ bool Helpers::Run(Context& c, const Entries& e, uint64_t begin, uint64_t work, u
   return true;
 }
 
-void StopHelpers::operator()(Helpers* h) const {
-  delete h;
-}
-
-bool BudgetReached(Context& c) {
-  return c.Split ? ExtendBudget(*c.Split, c) : OverBudget(c);
+bool SplitBudget::Reached(Context& own) {
+  return ExtendBudget(h_, own);
 }
 
 namespace {
@@ -228,38 +224,47 @@ bool WriteAlone(Context& c, const Entries& e, uint64_t from) {
   return WriteEntries(c, e, from, e.count);
 }
 
-}  // namespace
-bool WriteEntriesInParallel(Context& c, const Entries& e) {
-  // Entries on this thread, as one thread would write them, in chunks that
-  // double, until what they cost says the rest is worth splitting.
-  uint64_t done = 0, chunk = std::max<uint64_t>(1, c.Parallel.FirstBatch);
+// Writes the first entries of a container on this thread, as one thread
+// would, in chunks that double, until what they cost says the rest is worth
+// splitting; *done receives how many. Returns false at a failure.
+bool WriteFirstEntries(Context& c, const Entries& e, uint64_t* done) {
+  uint64_t chunk = std::max<uint64_t>(1, c.Parallel.FirstBatch);
   uint64_t start = WorkSoFar(c);
-  Clock::time_point startTime = Clock::now();
   bool worth = false;
-  while (done < e.count && !worth) {
-    uint64_t to = done + std::min(chunk, e.count - done);
-    if (!WriteEntries(c, e, done, to)) return false;
-    done = to;
-    uint64_t perEntry = std::max<uint64_t>(1, (WorkSoFar(c) - start) / done);
-    worth = e.count - done >= c.Parallel.MinWork / perEntry;
-    chunk = done;
+  *done = 0;
+  while (*done < e.count && !worth) {
+    uint64_t to = *done + std::min(chunk, e.count - *done);
+    if (!WriteEntries(c, e, *done, to)) return false;
+    *done = to;
+    uint64_t perEntry = std::max<uint64_t>(1, (WorkSoFar(c) - start) / *done);
+    worth = e.count - *done >= c.Parallel.MinWork / perEntry;
+    chunk = *done;
   }
-  if (done == e.count || (c.Pool && !c.Pool->probe.paying))
-    return WriteEntries(c, e, done, e.count);
+  return true;
+}
+
+}  // namespace
+
+bool WriteEntriesInParallel(Context& c, const Entries& e) {
+  uint64_t start = WorkSoFar(c), done = 0;
+  Clock::time_point startTime = Clock::now();
+  if (!WriteFirstEntries(c, e, &done)) return false;
+  Helpers* h = static_cast<Helpers*>(c.Pool.get());
+  if (done == e.count || (h && !h->probe.paying)) return WriteEntries(c, e, done, e.count);
   uint64_t ns = NanosecondsSince(startTime);
-  if (!c.Pool) {
+  if (!h) {
     try {
-      c.Pool.reset(new Helpers(c));
+      c.Pool.reset(h = new Helpers(c));
     } catch (const std::bad_alloc&) {
       return WriteAlone(c, e, done);
     }
-    if (c.Pool->started == 0) return WriteAlone(c, e, done);
-    c.Done.threads += c.Pool->started;
+    if (h->started == 0) return WriteAlone(c, e, done);
+    c.Done.threads += h->started;
   }
   ++c.Done.splits;
   c.MaySplit = false;
   uint64_t stoppedAt = e.count;
-  bool ok = c.Pool->Run(c, e, done, WorkSoFar(c) - start, ns, &stoppedAt);
+  bool ok = h->Run(c, e, done, WorkSoFar(c) - start, ns, &stoppedAt);
   c.MaySplit = true;
   if (!ok || stoppedAt == e.count) return ok;
   return WriteAlone(c, e, stoppedAt);

@@ -112,12 +112,25 @@ struct SplitJob {
   bool memoryShort = false;  // memory ran short in a batch: the writer goes on alone
 };
 
+class Helpers;
+
+// The budget hook of the contexts that convert batches into memory: asks
+// their split for a further piece (ExtendBudget).
+class SplitBudget final : public BudgetHook {
+ public:
+  explicit SplitBudget(Helpers& h) : h_(h) {}
+  bool Reached(Context& own) override;
+
+ private:
+  Helpers& h_;
+};
+
 // The helper threads of one conversion, with their contexts and batch
 // buffers, kept from its first split to its end.
-class Helpers {
+class Helpers final : public SplitThreads {
  public:
   explicit Helpers(const Context& top);
-  ~Helpers();
+  ~Helpers() override;
 
   // The writer's part of a split; see Parallel.cpp.
   bool Run(Context& c, const Entries& e, uint64_t begin, uint64_t work, uint64_t ns,
@@ -129,6 +142,7 @@ class Helpers {
   unsigned started = 0;                          // helper threads running
   SplitJob job;
   SpeedProbe probe;
+  SplitBudget budget{*this};
 };
 
 // The batches of a split (SplitBatches.cpp). Functions that take `lock`
@@ -164,7 +178,9 @@ bool WriteBatch(Helpers& h, Batch& b);
 // Learns the work per entry from a written batch, to size the next ones.
 void Account(Helpers& h, const Batch& b);
 
-// A batch's budget check for `own` went past its piece (BudgetReached).
+// A batch's budget check for `own` went past its piece (SplitBudget::Reached):
+// a further piece, or BatchGivenUp when the batches of its split have made
+// more work than could ever be written.
 bool ExtendBudget(Helpers& h, Context& own);
 
 }  // namespace bplist
