@@ -11,10 +11,10 @@
 
 #include "bplist/Bits.h"
 #include "bplist/Budget.h"
-#include "bplist/Convert.h"
 #include "bplist/Format.h"
 #include "bplist/OutputBuffer.h"
 #include "bplist/Parallelism.h"
+#include "bplist/Place.h"
 
 namespace bplist {
 
@@ -36,16 +36,8 @@ struct Trailer {
 // The keyed archive being unarchived (Keyed.h).
 struct Archive;
 
-// What a JSON document needs before the next value, which depends on what
-// came before it in its container.
-enum class JsonPending : uint8_t {
-  None,     // nothing: the top value, or a value right after its key
-  Newline,  // a new line: the first value of a container
-  Comma,    // a comma and a new line: a value after another one
-};
-
 // One conversion in progress.
-struct Context : BudgetState {
+struct Context : BudgetState, Place {
   // The budget (Limits) is worked out from the input's size. Honest files
   // stay below it: their output is a few times their size, and only long
   // runs of tiny elements nested a hundred levels deep, or one long number
@@ -61,15 +53,9 @@ struct Context : BudgetState {
   // Objects lie in [kHeaderSize, End): between the header and the offset table.
   uint64_t End;
   OutputBuffer& Out;
-  OutputFormat Format;
   // JSON only: dates, data, UIDs and reals that are not finite are written as
   // tagged objects, so a reader can tell them from strings (TypedTags).
   bool Typed = false;
-  // Current indentation in spaces; grows by four per open container in XML,
-  // by two in JSON.
-  size_t DictSpace = 0;
-  // JSON only: what the next value needs before it.
-  JsonPending Pending = JsonPending::None;
   // Containers on the path from the top object to the one being written,
   // outermost first: the nesting depth, and the cycle check.
   std::vector<uint64_t> Path;
@@ -299,37 +285,20 @@ inline void Line(Context& c, std::string_view text) {
   EndText(c, dst + text.size());
 }
 
-// The format seam: values that are not objects of the file, written in the
-// document's format, with separators and indentation as for the file's
-// objects; calls may be mixed with WriteObject in one container.
-
-// Opens and closes a dictionary or an array.
-void OpenDict(Context& c);
-void CloseDict(Context& c);
-void OpenArray(Context& c);
-void CloseArray(Context& c);
-// A dictionary key, or a string value, from UTF-8 text (text that is not
-// valid UTF-8 is taken as Latin-1, as for the file's strings).
-void PutKey(Context& c, std::string_view utf8);
-void PutString(Context& c, std::string_view utf8);
-// A date value or key, seconds since 2001-01-01T00:00:00Z. Returns false
-// (the object fails) for a value outside years 0000 to 9999.
-bool PutDate(Context& c, double secondsSince2001, bool AsKey = false);
-// JSON null; XML writes nothing.
-void PutNull(Context& c);
-// The number of containers open around the next value of the document.
-size_t DocumentDepth(const Context& c);
+// Puts c at `place` in the document: its format, indentation and JSON
+// separator.
+inline void MoveTo(Context& c, const Place& place) {
+  static_cast<Place&>(c) = place;
+}
 
 // Reads and checks what `write` writes without putting it in the document:
 // its text still counts as work. For entries that the document leaves out.
 template <typename Write>
 bool Unwritten(Context& c, Write write) {
   bool muted = c.Out.Mute();
-  JsonPending pending = c.Pending;
-  size_t space = c.DictSpace;
+  Place place = c;
   bool ok = write();
-  c.Pending = pending;
-  c.DictSpace = space;
+  MoveTo(c, place);
   if (muted) {
     uint64_t discarded = c.Out.Unmute();
     c.Work += discarded;

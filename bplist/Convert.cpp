@@ -23,9 +23,9 @@ Context::Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, O
       T(trailer),
       End(trailer.OffsetTableOffset),
       Out(out),
-      Format(format),
       Parallel(parallel),
       MaySplit(true) {
+  Format = format;
   OutputStart = out.Written();
   WorkBudget = OutputStart + limits.BudgetBase + limits.BudgetPerInputByte * size;
   Hook = &DocumentBudget();
@@ -37,10 +37,10 @@ Context::Context(const Context& parent, OutputBuffer& out)
       T(parent.T),
       End(parent.End),
       Out(out),
-      Format(parent.Format),
       Typed(parent.Typed),
       Parallel(parent.Parallel),
       MaySplit(false) {
+  Format = parent.Format;
   OutputStart = out.Written();
   WorkBudget = parent.WorkBudget;
   Hook = &DocumentBudget();

@@ -658,8 +658,7 @@ bool ConvertNested(Context& c, const uint8_t* p, uint64_t n, const Trailer& t, O
                    Role role, bool* isArchive) {
   Context k(p, n, t, out, c.Parallel, Limits(), c.Format);
   k.MaySplit = false;
-  k.DictSpace = c.DictSpace;
-  k.Pending = c.Pending;
+  MoveTo(k, c);
   k.Path.assign(c.Path.size(), kNoObject);
   uint64_t used = WorkSoFar(c);
   k.WorkBudget = k.OutputStart + (used < c.WorkBudget ? c.WorkBudget - used : 0);
