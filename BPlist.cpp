@@ -29,12 +29,12 @@ bool Report(const ConvertResult& r, const std::string& InputP) {
 bool ConvertInPlace(const InputFile& in, const std::string& InputP, const std::string& path,
                     const std::string& OutputP, const Parallelism& parallel, OutputFormat format,
                     bool unarchive) {
-  XmlWriter dry(platform::kNoFile, OutputP, in.size());
+  OutputBuffer dry(platform::kNoFile, OutputP, in.size());
   if (!Report(ConvertBuffer(in.data(), in.size(), dry, parallel, Limits(), format, unarchive),
               InputP))
     return false;
   platform::InPlaceOutput stream(path, OutputP);
-  XmlWriter out(stream.handle(), OutputP, in.size());
+  OutputBuffer out(stream.handle(), OutputP, in.size());
   ConvertBuffer(in.data(), in.size(), out, parallel, Limits(), format, unarchive);
   out.Flush();
   return true;
@@ -48,7 +48,7 @@ bool ConvertToFile(const InputFile& in, const std::string& InputP, const std::st
   ConvertResult result;
   {
     platform::TempFile temp(target);
-    XmlWriter out(temp.handle(), target, in.size());
+    OutputBuffer out(temp.handle(), target, in.size());
     result = ConvertBuffer(in.data(), in.size(), out, parallel, Limits(), format, unarchive);
     if (result.outcome == Outcome::Converted) {
       out.Flush();

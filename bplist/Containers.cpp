@@ -79,6 +79,21 @@ bool OverBudget(Context& c) {
                         std::to_string((c.WorkBudget - c.OutputStart) >> 20) + " MiB of output");
 }
 
+namespace {
+
+// A document's budget is all it gets: past it the file is too large.
+class Refuse final : public BudgetHook {
+ public:
+  bool Reached(Context& c) override { return OverBudget(c); }
+};
+
+}  // namespace
+
+BudgetHook& DocumentBudget() {
+  static Refuse refuse;
+  return refuse;
+}
+
 bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end) {
   if (!e.isDict) {
     for (uint64_t i = begin; i < end; ++i) {

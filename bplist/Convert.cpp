@@ -17,31 +17,33 @@ constexpr std::string_view kXmlHeader =
 
 }  // namespace
 
-Context::Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, XmlWriter& out,
+Context::Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, OutputBuffer& out,
                  const Parallelism& parallel, const Limits& limits, OutputFormat format)
     : Binary(binary),
       T(trailer),
       End(trailer.OffsetTableOffset),
       Out(out),
       Format(format),
-      OutputStart(out.Written()),
-      WorkBudget(OutputStart + limits.BudgetBase + limits.BudgetPerInputByte * size),
       Parallel(parallel),
       MaySplit(true) {
+  OutputStart = out.Written();
+  WorkBudget = OutputStart + limits.BudgetBase + limits.BudgetPerInputByte * size;
+  Hook = &DocumentBudget();
   Path.reserve(kMaxDepth);
 }
 
-Context::Context(const Context& parent, XmlWriter& out)
+Context::Context(const Context& parent, OutputBuffer& out)
     : Binary(parent.Binary),
       T(parent.T),
       End(parent.End),
       Out(out),
       Format(parent.Format),
       Typed(parent.Typed),
-      OutputStart(out.Written()),
-      WorkBudget(parent.WorkBudget),
       Parallel(parent.Parallel),
       MaySplit(false) {
+  OutputStart = out.Written();
+  WorkBudget = parent.WorkBudget;
+  Hook = &DocumentBudget();
   Path.reserve(kMaxDepth);
 }
 
@@ -99,7 +101,7 @@ bool GetExtendedCount(Context& c, uint64_t o, uint64_t* count, uint64_t* start) 
   return true;
 }
 
-ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
+ConvertResult ConvertBuffer(const uint8_t* data, size_t size, OutputBuffer& out,
                             const Parallelism& parallel, const Limits& limits, OutputFormat format,
                             bool unarchive, bool typed) {
   ConvertResult result;

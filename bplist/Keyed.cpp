@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "bplist/Texts.h"
+#include "bplist/Url.h"
 
 namespace bplist {
 
@@ -653,7 +654,7 @@ bool WriteFound(Context& c, uint64_t top, Role role, bool* plain) {
 // Converts the nested archive p[0, n) into `out`, from c's place in the
 // document and with the work c has left. Returns its outcome; *isArchive
 // says whether it was an archive at all.
-bool ConvertNested(Context& c, const uint8_t* p, uint64_t n, const Trailer& t, XmlWriter& out,
+bool ConvertNested(Context& c, const uint8_t* p, uint64_t n, const Trailer& t, OutputBuffer& out,
                    Role role, bool* isArchive) {
   Context k(p, n, t, out, c.Parallel, Limits(), c.Format);
   k.MaySplit = false;
@@ -689,7 +690,7 @@ bool WriteNestedArchive(Context& c, const uint8_t* p, uint64_t n, Role role, boo
     return true;
   bool isArchive;
   {
-    XmlWriter dry(platform::kNoFile, "", size_t(n));
+    OutputBuffer dry(platform::kNoFile, "", size_t(n));
     bool ok = ConvertNested(c, p, n, t, dry, role, &isArchive);
     if (WorkSoFar(c) > c.WorkBudget) return OverBudget(c);
     if (!ok || !isArchive) return true;
@@ -703,7 +704,7 @@ bool WriteNestedArchive(Context& c, const uint8_t* p, uint64_t n, Role role, boo
 // limit is reported for a file -c converts (or that passes the work left
 // first), and the failure -c meets for any other.
 void CheckPlainly(Context& c) {
-  XmlWriter dry(platform::kNoFile, "");
+  OutputBuffer dry(platform::kNoFile, "");
   Context plain(c.Binary, 0, c.T, dry, c.Parallel, Limits(), c.Format);
   uint64_t used = WorkSoFar(c);
   plain.WorkBudget = plain.OutputStart + (used < c.WorkBudget ? c.WorkBudget - used : 0);

@@ -76,7 +76,7 @@ int Convert(const void* data, size_t size, int format, unsigned options, Sink si
   if (size < kSignatureSize || std::memcmp(bytes, kSignature, kSignatureSize) != 0)
     return Finish(error, TARNWICK_NOT_BPLIST, "not a binary plist");
   try {
-    XmlWriter out(sink, size);
+    OutputBuffer out(sink, size);
     Parallelism parallel = (options & TARNWICK_ALL_THREADS) != 0 ? ForThisMachine() : Parallelism();
     ConvertResult r = ConvertBuffer(bytes, size, out, parallel, Limits(), FormatOf(format),
                                     Unarchives(format), (options & TARNWICK_TYPED_VALUES) != 0);

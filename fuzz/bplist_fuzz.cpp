@@ -17,8 +17,8 @@
 #include "FuzzLimits.h"
 #include "bplist/Context.h"
 #include "bplist/Convert.h"
+#include "bplist/OutputBuffer.h"
 #include "bplist/Platform.h"
-#include "bplist/XmlWriter.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ bplist::ConvertResult Convert(const uint8_t* data, size_t size, bplist::OutputFo
   // nothing, and the flush below empties the buffer, so every input starts
   // from the same state; the converter counts its budget from the writer's
   // position at the start.
-  static bplist::XmlWriter out(bplist::platform::kNoFile, "");
+  static bplist::OutputBuffer out(bplist::platform::kNoFile, "");
   static const bplist::Limits limits = fuzzlimits::Small();
   bplist::ConvertResult result;
   fuzzcheck::Timed(

@@ -185,7 +185,7 @@ inline MemoryResult ConvertWith(const testplist::Bytes& file,
   MemoryResult m;
   ScratchStream stream;
   {
-    bplist::XmlWriter out(stream.handle(), "");
+    bplist::OutputBuffer out(stream.handle(), "");
     bplist::ConvertResult r =
         bplist::ConvertBuffer(file.data(), file.size(), out, parallel, limits, format, unarchive);
     out.Flush();

@@ -260,7 +260,7 @@ long ConvertFailing(const Bytes& file, const bplist::Parallelism& p, long n, boo
   gCountdown = n;
   gArmed = true;
   try {
-    bplist::XmlWriter out(bplist::Sink{AppendPiece, document}, file.size());
+    bplist::OutputBuffer out(bplist::Sink{AppendPiece, document}, file.size());
     bplist::ConvertResult r = bplist::ConvertBuffer(file.data(), file.size(), out, p,
                                                     bplist::Limits(), bplist::OutputFormat::Xml);
     out.Flush();
