@@ -1,9 +1,137 @@
 // Dictionaries and arrays: their counts, reference blocks and indentation.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
 #include "bplist/Context.h"
+#include "bplist/Texts.h"
 
 namespace bplist {
 
 namespace {
+
+// A dictionary entry while its dictionary is sorted: its references, and
+// where its key's text lies.
+struct SortEntry {
+  enum Kind : uint8_t {
+    kBytes,     // 8-bit text whose bytes are its code units (ASCII, or read as Latin-1)
+    kUtf8,      // 8-bit text that is UTF-8
+    kUtf16,     // big-endian UTF-16 code units
+    kInteger,   // an integer's value bytes, compared as its decimal text
+    kNotAText,  // any other key, or none: after the texts, in file order
+  };
+  uint64_t key;
+  uint64_t value;
+  uint64_t start;
+  uint64_t count;
+  Kind kind;
+};
+
+// Reads the UTF-16 code units of a key's text one at a time.
+class Units {
+ public:
+  Units(const uint8_t* binary, const SortEntry& e)
+      : p_(binary + e.start),
+        end_(p_ + e.count * (e.kind == SortEntry::kUtf16 ? 2 : 1)),
+        kind_(e.kind) {
+    if (kind_ == SortEntry::kInteger) {
+      char* end = PutIntegerText(text_, p_, size_t(e.count));
+      p_ = reinterpret_cast<const uint8_t*>(text_);
+      end_ = reinterpret_cast<const uint8_t*>(end);
+      kind_ = SortEntry::kBytes;
+    }
+  }
+
+  // The next code unit, or -1 after the last.
+  long Next() {
+    if (low_ != 0) {
+      long unit = low_;
+      low_ = 0;
+      return unit;
+    }
+    if (p_ == end_) return -1;
+    if (kind_ == SortEntry::kUtf16) {
+      long unit = long(p_[0]) << 8 | p_[1];
+      p_ += 2;
+      return unit;
+    }
+    uint32_t b = *p_++;
+    if (kind_ == SortEntry::kBytes || b < 0x80) return long(b);
+    // Well-formed UTF-8 (checked before): a lead byte, then its continuations.
+    int more = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : 1;
+    uint32_t cp = b & (0x3F >> more);
+    for (int i = 0; i < more; ++i) cp = cp << 6 | (*p_++ & 0x3F);
+    if (cp < 0x10000) return long(cp);
+    low_ = long(0xDC00 | ((cp - 0x10000) & 0x3FF));
+    return long(0xD800 | ((cp - 0x10000) >> 10));
+  }
+
+ private:
+  const uint8_t* p_;
+  const uint8_t* end_;
+  SortEntry::Kind kind_;
+  long low_ = 0;
+  char text_[kMaxIntegerText];
+};
+
+// Whether key a comes before key b: texts before other keys, texts by their
+// UTF-16 code units.
+bool KeyBefore(const uint8_t* binary, const SortEntry& a, const SortEntry& b) {
+  if (a.kind == SortEntry::kNotAText || b.kind == SortEntry::kNotAText)
+    return b.kind == SortEntry::kNotAText && a.kind != SortEntry::kNotAText;
+  if (a.kind == SortEntry::kBytes && b.kind == SortEntry::kBytes) {
+    uint64_t n = std::min(a.count, b.count);
+    int order = n == 0 ? 0 : std::memcmp(binary + a.start, binary + b.start, size_t(n));
+    return order != 0 ? order < 0 : a.count < b.count;
+  }
+  Units ua(binary, a), ub(binary, b);
+  for (;;) {
+    long x = ua.Next(), y = ub.Next();
+    if (x != y) return x < y;
+    if (x < 0) return false;
+  }
+}
+
+// Where the text of the key at object Pos lies, when it is a string whose
+// characters lie inside the object data.
+void FindKeyText(const Context& c, uint64_t Pos, SortEntry* e) {
+  e->kind = SortEntry::kNotAText;
+  uint64_t o;
+  if (!Peek(c, Pos, &o)) return;
+  uint8_t nibble = c.Binary[o] >> 4;
+  if (nibble == kNibbleInt) {
+    // Written as its decimal text, widths of 1 to 16 bytes.
+    uint64_t width = uint64_t(1) << (c.Binary[o] & 0x0F);
+    if (width > 16 || width > c.End - (o + 1)) return;
+    e->start = o + 1;
+    e->count = width;
+    e->kind = SortEntry::kInteger;
+    return;
+  }
+  if (nibble != kNibbleString && nibble != kNibbleUtf16) return;
+  uint64_t count = c.Binary[o] & 0x0F, start = o + 1;
+  if (count == kExtendedCount) {
+    // The count's integer object: a marker 0x1n, then 2^n bytes.
+    if (o + 2 > c.End || (c.Binary[o + 1] >> 4) != kNibbleInt) return;
+    uint64_t width = uint64_t(1) << (c.Binary[o + 1] & 0x0F);
+    if (width > 8 || width > c.End - (o + 2)) return;
+    count = ReadBigEndian(c.Binary + o + 2, unsigned(width));
+    start = o + 2 + width;
+  }
+  uint64_t unit = nibble == kNibbleUtf16 ? 2 : 1;
+  if (count > (c.End - start) / unit) return;
+  e->start = start;
+  e->count = count;
+  if (nibble == kNibbleUtf16) {
+    e->kind = SortEntry::kUtf16;
+  } else {
+    e->kind = IsUtf8(c.Binary + start, size_t(count)) ? SortEntry::kUtf8 : SortEntry::kBytes;
+  }
+}
+
+// The key and value references of dictionary `e`, two per entry, in the
+// order SortPairs gives them.
+std::vector<uint64_t> SortEntries(const Context& c, const Entries& e);
 
 // Finds the reference block of the container at o: `perEntry` references for
 // each of its entries. Returns false (damaged) when it runs past the end.
@@ -71,7 +199,35 @@ bool WriteAllEntries(Context& c, const Entries& e) {
   return MaySplit(c, e) ? WriteEntriesInParallel(c, e) : WriteEntries(c, e, 0, e.count);
 }
 
+std::vector<uint64_t> SortEntries(const Context& c, const Entries& e) {
+  std::vector<uint64_t> pairs(size_t(2 * e.count));
+  uint64_t values = e.start + e.count * c.T.ObjRefSize;
+  for (uint64_t i = 0; i < e.count; ++i) {
+    pairs[size_t(2 * i)] = Reference(c, e.start, i);
+    pairs[size_t(2 * i + 1)] = Reference(c, values, i);
+  }
+  SortPairs(c, &pairs, nullptr);
+  return pairs;
+}
+
 }  // namespace
+
+void SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* texts) {
+  std::vector<SortEntry> entries(pairs->size() / 2);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    SortEntry& s = entries[i];
+    s.key = (*pairs)[2 * i];
+    s.value = (*pairs)[2 * i + 1];
+    FindKeyText(c, texts != nullptr ? texts[i] : s.key, &s);
+  }
+  std::stable_sort(entries.begin(), entries.end(), [&](const SortEntry& a, const SortEntry& b) {
+    return KeyBefore(c.Binary, a, b);
+  });
+  for (size_t i = 0; i < entries.size(); ++i) {
+    (*pairs)[2 * i] = entries[i].key;
+    (*pairs)[2 * i + 1] = entries[i].value;
+  }
+}
 
 bool OverBudget(Context& c) {
   if (c.Damage.empty()) c.TooLarge = true;
@@ -85,6 +241,12 @@ bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end) {
       if (i + 2 < end) Prefetch(c, Reference(c, e.start, i + 1), Reference(c, e.start, i + 2));
       if (!WithinBudget(c, 1) || !WriteObject(c, Reference(c, e.start, i), Role::Element))
         return false;
+    }
+    return true;
+  }
+  if (e.order != nullptr) {
+    for (uint64_t i = begin; i < end; ++i) {
+      if (!WithinBudget(c, 2) || !WriteEntry(c, e.order[2 * i], e.order[2 * i + 1])) return false;
     }
     return true;
   }
@@ -112,6 +274,11 @@ bool GetArray(Context& c, uint64_t o) {
 bool GetDict(Context& c, uint64_t o) {
   Entries e{0, 0, true};
   if (!GetReferences(c, o, 2, &e.count, &e.start)) return false;
+  std::vector<uint64_t> order;
+  if (c.Sorted && e.count > 1) {
+    order = SortEntries(c, e);
+    e.order = order.data();
+  }
   OpenDict(c);
   if (!WriteAllEntries(c, e)) return false;
   CloseDict(c);

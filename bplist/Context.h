@@ -78,6 +78,9 @@ struct Context {
   // JSON only: dates, data, UIDs and reals that are not finite are written as
   // tagged objects, so a reader can tell them from strings (TypedTags).
   bool Typed = false;
+  // Each dictionary's entries are written in the order of their keys
+  // (SortEntries) rather than the file's.
+  bool Sorted = false;
   // Current indentation in spaces; grows by four per open container in XML,
   // by two in JSON.
   size_t DictSpace = 0;
@@ -208,6 +211,9 @@ struct Entries {
   uint64_t start;
   uint64_t count;
   bool isDict;
+  // A dictionary's key and value references in the order to write them,
+  // two per entry, when they are not in the file's order.
+  const uint64_t* order = nullptr;
 };
 
 // Records that the document expands past the budget (the first failure
@@ -228,6 +234,13 @@ inline bool WithinBudget(Context& c, uint64_t objects) {
   c.LastBudgetCheck = WorkSoFar(c);
   return c.LastBudgetCheck <= c.WorkBudget || BudgetReached(c);
 }
+
+// Puts `pairs`, a key and a value reference per dictionary entry, in the
+// order of the keys' texts as UTF-16 code units, equal texts in file order.
+// texts[i] is the object holding entry i's key text (the key itself when
+// `texts` is null). A key that is not a string, or cannot be read, comes
+// after the strings, and the walk reports it as it would in file order.
+void SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* texts);
 
 // Writes entries [begin, end) of a container, on this thread.
 bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end);
