@@ -79,6 +79,8 @@ class Units {
 bool KeyBefore(const uint8_t* binary, const SortEntry& a, const SortEntry& b) {
   if (a.kind == SortEntry::kNotAText || b.kind == SortEntry::kNotAText)
     return b.kind == SortEntry::kNotAText && a.kind != SortEntry::kNotAText;
+  // One text, however many objects or references name it.
+  if (a.start == b.start && a.count == b.count && a.kind == b.kind) return false;
   if (a.kind == SortEntry::kBytes && b.kind == SortEntry::kBytes) {
     uint64_t n = std::min(a.count, b.count);
     int order = n == 0 ? 0 : std::memcmp(binary + a.start, binary + b.start, size_t(n));
@@ -214,12 +216,19 @@ std::vector<uint64_t> SortEntries(const Context& c, const Entries& e) {
 
 void SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* texts) {
   std::vector<SortEntry> entries(pairs->size() / 2);
+  uint64_t textBytes = 0;
   for (size_t i = 0; i < entries.size(); ++i) {
     SortEntry& s = entries[i];
     s.key = (*pairs)[2 * i];
     s.value = (*pairs)[2 * i + 1];
     FindKeyText(c, texts != nullptr ? texts[i] : s.key, &s);
+    if (s.kind != SortEntry::kNotAText) textBytes += s.count;
   }
+  // Each key is written once its turn comes. Keys whose texts alone would
+  // pass the work left are written in file order, where the budget stops
+  // them, so that comparing them costs no more than writing them.
+  uint64_t used = WorkSoFar(c);
+  if (textBytes > (used < c.WorkBudget ? c.WorkBudget - used : 0)) return;
   std::stable_sort(entries.begin(), entries.end(), [&](const SortEntry& a, const SortEntry& b) {
     return KeyBefore(c.Binary, a, b);
   });
