@@ -351,6 +351,15 @@ def check_readme(work):
             args = line.split()[1:]
             r = run(args, cwd=here)
             check(r.returncode == 0, "README example %r: %d %r" % (line, r.returncode, r.stdout))
+    # The messages block: a damaged file and a text file join the evidence.
+    printed = re.search(r"```\n(File evidence/broken.plist .*?)```", section, re.S).group(1)
+    with open(os.path.join(here, "evidence", "broken.plist"), "wb") as f:
+        f.write(b"bplist00 broken")
+    with open(os.path.join(here, "evidence", "notes.txt"), "w") as f:
+        f.write("text\n")
+    r = run(["-dc", "evidence", "messages-out"], cwd=here)
+    check(r.returncode == 1 and r.stdout.replace(b"\r\n", b"\n").decode() == printed,
+          "README messages: %r" % r.stdout)
 
 
 def main():
