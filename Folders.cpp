@@ -10,6 +10,7 @@
 #include <exception>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -94,8 +95,14 @@ class Pool {
         items_(items),
         results_(items.size()) {}
 
+  // Starts the threads; when the system gives none, the calling thread
+  // converts every file before the first is reported.
   void Start(unsigned threads) {
-    for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
+    try {
+      for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
+    } catch (const std::system_error&) {
+      if (threads_.empty()) Work();
+    }
   }
 
   // Waits for item i and hands over its result.
