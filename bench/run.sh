@@ -223,24 +223,24 @@ bench_sorted() {
     "<= 1.3 (alternating)" "${median[sort_s]} <= 1.3 * ${median[sort_c]}"
 }
 
-# A folder of FOLDER_FILES small plists (the corpus's files copied over and
-# over into nested folders): tarnwick -dc on all processors and on one,
+# A folder of FOLDER_FILES small plists (the corpus's files under 8 KiB
+# copied over and over into nested folders): tarnwick -dc on all processors and on one,
 # against a shell loop of tarnwick -c per file.
 bench_folders() {
   local files=${FOLDER_FILES:-10000} tree=$out/folder-tree one_cpu
-  if [ "$(cat "$tree.count" 2>/dev/null)" != "$files" ]; then
+  if [ "$(cat "$tree.count" 2>/dev/null)" != "$files small" ]; then
     rm -rf "$tree"
     python3 - "$root/tests/corpus/binary" "$tree" "$files" <<'EOF2'
 import os, shutil, sys
 corpus, tree, files = sys.argv[1], sys.argv[2], int(sys.argv[3])
 plists = sorted(os.path.join(corpus, f) for f in os.listdir(corpus)
-                if os.path.isfile(os.path.join(corpus, f)))
+                if os.path.isfile(os.path.join(corpus, f)) and os.path.getsize(os.path.join(corpus, f)) < 8192)
 for i in range(files):
     folder = os.path.join(tree, "%02d" % (i % 40), "%02d" % (i // 40 % 25))
     os.makedirs(folder, exist_ok=True)
     shutil.copy(plists[i % len(plists)], os.path.join(folder, "%05d-%s" % (i, os.path.basename(plists[i % len(plists)]))))
 EOF2
-    echo "$files" >"$tree.count"
+    echo "$files small" >"$tree.count"
   fi
   cat >"$out/folder-loop.sh" <<'EOF2'
 # The shell loop the manual page used to show: one process per file.

@@ -131,9 +131,14 @@ void FindKeyText(const Context& c, uint64_t Pos, SortEntry* e) {
   }
 }
 
-// The key and value references of dictionary `e`, two per entry, in the
-// order SortPairs gives them.
-std::vector<uint64_t> SortEntries(const Context& c, const Entries& e);
+// Dictionaries of up to this many entries are sorted by insertion, which
+// needs no memory of its own; larger ones by std::stable_sort.
+constexpr size_t kInsertionSortEntries = 24;
+
+// Puts dictionary e's key and value references, two per entry, into
+// c.SortedOrders[c.SortLevel] in the order SortPairs gives them, and returns
+// them; null when that is the file's order.
+const uint64_t* SortEntries(Context& c, const Entries& e);
 
 // Finds the reference block of the container at o: `perEntry` references for
 // each of its entries. Returns false (damaged) when it runs past the end.
@@ -201,21 +206,25 @@ bool WriteAllEntries(Context& c, const Entries& e) {
   return MaySplit(c, e) ? WriteEntriesInParallel(c, e) : WriteEntries(c, e, 0, e.count);
 }
 
-std::vector<uint64_t> SortEntries(const Context& c, const Entries& e) {
-  std::vector<uint64_t> pairs(size_t(2 * e.count));
+const uint64_t* SortEntries(Context& c, const Entries& e) {
+  // One buffer per level of nesting, kept for the dictionaries that follow.
+  if (c.SortedOrders.size() <= c.SortLevel) c.SortedOrders.resize(c.SortLevel + 1);
+  std::vector<uint64_t>& pairs = c.SortedOrders[c.SortLevel];
+  pairs.resize(size_t(2 * e.count));
   uint64_t values = e.start + e.count * c.T.ObjRefSize;
   for (uint64_t i = 0; i < e.count; ++i) {
     pairs[size_t(2 * i)] = Reference(c, e.start, i);
     pairs[size_t(2 * i + 1)] = Reference(c, values, i);
   }
-  SortPairs(c, &pairs, nullptr);
-  return pairs;
+  return SortPairs(c, &pairs, nullptr) ? pairs.data() : nullptr;
 }
 
 }  // namespace
 
-void SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* texts) {
-  std::vector<SortEntry> entries(pairs->size() / 2);
+bool SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* texts) {
+  // Sorting does not nest, so one buffer serves each thread.
+  thread_local std::vector<SortEntry> entries;
+  entries.resize(pairs->size() / 2);
   uint64_t textBytes = 0;
   for (size_t i = 0; i < entries.size(); ++i) {
     SortEntry& s = entries[i];
@@ -228,14 +237,28 @@ void SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* t
   // pass the work left are written in file order, where the budget stops
   // them, so that comparing them costs no more than writing them.
   uint64_t used = WorkSoFar(c);
-  if (textBytes > (used < c.WorkBudget ? c.WorkBudget - used : 0)) return;
-  std::stable_sort(entries.begin(), entries.end(), [&](const SortEntry& a, const SortEntry& b) {
-    return KeyBefore(c.Binary, a, b);
-  });
+  if (textBytes > (used < c.WorkBudget ? c.WorkBudget - used : 0)) return false;
+  auto before = [&](const SortEntry& a, const SortEntry& b) { return KeyBefore(c.Binary, a, b); };
+  bool moved = false;
+  if (entries.size() <= kInsertionSortEntries) {
+    for (size_t i = 1; i < entries.size(); ++i) {
+      if (!before(entries[i], entries[i - 1])) continue;
+      SortEntry next = entries[i];
+      size_t j = i;
+      for (; j > 0 && before(next, entries[j - 1]); --j) entries[j] = entries[j - 1];
+      entries[j] = next;
+      moved = true;
+    }
+  } else if (!std::is_sorted(entries.begin(), entries.end(), before)) {
+    std::stable_sort(entries.begin(), entries.end(), before);
+    moved = true;
+  }
+  if (!moved) return false;
   for (size_t i = 0; i < entries.size(); ++i) {
     (*pairs)[2 * i] = entries[i].key;
     (*pairs)[2 * i + 1] = entries[i].value;
   }
+  return true;
 }
 
 bool OverBudget(Context& c) {
@@ -283,13 +306,13 @@ bool GetArray(Context& c, uint64_t o) {
 bool GetDict(Context& c, uint64_t o) {
   Entries e{0, 0, true};
   if (!GetReferences(c, o, 2, &e.count, &e.start)) return false;
-  std::vector<uint64_t> order;
-  if (c.Sorted && e.count > 1) {
-    order = SortEntries(c, e);
-    e.order = order.data();
-  }
+  if (c.Sorted && e.count > 1) e.order = SortEntries(c, e);
   OpenDict(c);
-  if (!WriteAllEntries(c, e)) return false;
+  // Dictionaries nested in this one sort into the next level's buffer.
+  ++c.SortLevel;
+  bool ok = WriteAllEntries(c, e);
+  --c.SortLevel;
+  if (!ok) return false;
   CloseDict(c);
   return true;
 }

@@ -81,6 +81,10 @@ struct Context {
   // Each dictionary's entries are written in the order of their keys
   // (SortEntries) rather than the file's.
   bool Sorted = false;
+  // The sorted entries of the dictionaries being written, one buffer per
+  // level of nesting (SortLevel, the current one), kept for reuse.
+  std::vector<std::vector<uint64_t>> SortedOrders;
+  size_t SortLevel = 0;
   // Current indentation in spaces; grows by four per open container in XML,
   // by two in JSON.
   size_t DictSpace = 0;
@@ -240,7 +244,8 @@ inline bool WithinBudget(Context& c, uint64_t objects) {
 // texts[i] is the object holding entry i's key text (the key itself when
 // `texts` is null). A key that is not a string, or cannot be read, comes
 // after the strings, and the walk reports it as it would in file order.
-void SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* texts);
+// Returns false, leaving `pairs` as they were, when that is their order.
+bool SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* texts);
 
 // Writes entries [begin, end) of a container, on this thread.
 bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end);

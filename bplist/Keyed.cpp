@@ -377,7 +377,7 @@ bool WriteDictionary(Context& c, uint64_t o, bool* done) {
       uint64_t pos, ko;
       if (Resolve(c, order[size_t(2 * i)], &pos, &ko)) texts[size_t(i)] = pos;
     }
-    SortPairs(c, &order, texts.data());
+    if (!SortPairs(c, &order, texts.data())) order.clear();
   }
   size_t space = c.DictSpace;
   OpenDict(c);
