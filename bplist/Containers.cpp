@@ -24,6 +24,9 @@ struct SortEntry {
   uint64_t value;
   uint64_t start;
   uint64_t count;
+  // kBytes: the first eight code units, big-endian, zeros after a shorter
+  // text; most keys differ there, so most comparisons read nothing else.
+  uint64_t prefix;
   Kind kind;
 };
 
@@ -82,6 +85,7 @@ bool KeyBefore(const uint8_t* binary, const SortEntry& a, const SortEntry& b) {
   // One text, however many objects or references name it.
   if (a.start == b.start && a.count == b.count && a.kind == b.kind) return false;
   if (a.kind == SortEntry::kBytes && b.kind == SortEntry::kBytes) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
     uint64_t n = std::min(a.count, b.count);
     int order = n == 0 ? 0 : std::memcmp(binary + a.start, binary + b.start, size_t(n));
     return order != 0 ? order < 0 : a.count < b.count;
@@ -126,9 +130,16 @@ void FindKeyText(const Context& c, uint64_t Pos, SortEntry* e) {
   e->count = count;
   if (nibble == kNibbleUtf16) {
     e->kind = SortEntry::kUtf16;
-  } else {
-    e->kind = IsUtf8(c.Binary + start, size_t(count)) ? SortEntry::kUtf8 : SortEntry::kBytes;
+    return;
   }
+  // ASCII text, and text that is not UTF-8 (read as Latin-1), has its bytes
+  // as its code units.
+  const uint8_t* text = c.Binary + start;
+  uint8_t high = 0;
+  for (uint64_t i = 0; i < count; ++i) high |= text[i];
+  e->kind = high >= 0x80 && IsUtf8(text, size_t(count)) ? SortEntry::kUtf8 : SortEntry::kBytes;
+  e->prefix = 0;
+  for (uint64_t i = 0; i < 8; ++i) e->prefix = e->prefix << 8 | (i < count ? text[i] : 0);
 }
 
 // Dictionaries of up to this many entries are sorted by insertion, which
@@ -241,15 +252,25 @@ bool SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* t
   auto before = [&](const SortEntry& a, const SortEntry& b) { return KeyBefore(c.Binary, a, b); };
   bool moved = false;
   if (entries.size() <= kInsertionSortEntries) {
-    for (size_t i = 1; i < entries.size(); ++i) {
-      if (!before(entries[i], entries[i - 1])) continue;
-      SortEntry next = entries[i];
+    // Positions are moved, not the entries.
+    uint8_t at[kInsertionSortEntries];
+    size_t n = entries.size();
+    for (size_t i = 0; i < n; ++i) at[i] = uint8_t(i);
+    for (size_t i = 1; i < n; ++i) {
+      uint8_t next = at[i];
       size_t j = i;
-      for (; j > 0 && before(next, entries[j - 1]); --j) entries[j] = entries[j - 1];
-      entries[j] = next;
-      moved = true;
+      for (; j > 0 && before(entries[next], entries[at[j - 1]]); --j) at[j] = at[j - 1];
+      at[j] = next;
+      moved |= j != i;
     }
-  } else if (!std::is_sorted(entries.begin(), entries.end(), before)) {
+    if (!moved) return false;
+    for (size_t i = 0; i < n; ++i) {
+      (*pairs)[2 * i] = entries[at[i]].key;
+      (*pairs)[2 * i + 1] = entries[at[i]].value;
+    }
+    return true;
+  }
+  if (!std::is_sorted(entries.begin(), entries.end(), before)) {
     std::stable_sort(entries.begin(), entries.end(), before);
     moved = true;
   }
