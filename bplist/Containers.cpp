@@ -27,6 +27,7 @@ struct SortEntry {
   // kBytes: the first eight code units, big-endian, zeros after a shorter
   // text; most keys differ there, so most comparisons read nothing else.
   uint64_t prefix;
+  uint32_t index;  // the entry's place in the file's order
   Kind kind;
 };
 
@@ -218,21 +219,38 @@ bool WriteAllEntries(Context& c, const Entries& e) {
 }
 
 const uint64_t* SortEntries(Context& c, const Entries& e) {
-  // One buffer per level of nesting, kept for the dictionaries that follow.
+  // One set of buffers per level of nesting, kept for the dictionaries that
+  // follow: an array of records with the same keys sorts them once.
   if (c.SortedOrders.size() <= c.SortLevel) c.SortedOrders.resize(c.SortLevel + 1);
-  std::vector<uint64_t>& pairs = c.SortedOrders[c.SortLevel];
-  pairs.resize(size_t(2 * e.count));
+  SortBuffers& b = c.SortedOrders[c.SortLevel];
+  size_t n = size_t(e.count);
   uint64_t values = e.start + e.count * c.T.ObjRefSize;
-  for (uint64_t i = 0; i < e.count; ++i) {
-    pairs[size_t(2 * i)] = Reference(c, e.start, i);
-    pairs[size_t(2 * i + 1)] = Reference(c, values, i);
+  bool same = b.valid && b.keys.size() == n;
+  for (size_t i = 0; same && i < n; ++i) same = b.keys[i] == Reference(c, e.start, i);
+  if (same) {
+    if (b.inOrder) return nullptr;
+    for (size_t i = 0; i < n; ++i) {
+      uint32_t from = b.positions[i];
+      b.order[2 * i] = b.keys[from];
+      b.order[2 * i + 1] = Reference(c, values, from);
+    }
+    return b.order.data();
   }
-  return SortPairs(c, &pairs, nullptr) ? pairs.data() : nullptr;
+  b.keys.resize(n);
+  b.order.resize(2 * n);
+  for (size_t i = 0; i < n; ++i) {
+    b.keys[i] = b.order[2 * i] = Reference(c, e.start, i);
+    b.order[2 * i + 1] = Reference(c, values, i);
+  }
+  b.valid = n <= UINT32_MAX;
+  b.inOrder = !SortPairs(c, &b.order, nullptr, &b.positions);
+  return b.inOrder ? nullptr : b.order.data();
 }
 
 }  // namespace
 
-bool SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* texts) {
+bool SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* texts,
+               std::vector<uint32_t>* positions) {
   // Sorting does not nest, so one buffer serves each thread.
   thread_local std::vector<SortEntry> entries;
   entries.resize(pairs->size() / 2);
@@ -241,14 +259,14 @@ bool SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* t
     SortEntry& s = entries[i];
     s.key = (*pairs)[2 * i];
     s.value = (*pairs)[2 * i + 1];
+    s.index = uint32_t(i);
     FindKeyText(c, texts != nullptr ? texts[i] : s.key, &s);
     if (s.kind != SortEntry::kNotAText) textBytes += s.count;
   }
-  // Each key is written once its turn comes. Keys whose texts alone would
-  // pass the work left are written in file order, where the budget stops
-  // them, so that comparing them costs no more than writing them.
-  uint64_t used = WorkSoFar(c);
-  if (textBytes > (used < c.WorkBudget ? c.WorkBudget - used : 0)) return false;
+  // Keys whose texts alone pass the whole work budget are written in file
+  // order, where the budget stops them, so that comparing them costs no
+  // more than writing them. The bound is the same on every thread.
+  if (textBytes > c.WorkBudget - c.OutputStart) return false;
   auto before = [&](const SortEntry& a, const SortEntry& b) { return KeyBefore(c.Binary, a, b); };
   bool moved = false;
   if (entries.size() <= kInsertionSortEntries) {
@@ -264,6 +282,7 @@ bool SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* t
       moved |= j != i;
     }
     if (!moved) return false;
+    if (positions != nullptr) positions->assign(at, at + n);
     for (size_t i = 0; i < n; ++i) {
       (*pairs)[2 * i] = entries[at[i]].key;
       (*pairs)[2 * i + 1] = entries[at[i]].value;
@@ -275,7 +294,9 @@ bool SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* t
     moved = true;
   }
   if (!moved) return false;
+  if (positions != nullptr) positions->resize(entries.size());
   for (size_t i = 0; i < entries.size(); ++i) {
+    if (positions != nullptr) (*positions)[i] = entries[i].index;
     (*pairs)[2 * i] = entries[i].key;
     (*pairs)[2 * i + 1] = entries[i].value;
   }

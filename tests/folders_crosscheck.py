@@ -277,6 +277,11 @@ def check_sorted_files(work, rng):
     a file sorted already gives -c's bytes."""
     for i in range(60):
         value = {random_key(rng): random_value(rng) for _ in range(rng.randint(0, 12))}
+        if i % 10 == 0:
+            # Records: dictionaries with the same keys (the same string
+            # objects), mostly in one order, now and then in another.
+            names = ["id", "name", "zeta", "Émile", "\ue000", "\U0001F600", "a"][: 2 + i % 6]
+            value["records"] = [{k: j for k in (names if j % 7 else names[::-1])} for j in range(30)]
         path = os.path.join(work, "s%d.plist" % i)
         with open(path, "wb") as f:
             f.write(binary(value))
