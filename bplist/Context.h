@@ -44,6 +44,17 @@ enum class JsonPending : uint8_t {
   Comma,    // a comma and a new line: a value after another one
 };
 
+// The sorted entries of a dictionary (-s): a key and a value reference per
+// entry, and the last sorted dictionary's keys and the places they took,
+// which a dictionary with the same keys takes over.
+struct SortBuffers {
+  std::vector<uint64_t> order;
+  std::vector<uint64_t> keys;
+  std::vector<uint32_t> positions;
+  bool valid = false;    // keys and positions describe a dictionary
+  bool inOrder = false;  // its keys were in order already
+};
+
 // One conversion in progress.
 struct Context : BudgetState {
   // The budget (Limits) is worked out from the input's size. Honest files
@@ -65,6 +76,13 @@ struct Context : BudgetState {
   // JSON only: dates, data, UIDs and reals that are not finite are written as
   // tagged objects, so a reader can tell them from strings (TypedTags).
   bool Typed = false;
+  // Each dictionary's entries are written in the order of their keys
+  // (SortEntries) rather than the file's.
+  bool Sorted = false;
+  // The sorted entries of the dictionaries being written, one set of
+  // buffers per level of nesting (SortLevel, the current one), kept for reuse.
+  std::vector<SortBuffers> SortedOrders;
+  size_t SortLevel = 0;
   // Current indentation in spaces; grows by four per open container in XML,
   // by two in JSON.
   size_t DictSpace = 0;
@@ -165,6 +183,9 @@ struct Entries {
   uint64_t start;
   uint64_t count;
   bool isDict;
+  // A dictionary's key and value references in the order to write them,
+  // two per entry, when they are not in the file's order.
+  const uint64_t* order = nullptr;
 };
 
 // Records that the document expands past the budget (the first failure
@@ -178,6 +199,17 @@ inline bool WithinBudget(Context& c, uint64_t objects) {
   c.LastBudgetCheck = WorkSoFar(c);
   return c.LastBudgetCheck <= c.WorkBudget || c.Hook->Reached(c);
 }
+
+// Puts `pairs`, a key and a value reference per dictionary entry, in the
+// order of the keys' texts as UTF-16 code units, equal texts in file order.
+// texts[i] is the object holding entry i's key text (the key itself when
+// `texts` is null). A key that is not a string, or cannot be read, comes
+// after the strings, and the walk reports it as it would in file order.
+// Returns false, leaving `pairs` as they were, when that is their order.
+// When it sorts, *positions (if given) receives each entry's place in the
+// file's order.
+bool SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* texts,
+               std::vector<uint32_t>* positions = nullptr);
 
 // Writes entries [begin, end) of a container, on this thread.
 bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end);

@@ -367,11 +367,25 @@ bool WriteDictionary(Context& c, uint64_t o, bool* done) {
     return true;
   *done = true;
   if (!RoomForContainer(c)) return false;
+  // Sorted, by the texts the keys stand for.
+  std::vector<uint64_t> order;
+  if (c.Sorted && count > 1) {
+    std::vector<uint64_t> texts(size_t(count), kNoObject);
+    order.resize(size_t(2 * count));
+    for (uint64_t i = 0; i < count; ++i) {
+      order[size_t(2 * i)] = Ref(c, keys, i);
+      order[size_t(2 * i + 1)] = Ref(c, values, i);
+      uint64_t pos, ko;
+      if (Resolve(c, order[size_t(2 * i)], &pos, &ko)) texts[size_t(i)] = pos;
+    }
+    if (!SortPairs(c, &order, texts.data())) order.clear();
+  }
   size_t space = c.DictSpace;
   OpenDict(c);
   bool ok = true;
   for (uint64_t i = 0; ok && i < count; ++i) {
-    uint64_t key = Ref(c, keys, i), value = Ref(c, values, i);
+    uint64_t key = order.empty() ? Ref(c, keys, i) : order[size_t(2 * i)];
+    uint64_t value = order.empty() ? Ref(c, values, i) : order[size_t(2 * i + 1)];
     ok = WithinBudget(c, 2);
     if (!ok) break;
     if (LeftOut(c, StandsFor(c, key), StandsFor(c, value)))
@@ -658,6 +672,7 @@ bool ConvertNested(Context& c, const uint8_t* p, uint64_t n, const Trailer& t, O
                    Role role, bool* isArchive) {
   Context k(p, n, t, out, c.Parallel, Limits(), c.Format);
   k.MaySplit = false;
+  k.Sorted = c.Sorted;
   k.DictSpace = c.DictSpace;
   k.Pending = c.Pending;
   k.Path.assign(c.Path.size(), kNoObject);
