@@ -113,6 +113,7 @@ bool GetDict(Context& c, uint64_t o) {
   Entries e{0, 0, true};
   if (!GetReferences(c, o, 2, &e.count, &e.start)) return false;
   OpenDict(c);
+  if (c.Keyed) WriteIdentity(c);
   if (!WriteAllEntries(c, e)) return false;
   CloseDict(c);
   return true;

@@ -291,6 +291,9 @@ bool WriteArchive(Context& c);
 bool WriteArchived(Context& c, uint64_t Pos, uint64_t o, Role role);
 bool WriteReferenced(Context& c, uint64_t o, Role role);
 bool TakeArchiveEntry(Context& c, uint64_t key, uint64_t value, bool* ok);
+// Called by the dictionary writer right after it opens a dictionary: writes
+// the "$uid" entry of the shared archived object it is, when it is one.
+void WriteIdentity(Context& c);
 
 // The writers, one per type code; o is the object's marker position.
 bool GetDict(Context& c, uint64_t o);
@@ -365,6 +368,9 @@ void PutString(Context& c, std::string_view utf8);
 // A date value or key, seconds since 2001-01-01T00:00:00Z. Returns false
 // (the object fails) for a value outside years 0000 to 9999.
 bool PutDate(Context& c, double secondsSince2001, bool AsKey = false);
+// An integer value, and an 8-byte real value written as the file's are.
+void PutInteger(Context& c, int64_t value);
+void PutReal(Context& c, double value);
 // JSON null; XML writes nothing.
 void PutNull(Context& c);
 // The number of containers open around the next value of the document.

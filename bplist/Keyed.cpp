@@ -115,6 +115,62 @@ bool OnPath(const Context& c, uint64_t Pos) {
   return false;
 }
 
+// Whether $objects entry n, which becomes a dictionary, has been written
+// in full already where it would be written now: in the document, or for a
+// part left out of it, in the document or in such a part.
+bool AlreadyShown(const Context& c, uint64_t n) {
+  Shown shown = c.Keyed->shown[n];
+  return shown == Shown::Yes || (shown == Shown::Muted && c.Out.Muted());
+}
+
+// Records that $objects entry n (none when kNoObject) is about to be
+// written as a dictionary, and asks for its "$uid" entry when other UIDs
+// name it too.
+void Show(Context& c, uint64_t n) {
+  if (n == kNoObject) return;
+  Archive& a = *c.Keyed;
+  if (!c.Out.Muted()) {
+    a.shown[n] = Shown::Yes;
+  } else if (a.shown[n] == Shown::No) {
+    a.shown[n] = Shown::Muted;
+  }
+  if (a.named[n] > 1) a.identity = n;
+}
+
+// Counts the UIDs that name each $objects entry: those in $top (object
+// `top`), in the entries of $objects and in the containers stored in them,
+// except the values of $class keys, which name class records. Each
+// container of the file is looked through once.
+void CountNames(Context& c, uint64_t top) {
+  Archive& a = *c.Keyed;
+  a.named.assign(a.count, 0);
+  a.shown.assign(a.count, Shown::No);
+  std::vector<bool> seen(c.T.NumObjects);
+  std::vector<uint64_t> pending{top};
+  for (uint64_t n = 0; n < a.count; ++n) pending.push_back(Entry(c, n));
+  while (!pending.empty()) {
+    uint64_t pos = pending.back(), o, count, start, ro, ko, n;
+    pending.pop_back();
+    if (pos >= seen.size() || seen[pos] || !Find(c, pos, &o)) continue;
+    seen[pos] = true;
+    TypeCode kind = KindAt(c, o);
+    uint64_t per = kind == DICT ? 2 : 1;
+    if ((kind != DICT && kind != ARR) || !Contents(c, o, per * c.T.ObjRefSize, &count, &start))
+      continue;
+    for (uint64_t i = kind == DICT ? count : 0; i < per * count; ++i) {
+      uint64_t ref = Ref(c, start, i);
+      if (kind == DICT && Find(c, Ref(c, start, i - count), &ko) && IsText(c, ko, "$class"))
+        continue;
+      if (!Find(c, ref, &ro)) continue;
+      if (KindAt(c, ro) == UID && UidValue(c, ro, &n)) {
+        if (a.named[n] < 2) ++a.named[n];
+      } else if (KindAt(c, ro) == DICT || KindAt(c, ro) == ARR) {
+        pending.push_back(ref);
+      }
+    }
+  }
+}
+
 // --- Texts of strings, for URLs, keys and class names.
 
 void AppendUtf8(std::string* out, uint32_t cp) {
@@ -308,7 +364,7 @@ bool StringText(Context& c, uint64_t ref, std::string* text, unsigned nesting) {
 // needs before it writes anything, sets *done once it writes, and leaves
 // *done false for an object to be written as its fields.
 
-bool WriteDictionary(Context& c, uint64_t o, bool* done);
+bool WriteDictionary(Context& c, uint64_t o, uint64_t n, bool* done);
 bool WriteArray(Context& c, uint64_t o, Role role, bool* done);
 bool WriteString(Context& c, uint64_t o, Role role, bool* done);
 bool WriteDate(Context& c, uint64_t o, bool* done);
@@ -317,10 +373,12 @@ bool WriteUuid(Context& c, uint64_t o, bool* done);
 bool WriteUrl(Context& c, uint64_t o, bool* done);
 bool WriteAttributed(Context& c, uint64_t o, Role role, bool* done);
 
-bool WriteAsValue(Context& c, uint64_t o, ArchivedClass kind, Role role, bool* done) {
+// Writes the archived object at o, $objects entry n (kNoObject when no UID
+// led to it), as the plain value of its class.
+bool WriteAsValue(Context& c, uint64_t o, uint64_t n, ArchivedClass kind, Role role, bool* done) {
   switch (kind) {
     case ArchivedClass::Dictionary:
-      return WriteDictionary(c, o, done);
+      return WriteDictionary(c, o, n, done);
     case ArchivedClass::Array:
       return WriteArray(c, o, role, done);
     case ArchivedClass::String:
@@ -358,7 +416,7 @@ bool ArrayAt(Context& c, uint64_t ref, uint64_t* count, uint64_t* start) {
 
 bool WriteArchivedKey(Context& c, uint64_t ref);
 
-bool WriteDictionary(Context& c, uint64_t o, bool* done) {
+bool WriteDictionary(Context& c, uint64_t o, uint64_t n, bool* done) {
   uint64_t keysRef, valuesRef, count, valuesCount, keys, values;
   if (!Lookup(c, o, "NS.keys", &keysRef) || !Lookup(c, o, "NS.objects", &valuesRef) ||
       !ArrayAt(c, keysRef, &count, &keys) || !ArrayAt(c, valuesRef, &valuesCount, &values) ||
@@ -367,7 +425,9 @@ bool WriteDictionary(Context& c, uint64_t o, bool* done) {
   *done = true;
   if (!RoomForContainer(c)) return false;
   size_t space = c.DictSpace;
+  Show(c, n);
   OpenDict(c);
+  WriteIdentity(c);
   bool ok = true;
   for (uint64_t i = 0; ok && i < count; ++i) {
     uint64_t key = Ref(c, keys, i), value = Ref(c, values, i);
@@ -669,6 +729,7 @@ bool ConvertNested(Context& c, const uint8_t* p, uint64_t n, const Trailer& t, X
   *isArchive = FindArchive(k, &a, &top);
   if (*isArchive) {
     k.Keyed = &a;
+    CountNames(k, top);
     ok = WriteFound(k, top, role, &plain);
     *isArchive = !plain;
   }
@@ -719,13 +780,20 @@ void CheckPlainly(Context& c) {
 }  // namespace
 
 bool WriteArchived(Context& c, uint64_t Pos, uint64_t o, Role role) {
+  uint64_t n = c.Keyed->entering;
+  c.Keyed->entering = kNoObject;
+  if (n != kNoObject && Entry(c, n) != Pos) n = kNoObject;
   const ClassRecord* record = role == Role::Key ? nullptr : InstanceClass(c, o);
-  if (!record) return WriteContainer(c, Pos, o, true);
+  if (!record) {
+    Show(c, n);
+    return WriteContainer(c, Pos, o, true);
+  }
   if (!PushPath(c, Pos)) return false;
   bool done = false;
-  bool ok = record->named ? WriteAsValue(c, o, record->kind, role, &done) : true;
+  bool ok = record->named ? WriteAsValue(c, o, n, record->kind, role, &done) : true;
   if (ok && !done) {
     size_t space = c.DictSpace;
+    Show(c, n);
     ok = RoomForContainer(c) && GetDict(c, o);
     c.DictSpace = space;
   }
@@ -738,12 +806,21 @@ bool WriteReferenced(Context& c, uint64_t o, Role role) {
   if (!UidValue(c, o, &n)) return GetUID(c, o, false);
   pos = Entry(c, n);
   if (!Locate(c, pos, &to)) return false;
-  if (OnPath(c, pos) || KindAt(c, to) == UID) return GetUID(c, o, false);
+  if (OnPath(c, pos) || KindAt(c, to) == UID || AlreadyShown(c, n)) return GetUID(c, o, false);
   if (EntryStands(c, n) == Stands::Null) {
     PutNull(c);
     return true;
   }
+  if (KindAt(c, to) == DICT) c.Keyed->entering = n;
   return WriteObject(c, pos, role);
+}
+
+void WriteIdentity(Context& c) {
+  uint64_t n = c.Keyed->identity;
+  if (n == kNoObject) return;
+  c.Keyed->identity = kNoObject;
+  PutKey(c, "$uid");
+  PutInteger(c, int64_t(n));
 }
 
 bool TakeArchiveEntry(Context& c, uint64_t key, uint64_t value, bool* ok) {
@@ -773,6 +850,7 @@ bool WriteArchive(Context& c) {
   uint64_t top;
   if (!FindArchive(c, &a, &top)) return GetTopObject(c);
   c.Keyed = &a;
+  CountNames(c, top);
   c.MaySplit = false;
   c.DictSpace = 0;
   bool plain = false;

@@ -44,6 +44,13 @@ enum class Stands : uint8_t {
   Fill,
 };
 
+// How far an archived object that becomes a dictionary has been written.
+enum class Shown : uint8_t {
+  No,
+  Muted,  // only inside a part left out of the document
+  Yes,    // in full: later appearances are its plain UID
+};
+
 // One archive being written.
 struct Archive {
   uint64_t objects = 0;  // position of $objects' first reference
@@ -51,6 +58,14 @@ struct Archive {
   unsigned level = 0;    // archives this one is nested in (inside data)
   // What each $objects entry stands for, found when first needed.
   std::vector<Stands> stands;
+  // The UIDs naming each $objects entry, $class values aside, counted up
+  // to two: an object named more than once carries its number.
+  std::vector<uint8_t> named;
+  std::vector<Shown> shown;
+  // The entry a UID has led to, while its dictionary is about to be
+  // written, and the entry whose "$uid" the next dictionary opened writes.
+  uint64_t entering = ~uint64_t(0);
+  uint64_t identity = ~uint64_t(0);
   // Class records by $objects index.
   std::unordered_map<uint64_t, ClassRecord> classes;
 };

@@ -29,7 +29,7 @@ import sys
 import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from crosscheck import Converter, Failures, random_string  # noqa: E402
+from crosscheck import Converter, Failures, difference, random_string, xml_text  # noqa: E402
 from json_crosscheck import Fill, Null, Pairs, encode  # noqa: E402
 
 EPOCH = datetime.datetime(2001, 1, 1)
@@ -81,11 +81,43 @@ def is_archive(top):
             and isinstance(top.get("$objects"), list) and isinstance(top.get("$top"), dict))
 
 
+def count_names(archive):
+    """How many UIDs name each entry of $objects: those among the values in
+    $top and in every entry of $objects (the containers stored in them
+    included, each once), except the values of $class keys."""
+    counts, seen = {}, set()
+
+    def walk(v):
+        if isinstance(v, UID):
+            counts[v.data] = counts.get(v.data, 0) + 1
+        elif isinstance(v, (dict, list)) and id(v) not in seen:
+            seen.add(id(v))
+            for k, x in (v.items() if isinstance(v, dict) else enumerate(v)):
+                if k != "$class" or isinstance(v, list):
+                    walk(x)
+
+    walk(archive["$top"])
+    for obj in archive["$objects"]:
+        if isinstance(obj, (dict, list)):
+            walk(obj)
+    return counts
+
+
 class Flattener:
-    """The object graph of one archive, written out as plain values."""
+    """The object graph of one archive, written out as plain values. An
+    object that becomes a dictionary is written in full at its first
+    appearance, with "$uid" when more than one UID names it, and as its
+    plain UID after that; every other value is written wherever it appears."""
 
     def __init__(self, archive):
         self.objects = archive["$objects"]
+        self.named = count_names(archive)
+        self.shown = set()
+
+    def show(self, n, fields):
+        """Records that entry n is written in full as the dictionary `fields`."""
+        self.shown.add(n)
+        return {"$uid": n, **fields} if self.named.get(n, 0) > 1 else fields
 
     def top(self, top):
         if list(top) == ["root"]:
@@ -117,18 +149,27 @@ class Flattener:
             return {"CF$UID": n}  # a reference past $objects stays a plain UID
         if n in path:
             return Loop({"CF$UID": n})
+        if n in self.shown:
+            return {"CF$UID": n}
         obj = self.objects[n]
         if isinstance(obj, str) and obj == "$null":
             return NULL
         if isinstance(obj, (Null, Fill)):
             return self.value(obj, path)
-        if not isinstance(obj, dict) or "$class" not in obj:
+        if isinstance(obj, dict) and "$class" not in obj:
+            self.shown.add(n)
+            return self.show(n, self.entries(obj.items(), path + (n,)))
+        if not isinstance(obj, dict):
             return self.value(obj, path + (n,))
         path = path + (n,)
         name = self.class_name(obj["$class"])
-        plain = self.plain(obj, name, path) if name is not None else None
+        before = set(self.shown)
+        plain = self.plain(obj, name, path, n) if name is not None else None
+        if not isinstance(plain, (list, dict)):
+            self.shown = before  # texts and failed decodings write no dictionary
         if plain is not None:
             return plain
+        self.shown.add(n)
         fields = {}
         for k, x in obj.items():
             if isinstance(k, (Null, Fill)):
@@ -138,7 +179,7 @@ class Flattener:
                 fields[k] = name if name is not None else {"CF$UID": x.data} if isinstance(x, UID) else x
             else:
                 fields[k] = self.value(x, path)
-        return fields
+        return self.show(n, fields)
 
     def class_name(self, ref):
         if not isinstance(ref, UID) or ref.data >= len(self.objects):
@@ -150,7 +191,14 @@ class Flattener:
 
     def key_text(self, k, path):
         """The text an NSDictionary's key is written as, or None when its
-        entry is left out (a null or fill key)."""
+        entry is left out (a null or fill key); a key shows no object."""
+        before = set(self.shown)
+        try:
+            return self.key_text_of(k, path)
+        finally:
+            self.shown = before
+
+    def key_text_of(self, k, path):
         if isinstance(k, UID) and k.data < len(self.objects):
             record = self.objects[k.data]
             if isinstance(record, dict) and self.class_name(record.get("$class")) in DATAS:
@@ -174,7 +222,7 @@ class Flattener:
             return str(k.data)  # a key that cannot be a text: its UID's number
         raise NonStringKey()
 
-    def plain(self, obj, name, path):
+    def plain(self, obj, name, path, n):
         """The plain value of an object of a known class, or None when it is
         not one or its fields do not fit (then its raw fields are written)."""
         get = lambda key: self.value(obj[key], path)  # noqa: E731
@@ -182,12 +230,13 @@ class Flattener:
             keys, values = obj["NS.keys"], obj["NS.objects"]
             if len(keys) != len(values):
                 return None
+            self.shown.add(n)
             resolved = {}
             for k, x in zip(keys, values):
                 key = self.key_text(k, path)
                 if key is not None:
                     resolved[key] = self.value(x, path)
-            return resolved
+            return self.show(n, resolved)
         if name in ARRAYS:
             if isinstance(obj.get("NS.objects"), list):
                 return [self.value(x, path) for x in obj["NS.objects"]]
@@ -236,12 +285,14 @@ def date_floor(seconds):
 
 def as_xml(v):
     """What plistlib should read from the -k document; NULL drops out."""
+    if isinstance(v, str):
+        return xml_text(v)
     if isinstance(v, Date):
         return date_floor(v.seconds)
     if isinstance(v, UID):
         return {"CF$UID": v.data}
     if isinstance(v, dict):
-        return {k: as_xml(x) for k, x in v.items() if x is not NULL and x is not FILL}
+        return {xml_text(k): as_xml(x) for k, x in v.items() if x is not NULL and x is not FILL}
     if isinstance(v, list):
         return [as_xml(x) for x in v if x is not NULL and x is not FILL]
     return v
@@ -508,7 +559,8 @@ def check_archive(results, conv, name, data, archive=None):
     problem = "exit %s, printed %r" % (code, printed[:200]) if code != 0 else None
     if problem is None:
         try:
-            problem = close(as_xml(flat), plistlib.loads(doc)) if flat is not None else conv.well_formed(doc)
+            # XML reals keep 15 significant digits.
+            problem = difference(as_xml(flat), plistlib.loads(doc)) if flat is not None else conv.well_formed(doc)
         except Exception as e:
             problem = "plistlib cannot read the -k document: %s" % e
     results.check(problem is None, name + " -k", problem)

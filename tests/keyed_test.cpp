@@ -234,11 +234,31 @@ std::vector<Case> Cases() {
        }(),
        "<dict><key>n</key><dict><key>$class</key><string>NSNull</string></dict><key>$class</key>"
        "<string>Z</string></dict>"},
+      // A shared object is written in full once, carrying its number, and
+      // named by its UID after that; shared arrays and strings are repeated.
+      {"SharedObjectsOnce",
+       One("NSArray",
+           [](auto& a) {
+             uint64_t thing = a.Object("Thing", {{"v", a.b.Int(1)}});
+             uint64_t dict =
+                 a.Object("NSDictionary", {{"NS.keys", a.b.Array({a.Str("k")})},
+                                           {"NS.objects", a.b.Array({a.Ref(a.b.Int(2))})}});
+             uint64_t list = a.Object("NSArray", {{"NS.objects", a.b.Array({a.Str("s")})}});
+             return Fields{{"NS.objects", a.b.Array({thing, thing, dict, dict, list, list})}};
+           }),
+       "<array><dict><key>$uid</key><integer>2</integer><key>v</key><integer>1</integer><key>"
+       "$class</key><string>Thing</string></dict><dict><key>CF$UID</key><integer>2</integer>"
+       "</dict><dict><key>$uid</key><integer>6</integer><key>k</key><integer>2</integer></dict>"
+       "<dict><key>CF$UID</key><integer>6</integer></dict><array><string>s</string></array>"
+       "<array><string>s</string></array></array>",
+       R"([{"$uid": 2,"v": 1,"$class": "Thing"},{"CF$UID": 2},{"$uid": 6,"k": 2},{"CF$UID": 6},)"
+       R"(["s"],["s"]])"},
       {"ParentPointer", parent.Build(parentUid),
-       "<dict><key>child</key><dict><key>parent</key><dict><key>CF$UID</key><integer>1"
+       "<dict><key>$uid</key><integer>1</integer><key>child</key><dict><key>parent</"
+       "key><dict><key>CF$UID</key><integer>1"
        "</integer></dict><key>$class</key><string>Node</string></dict><key>$class</key>"
        "<string>Node</string></dict>",
-       R"({"child": {"parent": {"CF$UID": 1},"$class": "Node"},"$class": "Node"})"},
+       R"({"$uid": 1,"child": {"parent": {"CF$UID": 1},"$class": "Node"},"$class": "Node"})"},
       {"ContainsItself", self.Build(selfUid),
        "<array><dict><key>CF$UID</key><integer>2</integer></dict><integer>1</integer></array>"},
       {"MissingClassRecord",
@@ -332,18 +352,30 @@ TEST(KeyedArchives, EachCaseGivesItsDocument) {
   }
 }
 
-// NSArrays `depth` deep, each naming the next `width` times: the document
-// would hold width^depth strings.
-Bytes Shared(unsigned depth, unsigned width) {
+// Objects `depth` deep, each naming the next `width` times: NSArrays, which
+// are written in full wherever they appear, so that the document would hold
+// width^depth strings; or objects of another class, each written once.
+Bytes Shared(unsigned depth, unsigned width, const std::string& name = "NSArray") {
   ArchiveBuilder a;
   uint64_t next = a.Str("leaf");
-  for (unsigned d = 0; d < depth; ++d)
-    next = a.Object("NSArray", {{"NS.objects", a.b.Array(std::vector<uint64_t>(width, next))}});
+  for (unsigned d = 0; d < depth; ++d) {
+    Fields fields;
+    for (unsigned i = 0; i < width; ++i) fields.push_back({"f" + std::to_string(i), next});
+    next = name == "NSArray"
+               ? a.Object(name, {{"NS.objects", a.b.Array(std::vector<uint64_t>(width, next))}})
+               : a.Object(name, fields);
+  }
   return a.Build(next);
 }
 
 TEST(KeyedArchives, SharingIsBoundedByTheWorkBudget) {
   EXPECT_EQ(Unarchive(Shared(3, 4)).outcome, Outcome::Converted);
+  for (bplist::OutputFormat format : {bplist::OutputFormat::Xml, bplist::OutputFormat::Json}) {
+    Bytes dense = Shared(12, 16, "Node");
+    testutil::MemoryResult r = Unarchive(dense, bplist::Limits(), format);
+    EXPECT_EQ(r.outcome, Outcome::Converted);
+    EXPECT_LT(r.xml.size(), 4 * testutil::ConvertWith(dense).xml.size());
+  }
   for (const bplist::Limits& limits : {bplist::Limits(), fuzzlimits::Small()}) {
     testutil::MemoryResult r = Unarchive(Shared(12, 16), limits);
     EXPECT_EQ(r.outcome, Outcome::TooLarge);
@@ -406,15 +438,18 @@ TEST(KeyedArchives, CorpusFilesConvertAsWithC) {
                                                            bplist::Limits(), format),
                              keyed = Unarchive(file, bplist::Limits(), format);
       EXPECT_EQ(keyed.outcome, Outcome::Converted);
+      // The keyed view stays within a small multiple of the plain document.
+      EXPECT_LE(keyed.xml.size(), 4 * testutil::ConvertWith(file).xml.size());
       archives += keyed.xml != plain.xml;
       std::string name = path.substr(path.find_last_of("/\\") + 1);
       bool archive = name.find("sandin-") == 0 || name.find("scf-") == 0 ||
                      name.find(".btm") != std::string::npos ||
                      name.find(".xcuserstate") != std::string::npos ||
+                     name.find(".nib") != std::string::npos ||
                      name == "plaso-NSKeyedArchiver.plist";
       EXPECT_EQ(keyed.xml != plain.xml, archive);
     }
-  EXPECT_EQ(archives, 20u);
+  EXPECT_EQ(archives, 26u);
 }
 
 TEST(KeyedArchives, ProgramTakesDashKWithTwoPaths) {
