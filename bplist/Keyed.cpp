@@ -7,6 +7,7 @@
 // so a damaged archive loses that object's decoding, never the file.
 #include "bplist/Keyed.h"
 
+#include <charconv>
 #include <cstring>
 
 #include "bplist/Texts.h"
@@ -254,6 +255,16 @@ ArchivedClass ClassOfName(std::string_view name) {
       {"NSAttributedString", ArchivedClass::Attributed},
       {"NSMutableAttributedString", ArchivedClass::Attributed},
       {"NSNull", ArchivedClass::Null},
+      {"NSValue", ArchivedClass::Value},
+      {"NSIndexSet", ArchivedClass::IndexSet},
+      {"NSMutableIndexSet", ArchivedClass::IndexSet},
+      {"NSCountedSet", ArchivedClass::CountedSet},
+      {"NSTimeZone", ArchivedClass::TimeZone},
+      {"NSLocale", ArchivedClass::Locale},
+      {"NSDateComponents", ArchivedClass::DateComponents},
+      {"NSMeasurement", ArchivedClass::Measurement},
+      {"NSColor", ArchivedClass::Color},
+      {"NSFont", ArchivedClass::Font},
   };
   for (const auto& k : kClasses)
     if (name == k.name) return k.kind;
@@ -349,7 +360,8 @@ bool StringField(Context& c, uint64_t o, uint64_t* ref, bool* bytes) {
 bool StringText(Context& c, uint64_t ref, std::string* text, unsigned nesting) {
   uint64_t pos, o, field;
   bool bytes;
-  if (!Resolve(c, ref, &pos, &o)) return false;
+  // $null is a string object, but stands for no text.
+  if (StandsFor(c, ref) != Stands::Value || !Resolve(c, ref, &pos, &o)) return false;
   TypeCode kind = KindAt(c, o);
   if (kind == STR || kind == UTF) return PlainText(c, o, text);
   const ClassRecord* record = kind == DICT ? InstanceClass(c, o) : nullptr;
@@ -372,6 +384,14 @@ bool WriteData(Context& c, uint64_t o, Role role, bool* done);
 bool WriteUuid(Context& c, uint64_t o, bool* done);
 bool WriteUrl(Context& c, uint64_t o, bool* done);
 bool WriteAttributed(Context& c, uint64_t o, Role role, bool* done);
+bool WriteValue(Context& c, uint64_t o, bool* done);
+bool WriteIndexSet(Context& c, uint64_t o, bool* done);
+bool WriteCountedSet(Context& c, uint64_t o, bool* done);
+bool WriteNamed(Context& c, uint64_t o, std::string_view field, bool* done);
+bool WriteDateComponents(Context& c, uint64_t o, bool* done);
+bool WriteMeasurement(Context& c, uint64_t o, bool* done);
+bool WriteColor(Context& c, uint64_t o, bool* done);
+bool WriteFont(Context& c, uint64_t o, bool* done);
 
 // Writes the archived object at o, $objects entry n (kNoObject when no UID
 // led to it), as the plain value of its class.
@@ -401,6 +421,24 @@ bool WriteAsValue(Context& c, uint64_t o, uint64_t n, ArchivedClass kind, Role r
         PutNull(c);
       }
       return true;
+    case ArchivedClass::Value:
+      return WriteValue(c, o, done);
+    case ArchivedClass::IndexSet:
+      return WriteIndexSet(c, o, done);
+    case ArchivedClass::CountedSet:
+      return WriteCountedSet(c, o, done);
+    case ArchivedClass::TimeZone:
+      return WriteNamed(c, o, "NS.name", done);
+    case ArchivedClass::Locale:
+      return WriteNamed(c, o, "NS.identifier", done);
+    case ArchivedClass::DateComponents:
+      return WriteDateComponents(c, o, done);
+    case ArchivedClass::Measurement:
+      return WriteMeasurement(c, o, done);
+    case ArchivedClass::Color:
+      return WriteColor(c, o, done);
+    case ArchivedClass::Font:
+      return WriteFont(c, o, done);
     case ArchivedClass::Other:
       break;
   }
@@ -601,8 +639,431 @@ bool WriteUrl(Context& c, uint64_t o, bool* done) {
   return true;
 }
 
+// --- Values of the classes analysts meet, from the fields they archive.
+
+// The largest index and range bound NSIndexSet and ranges are written with.
+constexpr uint64_t kMaxIndex = uint64_t(INT64_MAX);
+// A run of at most this many indexes of an NSIndexSet is written as its
+// indexes, a longer one as a range.
+constexpr uint64_t kShortRun = 4;
+// NSDateComponentUndefined: an NSDateComponents field that is not set.
+constexpr int64_t kUndefinedComponent = INT64_MAX;
+
+// The number object `ref` is or leads to: *pos its object number, *kind INT
+// or RL. False for any other object.
+bool NumberAt(const Context& c, uint64_t ref, uint64_t* pos, TypeCode* kind) {
+  uint64_t o;
+  if (!Resolve(c, ref, pos, &o)) return false;
+  *kind = KindAt(c, o);
+  uint64_t width = uint64_t(1) << (c.Binary[o] & 0x0F);
+  return (*kind == INT || *kind == RL) && width <= 8 && Inside(c, o + 1, width);
+}
+
+// The value of the integer `ref` is or leads to, of at most 8 bytes.
+bool IntegerAt(const Context& c, uint64_t ref, int64_t* value) {
+  uint64_t pos, o;
+  TypeCode kind;
+  if (!NumberAt(c, ref, &pos, &kind) || kind != INT || !Find(c, pos, &o)) return false;
+  unsigned width = 1u << (c.Binary[o] & 0x0F);
+  *value = int64_t(ReadBigEndian(c.Binary + o + 1, width));
+  return true;
+}
+
+// The bytes of the data `ref` is or leads to, or of the NSData it leads to.
+bool BytesAt(Context& c, uint64_t ref, const uint8_t** p, uint64_t* n) {
+  uint64_t pos, o, start;
+  if (!Resolve(c, ref, &pos, &o)) return false;
+  const ClassRecord* record = KindAt(c, o) == DICT ? InstanceClass(c, o) : nullptr;
+  if (record && record->kind == ArchivedClass::Data && !DataField(c, o, &pos, &o)) return false;
+  if (KindAt(c, o) != DATA || !Contents(c, o, 1, n, &start)) return false;
+  *p = c.Binary + start;
+  return true;
+}
+
+// The unsigned numbers packed 7 bits a byte, low bits first, the high bit
+// set on every byte but a number's last (NSRangeData, NSAttributeInfo).
+bool PackedNumbers(const uint8_t* p, uint64_t n, std::vector<uint64_t>* out) {
+  uint64_t value = 0;
+  unsigned shift = 0;
+  for (uint64_t i = 0; i < n; ++i) {
+    if (shift > 63 || (shift == 63 && (p[i] & 0x7E) != 0)) return false;
+    value |= uint64_t(p[i] & 0x7F) << shift;
+    shift += 7;
+    if (p[i] < 0x80) {
+      out->push_back(value);
+      value = 0;
+      shift = 0;
+    }
+  }
+  return shift == 0;
+}
+
+// The decimal numbers of `text` between the characters in `separators`:
+// "{1, 2}" and "{{0, 0}, {10.5, 20}}" as the geometry of NSValue writes
+// them, "0 0 1" as NSColor keeps its components. False when any other
+// character is found, or `want` (when not zero) numbers are not.
+bool Numbers(std::string_view text, std::string_view separators, size_t want,
+             std::vector<double>* out) {
+  size_t at = 0;
+  while (at < text.size()) {
+    if (separators.find(text[at]) != std::string_view::npos) {
+      ++at;
+      continue;
+    }
+    double value;
+    auto [end, error] = std::from_chars(text.data() + at, text.data() + text.size(), value);
+    if (error != std::errc() || end == text.data() + at) return false;
+    out->push_back(value);
+    at = size_t(end - text.data());
+  }
+  return want == 0 ? !out->empty() : out->size() == want;
+}
+
+// The number object `ref` is or leads to, written as the value of `key`.
+bool PutNumberField(Context& c, std::string_view key, uint64_t ref) {
+  uint64_t pos = ref;
+  TypeCode kind;
+  NumberAt(c, ref, &pos, &kind);
+  PutKey(c, key);
+  return WriteObject(c, pos, Role::Value);
+}
+
+// Opens the dictionary of a plain value, within the depth bound.
+bool OpenValue(Context& c, size_t* space) {
+  if (!RoomForContainer(c)) return false;
+  *space = c.DictSpace;
+  OpenDict(c);
+  return true;
+}
+
+bool CloseValue(Context& c, size_t space, bool ok) {
+  if (ok) CloseDict(c);
+  c.DictSpace = space;
+  return ok;
+}
+
+// Writes `names` with the numbers of `values` as a dictionary.
+bool PutReals(Context& c, const std::vector<std::string_view>& names,
+              const std::vector<double>& values) {
+  size_t space;
+  if (!OpenValue(c, &space)) return false;
+  for (size_t i = 0; i < names.size(); ++i) {
+    PutKey(c, names[i]);
+    PutReal(c, values[i]);
+  }
+  return CloseValue(c, space, true);
+}
+
+// NSValue: a range as its location and length, a point, size or rectangle
+// as the numbers of its text.
+bool WriteValue(Context& c, uint64_t o, bool* done) {
+  uint64_t location, length, ref, pos;
+  TypeCode kind;
+  if (Lookup(c, o, "NS.rangeval.location", &location) &&
+      Lookup(c, o, "NS.rangeval.length", &length)) {
+    if (!NumberAt(c, location, &pos, &kind) || kind != INT || !NumberAt(c, length, &pos, &kind) ||
+        kind != INT)
+      return true;
+    *done = true;
+    size_t space;
+    if (!OpenValue(c, &space)) return false;
+    bool ok = PutNumberField(c, "location", location) && PutNumberField(c, "length", length);
+    return CloseValue(c, space, ok);
+  }
+  static const struct {
+    const char* field;
+    std::vector<std::string_view> names;
+  } kGeometry[] = {
+      {"NS.pointval", {"x", "y"}},
+      {"NS.sizeval", {"width", "height"}},
+      {"NS.rectval", {"x", "y", "width", "height"}},
+  };
+  for (const auto& g : kGeometry) {
+    std::string text;
+    std::vector<double> values;
+    if (!Lookup(c, o, g.field, &ref)) continue;
+    if (!StringText(c, ref, &text) || !Numbers(text, "{}, ", g.names.size(), &values)) return true;
+    *done = true;
+    return PutReals(c, g.names, values);
+  }
+  return true;
+}
+
+// The ranges of the NSIndexSet at o, as location and length pairs.
+bool IndexRanges(Context& c, uint64_t o, std::vector<uint64_t>* ranges) {
+  uint64_t ref;
+  int64_t count, location, length;
+  if (!Lookup(c, o, "NSRangeCount", &ref) || !IntegerAt(c, ref, &count) || count < 0) return false;
+  if (count == 1) {
+    uint64_t lref, nref;
+    if (!Lookup(c, o, "NSLocation", &lref) || !Lookup(c, o, "NSLength", &nref) ||
+        !IntegerAt(c, lref, &location) || !IntegerAt(c, nref, &length))
+      return false;
+    *ranges = {uint64_t(location), uint64_t(length)};
+  } else if (count > 1) {
+    const uint8_t* p;
+    uint64_t n;
+    if (!Lookup(c, o, "NSRangeData", &ref) || !BytesAt(c, ref, &p, &n) ||
+        !PackedNumbers(p, n, ranges) || ranges->size() != 2 * uint64_t(count))
+      return false;
+  }
+  for (size_t i = 0; i < ranges->size(); i += 2)
+    if ((*ranges)[i] > kMaxIndex || (*ranges)[i + 1] > kMaxIndex - (*ranges)[i]) return false;
+  return true;
+}
+
+// NSIndexSet: an array of its indexes, each run longer than kShortRun as a
+// dictionary of its location and length.
+bool WriteIndexSet(Context& c, uint64_t o, bool* done) {
+  std::vector<uint64_t> ranges;
+  if (!IndexRanges(c, o, &ranges)) return true;
+  *done = true;
+  if (!RoomForContainer(c)) return false;
+  size_t space = c.DictSpace;
+  OpenArray(c);
+  bool ok = true;
+  for (size_t i = 0; ok && i < ranges.size(); i += 2) {
+    uint64_t location = ranges[i], length = ranges[i + 1];
+    if (length > kShortRun) {
+      ok = WithinBudget(c, 1) && RoomForContainer(c);
+      if (!ok) break;
+      size_t inner = c.DictSpace;
+      OpenDict(c);
+      PutKey(c, "location");
+      PutInteger(c, int64_t(location));
+      PutKey(c, "length");
+      PutInteger(c, int64_t(length));
+      CloseValue(c, inner, true);
+      continue;
+    }
+    for (uint64_t k = 0; ok && k < length; ++k)
+      if ((ok = WithinBudget(c, 1))) PutInteger(c, int64_t(location + k));
+  }
+  if (ok) CloseArray(c);
+  c.DictSpace = space;
+  return ok;
+}
+
+// The fields of the dictionary at o named `prefix` followed by the numbers
+// 0 to `count` - 1, in that order: false unless each is there once.
+bool NumberedFields(Context& c, uint64_t o, std::string_view prefix, uint64_t count,
+                    std::vector<uint64_t>* refs) {
+  uint64_t entries, start, ko, n, nstart;
+  if (!Contents(c, o, 2 * uint64_t(c.T.ObjRefSize), &entries, &start) || count > entries)
+    return false;
+  refs->assign(count, kNoObject);
+  for (uint64_t i = 0; i < entries; ++i) {
+    if (!Find(c, Ref(c, start, i), &ko) || KindAt(c, ko) != STR ||
+        !Contents(c, ko, 1, &n, &nstart) || n <= prefix.size() || n > prefix.size() + 19)
+      continue;
+    std::string_view key(reinterpret_cast<const char*>(c.Binary + nstart), n);
+    if (key.substr(0, prefix.size()) != prefix) continue;
+    uint64_t index = 0;
+    bool digits = true;
+    for (char d : key.substr(prefix.size())) {
+      digits = digits && d >= '0' && d <= '9';
+      index = index * 10 + uint64_t(d - '0');
+    }
+    if (!digits) continue;
+    if (index >= count || (*refs)[index] != kNoObject) return false;
+    (*refs)[index] = Ref(c, start + entries * c.T.ObjRefSize, i);
+  }
+  for (uint64_t ref : *refs)
+    if (ref == kNoObject) return false;
+  return true;
+}
+
+// NSCountedSet: an array of its objects, each as a dictionary of the object
+// and its count, from NS.count and NS.object0, NS.count0, ...
+bool WriteCountedSet(Context& c, uint64_t o, bool* done) {
+  uint64_t ref, pos;
+  int64_t count;
+  TypeCode kind;
+  std::vector<uint64_t> objects, counts;
+  if (!Lookup(c, o, "NS.count", &ref) || !IntegerAt(c, ref, &count) || count < 0 ||
+      !NumberedFields(c, o, "NS.object", uint64_t(count), &objects) ||
+      !NumberedFields(c, o, "NS.count", uint64_t(count), &counts))
+    return true;
+  for (uint64_t n : counts)
+    if (!NumberAt(c, n, &pos, &kind) || kind != INT) return true;
+  *done = true;
+  if (!RoomForContainer(c)) return false;
+  size_t space = c.DictSpace;
+  OpenArray(c);
+  bool ok = true;
+  for (size_t i = 0; ok && i < objects.size(); ++i) {
+    size_t inner;
+    ok = WithinBudget(c, 2) && OpenValue(c, &inner);
+    if (!ok) break;
+    PutKey(c, "object");
+    ok = WriteObject(c, objects[i], Role::Value) && PutNumberField(c, "count", counts[i]);
+    ok = CloseValue(c, inner, ok);
+  }
+  if (ok) CloseArray(c);
+  c.DictSpace = space;
+  return ok;
+}
+
+// NSTimeZone and NSLocale: the string of their name or identifier field.
+bool WriteNamed(Context& c, uint64_t o, std::string_view field, bool* done) {
+  uint64_t ref;
+  std::string text;
+  if (!Lookup(c, o, field, &ref) || !StringText(c, ref, &text)) return true;
+  *done = true;
+  PutString(c, text);
+  return true;
+}
+
+// NSDateComponents: a dictionary of the fields set, under their names
+// without "NS." (integers other than NSDateComponentUndefined, a leap
+// month when it is one, the calendar and time zone when not null).
+bool WriteDateComponents(Context& c, uint64_t o, bool* done) {
+  static const struct {
+    const char* field;
+    const char* name;
+  } kFields[] = {
+      {"NS.era", "era"},
+      {"NS.year", "year"},
+      {"NS.quarter", "quarter"},
+      {"NS.month", "month"},
+      {"NS.day", "day"},
+      {"NS.hour", "hour"},
+      {"NS.minute", "minute"},
+      {"NS.second", "second"},
+      {"NS.nanosec", "nanosecond"},
+      {"NS.weekOfYear", "weekOfYear"},
+      {"NS.weekOfMonth", "weekOfMonth"},
+      {"NS.yearForWOY", "yearForWeekOfYear"},
+      {"NS.weekday", "weekday"},
+      {"NS.weekdayOrdinal", "weekdayOrdinal"},
+  };
+  std::vector<std::pair<const char*, uint64_t>> set;
+  uint64_t ref, pos, lo;
+  int64_t value;
+  for (const auto& f : kFields) {
+    if (!Lookup(c, o, f.field, &ref)) continue;
+    if (!IntegerAt(c, ref, &value)) return true;
+    if (value != kUndefinedComponent) set.push_back({f.name, ref});
+  }
+  *done = true;
+  size_t space;
+  if (!OpenValue(c, &space)) return false;
+  bool ok = true;
+  for (const auto& [name, field] : set) ok = ok && PutNumberField(c, name, field);
+  if (ok && Lookup(c, o, "NS.isLeapMonth", &ref) && Resolve(c, ref, &pos, &lo) &&
+      c.Binary[lo] == kMarkerTrue) {
+    PutKey(c, "isLeapMonth");
+    ok = WriteObject(c, pos, Role::Value);
+  }
+  for (const char* object : {"NS.calendar", "NS.timezone"})
+    if (ok && Lookup(c, o, object, &ref) && StandsFor(c, ref) == Stands::Value) {
+      PutKey(c, std::strcmp(object, "NS.calendar") == 0 ? "calendar" : "timeZone");
+      ok = WriteObject(c, ref, Role::Value);
+    }
+  return CloseValue(c, space, ok);
+}
+
+// NSMeasurement: its value and the symbol of its unit.
+bool WriteMeasurement(Context& c, uint64_t o, bool* done) {
+  uint64_t value, unit, pos, uo, symbol;
+  TypeCode kind;
+  std::string text;
+  if (!Lookup(c, o, "NS.value", &value) || !NumberAt(c, value, &pos, &kind) ||
+      !Lookup(c, o, "NS.unit", &unit) || !Resolve(c, unit, &pos, &uo) ||
+      !Lookup(c, uo, "NS.symbol", &symbol) || !StringText(c, symbol, &text))
+    return true;
+  *done = true;
+  size_t space;
+  if (!OpenValue(c, &space)) return false;
+  bool ok = PutNumberField(c, "value", value);
+  if (ok) {
+    PutKey(c, "unit");
+    PutString(c, text);
+  }
+  return CloseValue(c, space, ok);
+}
+
+// NSColor: its colour space and the components the archive gives, or for a
+// colour of a catalog, the catalog, the colour's name and the colour it
+// falls back to.
+bool WriteColor(Context& c, uint64_t o, bool* done) {
+  static const char* const kSpaces[] = {
+      "", "calibratedRGB", "deviceRGB", "calibratedWhite", "deviceWhite", "deviceCMYK", "catalog"};
+  constexpr int64_t kCatalog = 6;
+  uint64_t ref, catalog, name, fallback;
+  int64_t space;
+  if (!Lookup(c, o, "NSColorSpace", &ref) || !IntegerAt(c, ref, &space)) return true;
+  std::string catalogText, nameText;
+  std::vector<double> components;
+  if (space == kCatalog) {
+    if (!Lookup(c, o, "NSCatalogName", &catalog) || !StringText(c, catalog, &catalogText) ||
+        !Lookup(c, o, "NSColorName", &name) || !StringText(c, name, &nameText))
+      return true;
+  } else {
+    const uint8_t* p = nullptr;
+    uint64_t n = 0;
+    bool found = false;
+    for (const char* field : {"NSComponents", "NSRGB", "NSWhite", "NSCMYK"})
+      if (!found && Lookup(c, o, field, &ref)) found = BytesAt(c, ref, &p, &n);
+    if (!found) return true;
+    while (n > 0 && p[n - 1] == 0) --n;
+    if (!Numbers(std::string_view(reinterpret_cast<const char*>(p), n), " ", 0, &components))
+      return true;
+  }
+  *done = true;
+  size_t open;
+  if (!OpenValue(c, &open)) return false;
+  PutKey(c, "colorSpace");
+  if (space >= 1 && space <= kCatalog) {
+    PutString(c, kSpaces[space]);
+  } else {
+    PutInteger(c, space);
+  }
+  bool ok = true;
+  if (space == kCatalog) {
+    PutKey(c, "catalog");
+    PutString(c, catalogText);
+    PutKey(c, "name");
+    PutString(c, nameText);
+    if (Lookup(c, o, "NSColor", &fallback) && StandsFor(c, fallback) == Stands::Value) {
+      PutKey(c, "color");
+      ok = WriteObject(c, fallback, Role::Value);
+    }
+  } else {
+    PutKey(c, "components");
+    ok = RoomForContainer(c);
+    if (ok) {
+      size_t inner = c.DictSpace;
+      OpenArray(c);
+      for (double v : components) PutReal(c, v);
+      CloseArray(c);
+      c.DictSpace = inner;
+    }
+  }
+  return CloseValue(c, open, ok);
+}
+
+// NSFont: its name and size.
+bool WriteFont(Context& c, uint64_t o, bool* done) {
+  uint64_t name, size, pos;
+  TypeCode kind;
+  std::string text;
+  if (!Lookup(c, o, "NSName", &name) || !StringText(c, name, &text) ||
+      !Lookup(c, o, "NSSize", &size) || !NumberAt(c, size, &pos, &kind))
+    return true;
+  *done = true;
+  size_t space;
+  if (!OpenValue(c, &space)) return false;
+  PutKey(c, "name");
+  PutString(c, text);
+  return CloseValue(c, space, PutNumberField(c, "size", size));
+}
+
+// NSAttributedString: its string; with attributes, a dictionary of the
+// string, the attributes and, from NSAttributeInfo, the runs they cover
+// (each its location, length and index among the attributes).
 bool WriteAttributed(Context& c, uint64_t o, Role role, bool* done) {
-  uint64_t ref, pos, so, field;
+  uint64_t ref, pos, so, field, attributes, info;
   bool bytes;
   if (!Lookup(c, o, "NSString", &ref) || !Resolve(c, ref, &pos, &so) || OnPath(c, pos)) return true;
   TypeCode kind = KindAt(c, so);
@@ -612,7 +1073,44 @@ bool WriteAttributed(Context& c, uint64_t o, Role role, bool* done) {
       (record && record->kind == ArchivedClass::String && StringField(c, so, &field, &bytes));
   if (!sound) return true;
   *done = true;
-  return WriteObject(c, ref, role);
+  if (!Lookup(c, o, "NSAttributes", &attributes) || StandsFor(c, attributes) != Stands::Value)
+    return WriteObject(c, ref, role);
+  std::vector<uint64_t> runs;
+  const uint8_t* p;
+  uint64_t n;
+  bool withRuns = Lookup(c, o, "NSAttributeInfo", &info) && BytesAt(c, info, &p, &n) &&
+                  PackedNumbers(p, n, &runs) && runs.size() % 2 == 0;
+  size_t space;
+  if (!OpenValue(c, &space)) return false;
+  PutKey(c, "string");
+  bool ok = WriteObject(c, ref, Role::Value);
+  if (ok) {
+    PutKey(c, "attributes");
+    ok = WriteObject(c, attributes, Role::Value);
+  }
+  if (ok && withRuns) {
+    PutKey(c, "runs");
+    ok = RoomForContainer(c);
+    size_t inner = c.DictSpace;
+    if (ok) OpenArray(c);
+    uint64_t location = 0;
+    for (size_t i = 0; ok && i < runs.size(); i += 2) {
+      size_t run;
+      ok = WithinBudget(c, 1) && OpenValue(c, &run);
+      if (!ok) break;
+      PutKey(c, "location");
+      PutInteger(c, int64_t(location & kMaxIndex));
+      PutKey(c, "length");
+      PutInteger(c, int64_t(runs[i] & kMaxIndex));
+      PutKey(c, "attributes");
+      PutInteger(c, int64_t(runs[i + 1] & kMaxIndex));
+      CloseValue(c, run, true);
+      location += runs[i];
+    }
+    if (ok) CloseArray(c);
+    c.DictSpace = inner;
+  }
+  return CloseValue(c, space, ok);
 }
 
 // --- Keys of NSDictionaries.

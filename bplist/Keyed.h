@@ -16,15 +16,24 @@ namespace bplist {
 // dictionary of its fields plus "$class".
 enum class ArchivedClass : uint8_t {
   Other,
-  Dictionary,  // NSDictionary, NSMutableDictionary
-  Array,       // NSArray, NSSet, NSOrderedSet and their mutable kinds
-  String,      // NSString, NSMutableString
-  Date,        // NSDate
-  Data,        // NSData, NSMutableData
-  Uuid,        // NSUUID
-  Url,         // NSURL
-  Attributed,  // NSAttributedString, NSMutableAttributedString
-  Null,        // NSNull
+  Dictionary,      // NSDictionary, NSMutableDictionary
+  Array,           // NSArray, NSSet, NSOrderedSet and their mutable kinds
+  String,          // NSString, NSMutableString
+  Date,            // NSDate
+  Data,            // NSData, NSMutableData
+  Uuid,            // NSUUID
+  Url,             // NSURL
+  Attributed,      // NSAttributedString, NSMutableAttributedString
+  Null,            // NSNull
+  Value,           // NSValue holding a range, point, size or rectangle
+  IndexSet,        // NSIndexSet, NSMutableIndexSet
+  CountedSet,      // NSCountedSet
+  TimeZone,        // NSTimeZone
+  Locale,          // NSLocale
+  DateComponents,  // NSDateComponents
+  Measurement,     // NSMeasurement
+  Color,           // NSColor
+  Font,            // NSFont
 };
 
 // A class record, read once per archive.

@@ -181,6 +181,130 @@ class Flattener:
                 fields[k] = self.value(x, path)
         return self.show(n, fields)
 
+    def deref(self, v):
+        """A field's value one UID further on; None for a UID past $objects."""
+        if isinstance(v, UID):
+            return self.objects[v.data] if v.data < len(self.objects) else None
+        return v
+
+    def text(self, v):
+        """The text of a string field (a string or an NSString), else None."""
+        before = set(self.shown)
+        try:
+            t = self.value(v, ()) if v is not None else None
+        except RecursionError:
+            t = None
+        self.shown = before
+        return t if isinstance(t, str) else None
+
+    def data_bytes(self, v):
+        """The bytes of a data field: data, or an NSData's."""
+        d = self.deref(v)
+        if isinstance(d, dict) and self.class_name(d.get("$class")) in DATAS:
+            d = self.deref(d.get("NS.data"))
+        return d if isinstance(d, bytes) else None
+
+    def ns_value(self, obj):
+        location, length = self.deref(obj.get("NS.rangeval.location")), self.deref(obj.get("NS.rangeval.length"))
+        if "NS.rangeval.location" in obj and "NS.rangeval.length" in obj:
+            return {"location": location, "length": length} if is_int(location) and is_int(length) else None
+        for field, names in (("NS.pointval", ("x", "y")), ("NS.sizeval", ("width", "height")),
+                             ("NS.rectval", ("x", "y", "width", "height"))):
+            if field in obj:
+                text = self.text(obj[field])
+                values = numbers(text, len(names)) if text is not None else None
+                return dict(zip(names, values)) if values is not None else None
+        return None
+
+    def index_set(self, obj):
+        count = self.deref(obj.get("NSRangeCount"))
+        if not is_int(count) or count < 0:
+            return None
+        if count == 0:
+            ranges = []
+        elif count == 1:
+            location, length = self.deref(obj.get("NSLocation")), self.deref(obj.get("NSLength"))
+            if not is_int(location) or not is_int(length):
+                return None
+            ranges = [(location, length)]
+        else:
+            packed = unpack(self.data_bytes(obj.get("NSRangeData")))
+            if packed is None or len(packed) != 2 * count:
+                return None
+            ranges = list(zip(packed[::2], packed[1::2]))
+        out = []
+        for location, length in ranges:
+            if length > 4:
+                out.append({"location": location, "length": length})
+            else:
+                out.extend(range(location, location + length))
+        return out
+
+    def counted_set(self, obj, path):
+        count = self.deref(obj.get("NS.count"))
+        if not is_int(count) or count < 0:
+            return None
+        keys = ["NS.object%d" % i for i in range(count)] + ["NS.count%d" % i for i in range(count)]
+        if any(k not in obj for k in keys) or not all(is_int(self.deref(obj["NS.count%d" % i])) for i in range(count)):
+            return None
+        return [{"object": self.value(obj["NS.object%d" % i], path), "count": self.deref(obj["NS.count%d" % i])}
+                for i in range(count)]
+
+    def date_components(self, obj, path):
+        names = (("NS.era", "era"), ("NS.year", "year"), ("NS.quarter", "quarter"), ("NS.month", "month"),
+                 ("NS.day", "day"), ("NS.hour", "hour"), ("NS.minute", "minute"), ("NS.second", "second"),
+                 ("NS.nanosec", "nanosecond"), ("NS.weekOfYear", "weekOfYear"), ("NS.weekOfMonth", "weekOfMonth"),
+                 ("NS.yearForWOY", "yearForWeekOfYear"), ("NS.weekday", "weekday"),
+                 ("NS.weekdayOrdinal", "weekdayOrdinal"))
+        out = {}
+        for field, name in names:
+            if field in obj:
+                v = self.deref(obj[field])
+                if not is_int(v):
+                    return None
+                if v != 2**63 - 1:  # NSDateComponentUndefined
+                    out[name] = v
+        if self.deref(obj.get("NS.isLeapMonth")) is True:
+            out["isLeapMonth"] = True
+        for field, name in (("NS.calendar", "calendar"), ("NS.timezone", "timeZone")):
+            if field in obj:
+                v = self.value(obj[field], path)
+                if v is not NULL and v is not FILL:
+                    out[name] = v
+        return out
+
+    def color(self, obj, path):
+        space = self.deref(obj.get("NSColorSpace"))
+        if not is_int(space):
+            return None
+        names = {1: "calibratedRGB", 2: "deviceRGB", 3: "calibratedWhite", 4: "deviceWhite", 5: "deviceCMYK",
+                 6: "catalog"}
+        out = {"colorSpace": names.get(space, space)}
+        if space == 6:
+            catalog, name = self.text(obj.get("NSCatalogName")), self.text(obj.get("NSColorName"))
+            if catalog is None or name is None:
+                return None
+            out.update(catalog=catalog, name=name)
+            if "NSColor" in obj:
+                fallback = self.value(obj["NSColor"], path)
+                if fallback is not NULL and fallback is not FILL:
+                    out["color"] = fallback
+            return out
+        for field in ("NSComponents", "NSRGB", "NSWhite", "NSCMYK"):
+            if field in obj:
+                data = self.data_bytes(obj[field])
+                if data is None:
+                    continue
+                try:
+                    values = [float(t) for t in data.rstrip(b"\0").decode("ascii").split(" ") if t]
+                except ValueError:
+                    return None
+                if not values:
+                    return None
+                out["components"] = values
+                return out
+        return None
+
     def class_name(self, ref):
         if not isinstance(ref, UID) or ref.data >= len(self.objects):
             return None
@@ -245,8 +369,45 @@ class Flattener:
                 return [get("NS.object.%d" % i) for i in range(len(numbered))]
             return None
         if name in ATTRIBUTED:
+            before = set(self.shown)
             s = get("NSString") if "NSString" in obj else None
-            return s if isinstance(s, str) else None
+            if not isinstance(s, str):
+                return None
+            attributes = self.deref(obj.get("NSAttributes"))
+            if attributes is None or attributes == "$null" or isinstance(attributes, (Null, Fill)):
+                self.shown = before
+                return s
+            value = {"string": s, "attributes": get("NSAttributes")}
+            info = unpack(self.data_bytes(obj.get("NSAttributeInfo")))
+            if info is not None and len(info) % 2 == 0:
+                runs, at = [], 0
+                for length, index in zip(info[::2], info[1::2]):
+                    runs.append({"location": at, "length": length, "attributes": index})
+                    at += length
+                value["runs"] = runs
+            return value
+        if name == "NSValue":
+            return self.ns_value(obj)
+        if name in ("NSIndexSet", "NSMutableIndexSet"):
+            return self.index_set(obj)
+        if name == "NSCountedSet":
+            return self.counted_set(obj, path)
+        if name in ("NSTimeZone", "NSLocale"):
+            text = self.text(obj.get("NS.name" if name == "NSTimeZone" else "NS.identifier"))
+            return text
+        if name == "NSDateComponents":
+            return self.date_components(obj, path)
+        if name == "NSMeasurement":
+            value, unit = self.deref(obj.get("NS.value")), self.deref(obj.get("NS.unit"))
+            symbol = self.text(unit.get("NS.symbol")) if isinstance(unit, dict) else None
+            if not is_number(value) or symbol is None:
+                return None
+            return {"value": value, "unit": symbol}
+        if name == "NSColor":
+            return self.color(obj, path)
+        if name == "NSFont":
+            font, size = self.text(obj.get("NSName")), self.deref(obj.get("NSSize"))
+            return {"name": font, "size": size} if font is not None and is_number(size) else None
         if name in STRINGS:
             if "NS.string" in obj:
                 s = get("NS.string")
@@ -277,6 +438,39 @@ class Flattener:
         if name == "NSNull":
             return NULL
         return None
+
+
+def is_int(v):
+    return isinstance(v, int) and not isinstance(v, bool)
+
+
+def is_number(v):
+    return is_int(v) or isinstance(v, float)
+
+
+def unpack(data):
+    """Unsigned numbers kept 7 bits a byte, low bits first, the high bit
+    marking every byte of a number but its last; None when one is cut off."""
+    if data is None:
+        return None
+    out, value, shift = [], 0, 0
+    for byte in data:
+        value |= (byte & 0x7F) << shift
+        shift += 7
+        if byte < 0x80:
+            out.append(value)
+            value, shift = 0, 0
+    return out if shift == 0 else None
+
+
+def numbers(text, want):
+    """The numbers of a geometry text such as "{{0, 0}, {10, 20}}"."""
+    tokens = [t for t in text.replace("{", " ").replace("}", " ").replace(",", " ").split() if t]
+    try:
+        values = [float(t) for t in tokens]
+    except ValueError:
+        return None
+    return values if len(values) == want else None
 
 
 def date_floor(seconds):
@@ -478,6 +672,40 @@ def handmade():
         42, -7, {"$class": UID(16), "NS.objects": [1]}, cls("NSArray"),
         {"$class": UID(18), "name": "x"}, cls("Thing"), "v",
     ])))
+    objects = [
+        {"$class": UID(2), "NS.objects": [UID(i) for i in range(3, 17)]}, cls("NSArray"),
+        {"$class": UID(17), "NS.special": 4, "NS.rangeval.location": 5, "NS.rangeval.length": 2},
+        {"$class": UID(17), "NS.special": 3, "NS.rectval": "{{1.5, -2}, {640, 480}}"},
+        {"$class": UID(17), "NS.special": 1, "NS.pointval": "{3, 4e2}"},
+        {"$class": UID(18), "NSRangeCount": 3, "NSRangeData": bytes([1, 2, 200, 1, 10, 0x80, 0x80, 1, 1])},
+        {"$class": UID(19), "NS.count": 2, "NS.object0": "a", "NS.count0": 3, "NS.object1": UID(20),
+         "NS.count1": 1},
+        {"$class": UID(21), "NS.name": "Europe/Paris", "NS.data": b"TZif"},
+        {"$class": UID(22), "NS.identifier": "fr_FR"},
+        {"$class": UID(23), "NS.year": 2024, "NS.month": 2, "NS.day": 2**63 - 1, "NS.isLeapMonth": False,
+         "NS.timezone": UID(8), "NS.calendar": UID(0)},
+        {"$class": UID(24), "NS.value": 90.0, "NS.unit": UID(25)},
+        {"$class": UID(26), "NSColorSpace": 1, "NSRGB": b"0 0.5 1\0"},
+        {"$class": UID(26), "NSColorSpace": 6, "NSCatalogName": "System", "NSColorName": "textColor",
+         "NSColor": UID(27)},
+        {"$class": UID(28), "NSName": "Monaco", "NSSize": 10.0, "NSfFlags": 16},
+        {"$class": UID(29), "NSString": "abc", "NSAttributes": UID(30),
+         "NSAttributeInfo": bytes([1, 0, 2, 0])},
+        {"$class": UID(29), "NSString": "plain"},
+        cls("NSValue"), cls("NSMutableIndexSet"), cls("NSCountedSet"),
+        {"$class": UID(31), "v": 1}, cls("NSTimeZone"), cls("NSLocale"), cls("NSDateComponents"),
+        cls("NSMeasurement"), {"$class": UID(31), "NS.symbol": "\u00b0"}, cls("NSColor"),
+        {"$class": UID(26), "NSColorSpace": 3, "NSWhite": b"0.25\0"}, cls("NSFont"), cls("NSAttributedString"),
+        {"$class": UID(32), "NS.objects": [UID(33)]}, cls("Thing"), cls("NSArray"),
+        {"$class": UID(34), "NS.keys": [UID(35)], "NS.objects": [UID(13)]}, cls("NSDictionary"), "NSFont",
+    ]
+    cases.append(("classes analysts meet", archive(objects)))
+    broken = [dict(o) if isinstance(o, dict) else o for o in objects]
+    for i in (2, 3, 5, 6, 9, 10, 11, 13):  # each decoding's fields made unfit: written as fields
+        obj = broken[i]
+        key = next(k for k in obj if k not in ("$class", "NS.special", "NSColorSpace"))
+        obj[key] = UID(0) if key != "NS.unit" else "not a unit"
+    cases.append(("classes analysts meet, damaged", archive(broken)))
     return cases
 
 
