@@ -55,6 +55,10 @@ for f in $zip_files; do
   grep -q "/$f " <<<"$listing" ||
     { echo "the ZIP package holds no $f" >&2; exit 1; }
 done
+# Nothing else: the README lists what the ZIP holds.
+held=$(sed -n 's|^[^/]*/\([^ /]\{1,\}\) .*|\1|p' <<<"$listing" | sort | tr '\n' ' ')
+[ "$held" = "$(tr ' ' '\n' <<<"$zip_files" | sort | tr '\n' ' ')" ] ||
+  { echo "the ZIP package holds $held, not $zip_files" >&2; exit 1; }
 
 tests32=OFF
 if host_runs_i386; then
