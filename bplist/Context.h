@@ -120,6 +120,11 @@ struct Context {
   // Set while a keyed archive is written as the object graph it encodes:
   // UIDs are followed and archived objects become plain values.
   Archive* Keyed = nullptr;
+  // Set under -k and -kj: data whose bytes are a binary property list is
+  // written as that file's document (WriteDataValue). Nesting counts the
+  // files this one is nested in.
+  bool OpensData = false;
+  unsigned Nesting = 0;
 };
 
 // The work done so far, counted from the output's start.
@@ -291,6 +296,9 @@ bool WriteArchive(Context& c);
 bool WriteArchived(Context& c, uint64_t Pos, uint64_t o, Role role);
 bool WriteReferenced(Context& c, uint64_t o, Role role);
 bool TakeArchiveEntry(Context& c, uint64_t key, uint64_t value, bool* ok);
+// Writes the data object at o where OpensData is set: the document of the
+// binary property list it holds, or the data itself.
+bool WriteDataValue(Context& c, uint64_t o, Role role);
 // Called by the dictionary writer right after it opens a dictionary: writes
 // the "$uid" entry of the shared archived object it is, when it is one.
 void WriteIdentity(Context& c);

@@ -41,7 +41,9 @@ Context::Context(const Context& parent, XmlWriter& out)
       OutputStart(out.Written()),
       WorkBudget(parent.WorkBudget),
       Parallel(parent.Parallel),
-      MaySplit(false) {
+      MaySplit(false),
+      OpensData(parent.OpensData),
+      Nesting(parent.Nesting) {
   Path.reserve(kMaxDepth);
 }
 

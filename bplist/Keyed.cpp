@@ -19,8 +19,13 @@ namespace {
 // Stands on a nested archive's path for the containers around the data it
 // came from: counted for the depth bound, never an object number.
 constexpr uint64_t kNoObject = ~uint64_t(0);
-// Archives nested in data inside archives, at most; deeper ones stay data.
-constexpr unsigned kMaxNestedArchives = 8;
+// Property lists nested in data, one inside the other, opened at most;
+// deeper ones stay data.
+constexpr unsigned kMaxNestedFiles = 8;
+// A nested document is converted into memory and then copied into place, so
+// that one that does not convert whole can be written as data instead; one
+// larger than this is counted first and then written.
+constexpr uint64_t kNestedInMemory = uint64_t(64) << 20;
 // NSURL bases followed for one URL, at most.
 constexpr unsigned kMaxUrlBases = 16;
 // Strings archived inside strings (NSString in NSString), at most.
@@ -573,8 +578,6 @@ bool WriteDate(Context& c, uint64_t o, bool* done) {
   return true;
 }
 
-bool WriteNestedArchive(Context& c, const uint8_t* p, uint64_t n, Role role, bool* done);
-
 // The data object of the NSData at o: *pos its object number, *d where.
 bool DataField(const Context& c, uint64_t o, uint64_t* pos, uint64_t* d) {
   uint64_t ref;
@@ -582,11 +585,10 @@ bool DataField(const Context& c, uint64_t o, uint64_t* pos, uint64_t* d) {
          Resolve(c, ref, pos, d) && KindAt(c, *d) == DATA;
 }
 
+// NSData: its data, which the data writer opens when it holds a file.
 bool WriteData(Context& c, uint64_t o, Role role, bool* done) {
-  uint64_t pos, d, count, start;
-  if (!DataField(c, o, &pos, &d) || !Contents(c, d, 1, &count, &start)) return true;
-  bool ok = WriteNestedArchive(c, c.Binary + start, count, role, done);
-  if (*done || !ok) return ok;
+  uint64_t pos, d;
+  if (!DataField(c, o, &pos, &d)) return true;
   *done = true;
   return WriteObject(c, pos, role);
 }
@@ -1208,53 +1210,92 @@ bool WriteFound(Context& c, uint64_t top, Role role, bool* plain) {
   return WriteObject(c, top, role);
 }
 
-// Converts the nested archive p[0, n) into `out`, from c's place in the
-// document and with the work c has left. Returns its outcome; *isArchive
-// says whether it was an archive at all.
+// Converts the binary property list p[0, n) into `out`, from c's place in
+// the document and with the work c has left: a keyed archive as the objects
+// it holds, any other file as its plain document. Returns its outcome, and
+// adds its work to c's, the text given to `out` aside; *budget says whether
+// it ran out of the work left.
 bool ConvertNested(Context& c, const uint8_t* p, uint64_t n, const Trailer& t, XmlWriter& out,
-                   Role role, bool* isArchive) {
+                   Role role, bool* budget) {
   Context k(p, n, t, out, c.Parallel, Limits(), c.Format);
+  k.Typed = c.Typed;
   k.MaySplit = false;
+  k.OpensData = true;
+  k.Nesting = c.Nesting + 1;
   k.DictSpace = c.DictSpace;
   k.Pending = c.Pending;
-  k.Path.assign(c.Path.size(), kNoObject);
+  k.Path.assign(DocumentDepth(c), kNoObject);
   uint64_t used = WorkSoFar(c);
   k.WorkBudget = k.OutputStart + (used < c.WorkBudget ? c.WorkBudget - used : 0);
   Archive a;
-  a.level = c.Keyed->level + 1;
-  uint64_t top;
-  bool plain = false, ok = false;
-  *isArchive = FindArchive(k, &a, &top);
-  if (*isArchive) {
+  uint64_t top, o;
+  bool archive = FindArchive(k, &a, &top), plain = !archive, ok = false;
+  if (archive) {
     k.Keyed = &a;
     CountNames(k, top);
     ok = WriteFound(k, top, role, &plain);
-    *isArchive = !plain;
+    k.Keyed = nullptr;
   }
-  if (&out == &c.Out) c.Pending = k.Pending;
-  c.Work += k.Work + (&out == &c.Out ? 0 : out.Written());
+  // A file of a lone null or fill object has no value to stand in place.
+  if (plain && Peek(k, k.T.TopObject, &o) && KindAt(k, o) != EMP && KindAt(k, o) != FILL) {
+    k.Path.resize(DocumentDepth(c));
+    ok = WriteObject(k, k.T.TopObject, role);
+  }
+  *budget = !ok && k.TooLarge && !k.TooDeep;
+  if (ok) c.Pending = k.Pending;
+  c.Work += k.Work;
   c.Done.objects += k.Done.objects;
-  c.Done.bytes += (&out == &c.Out ? 0 : out.Written()) + k.Done.bytes;
+  c.Done.bytes += k.Done.bytes;
   return ok;
 }
 
-// Writes data that is itself a binary keyed archive as the archive's
-// document, when the whole of it converts: tried first on a writer that
-// only counts, so a damaged one is written as data instead.
-bool WriteNestedArchive(Context& c, const uint8_t* p, uint64_t n, Role role, bool* done) {
+// Counts the text of a nested document that is not copied into the
+// document as work done.
+void Discarded(Context& c, uint64_t bytes) {
+  c.Work += bytes;
+  c.Done.bytes += bytes;
+}
+
+// Writes data p[0, n) that is itself a binary property list as that file's
+// document, when the whole of it converts (a damaged one, or one nested too
+// deep, is written as data instead): converted once into memory, then
+// copied into place. Sets *done once it writes.
+bool WriteOpened(Context& c, const uint8_t* p, uint64_t n, Role role, bool* done) {
   Trailer t;
-  if (c.Keyed->level >= kMaxNestedArchives || n < kHeaderSize + kTrailerSize ||
+  if (c.Nesting >= kMaxNestedFiles || n < kHeaderSize + kTrailerSize ||
       std::memcmp(p, kSignature, kSignatureSize) != 0 || !DecodeTrailer(p, n, &t).empty())
     return true;
-  bool isArchive;
+  bool budget = false, ok = false, fits = true;
+  JsonPending pending = c.Pending;
   {
-    XmlWriter dry(platform::kNoFile, "", size_t(n));
-    bool ok = ConvertNested(c, p, n, t, dry, role, &isArchive);
-    if (WorkSoFar(c) > c.WorkBudget) return OverBudget(c);
-    if (!ok || !isArchive) return true;
+    XmlWriter memory(kNestedInMemory);
+    try {
+      ok = ConvertNested(c, p, n, t, memory, role, &budget);
+    } catch (const MemoryLimitReached&) {
+      fits = false;
+    }
+    if (fits) {
+      if (!ok) Discarded(c, memory.Written());
+      if (budget || WorkSoFar(c) > c.WorkBudget) return OverBudget(c);
+      if (ok) {
+        *done = true;
+        c.Out.PutText(memory);
+      }
+      return true;
+    }
   }
+  c.Pending = pending;
+  XmlWriter dry(platform::kNoFile, "", size_t(n));
+  ok = ConvertNested(c, p, n, t, dry, role, &budget);
+  Discarded(c, dry.Written());
+  if (budget || WorkSoFar(c) > c.WorkBudget) return OverBudget(c);
+  if (!ok) {
+    c.Pending = pending;
+    return true;
+  }
+  c.Pending = pending;
   *done = true;
-  return ConvertNested(c, p, n, t, c.Out, role, &isArchive) || OverBudget(c);
+  return ConvertNested(c, p, n, t, c.Out, role, &budget) || OverBudget(c);
 }
 
 // Called when an archive's document nests past the bound: converts the file
@@ -1297,6 +1338,14 @@ bool WriteArchived(Context& c, uint64_t Pos, uint64_t o, Role role) {
   }
   LeavePath(c);
   return ok;
+}
+
+bool WriteDataValue(Context& c, uint64_t o, Role role) {
+  uint64_t count, start;
+  bool done = false;
+  if (Contents(c, o, 1, &count, &start) && !WriteOpened(c, c.Binary + start, count, role, &done))
+    return false;
+  return done || GetData(c, o, false);
 }
 
 bool WriteReferenced(Context& c, uint64_t o, Role role) {
@@ -1346,6 +1395,7 @@ bool TakeArchiveEntry(Context& c, uint64_t key, uint64_t value, bool* ok) {
 bool WriteArchive(Context& c) {
   Archive a;
   uint64_t top;
+  c.OpensData = true;
   if (!FindArchive(c, &a, &top)) return GetTopObject(c);
   c.Keyed = &a;
   CountNames(c, top);

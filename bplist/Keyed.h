@@ -64,7 +64,6 @@ enum class Shown : uint8_t {
 struct Archive {
   uint64_t objects = 0;  // position of $objects' first reference
   uint64_t count = 0;    // $objects' number of entries
-  unsigned level = 0;    // archives this one is nested in (inside data)
   // What each $objects entry stands for, found when first needed.
   std::vector<Stands> stands;
   // The UIDs naming each $objects entry, $class values aside, counted up

@@ -76,6 +76,39 @@ class Date:
         self.seconds = seconds
 
 
+# Property lists nested in data, one inside the other, that are opened.
+MAX_NESTED = 8
+
+
+def opened(data, level):
+    """The document that data holding a binary property list stands for in
+    a file nested `level` deep: an archive's objects, or any other file's
+    plain document; None when it stays data."""
+    if level >= MAX_NESTED or not data.startswith(b"bplist"):
+        return None
+    try:
+        inner = plistlib.loads(data)
+    except Exception:
+        return None
+    if is_archive(inner):
+        flat = Flattener(inner, level + 1).top(inner["$top"])
+        if flat is not PLAIN:
+            return flat
+    return open_plain(inner, level + 1)
+
+
+def open_plain(v, level):
+    """A plain document with the data in it opened."""
+    if isinstance(v, bytes):
+        inner = opened(v, level)
+        return v if inner is None else inner
+    if isinstance(v, dict):
+        return {k: open_plain(x, level) for k, x in v.items()}
+    if isinstance(v, list):
+        return [open_plain(x, level) for x in v]
+    return v
+
+
 def is_archive(top):
     return (isinstance(top, dict) and top.get("$archiver") == "NSKeyedArchiver"
             and isinstance(top.get("$objects"), list) and isinstance(top.get("$top"), dict))
@@ -109,7 +142,8 @@ class Flattener:
     appearance, with "$uid" when more than one UID names it, and as its
     plain UID after that; every other value is written wherever it appears."""
 
-    def __init__(self, archive):
+    def __init__(self, archive, level=0):
+        self.level = level  # files this archive is nested in
         self.objects = archive["$objects"]
         self.named = count_names(archive)
         self.shown = set()
@@ -142,6 +176,9 @@ class Flattener:
             return NULL
         if isinstance(v, Fill):
             return FILL
+        if isinstance(v, bytes):
+            inner = opened(v, self.level)
+            return v if inner is None else inner
         return v
 
     def object(self, n, path):
@@ -417,16 +454,8 @@ class Flattener:
             return None
         if name == "NSDate" and isinstance(obj.get("NS.time"), (int, float)):
             return Date(float(obj["NS.time"]))
-        if name in DATAS and isinstance(obj.get("NS.data"), (bytes, UID)):
-            data = get("NS.data")
-            if isinstance(data, bytes) and data.startswith(b"bplist"):
-                try:
-                    inner = plistlib.loads(data)
-                except Exception:
-                    return data
-                if is_archive(inner):
-                    return Flattener(inner).top(inner["$top"])
-            return data if isinstance(data, bytes) else None
+        if name in DATAS and isinstance(self.deref(obj.get("NS.data")), bytes):
+            return get("NS.data")  # opened when it holds a property list
         if name == "NSUUID" and isinstance(obj.get("NS.uuidbytes"), bytes) and len(obj["NS.uuidbytes"]) == 16:
             h = obj["NS.uuidbytes"].hex().upper()
             return "%s-%s-%s-%s-%s" % (h[:8], h[8:12], h[12:16], h[16:20], h[20:])
@@ -481,6 +510,8 @@ def as_xml(v):
     """What plistlib should read from the -k document; NULL drops out."""
     if isinstance(v, str):
         return xml_text(v)
+    if isinstance(v, datetime.datetime):  # a date stored as a plain date object
+        return v.replace(microsecond=0)
     if isinstance(v, Date):
         return date_floor(v.seconds)
     if isinstance(v, UID):
@@ -706,6 +737,12 @@ def handmade():
         key = next(k for k in obj if k not in ("$class", "NS.special", "NSColorSpace"))
         obj[key] = UID(0) if key != "NS.unit" else "not a unit"
     cases.append(("classes analysts meet, damaged", archive(broken)))
+    nested = archive([{"$class": UID(2), "NS.string": "deep"}, cls("NSString")])
+    for depth in range(1, 11):  # opened eight deep, the rest stays data
+        data = plistlib.dumps(nested, fmt=plistlib.FMT_BINARY)
+        nested = archive([{"$class": UID(2), "NS.data": data, "plain": plistlib.dumps([depth, data],
+                          fmt=plistlib.FMT_BINARY)}, cls("Holder")])
+        cases.append(("files nested %d deep" % depth, nested))
     return cases
 
 
@@ -770,10 +807,24 @@ def check_archive(results, conv, name, data, archive=None):
     except NonStringKey:
         flat = None
     if flat is PLAIN:
-        for verb, plain in (("-k", "-c"), ("-kj", "-j")):
-            same = conv.run(data, verb)[:3] == conv.run(data, plain)[:3]
-            results.check(same, "%s %s" % (name, verb), "differs from %s" % plain)
-        return
+        return check_plain(results, conv, name, data, archive)
+    check_document(results, conv, name, data, flat)
+
+
+def check_plain(results, conv, name, data, top):
+    """Checks the -k and -kj documents of a file converted as without -k, the
+    data holding property lists opened; with none to open they are -c's and
+    -j's bytes."""
+    flat = open_plain(top, 0)
+    if flat != top:
+        return check_document(results, conv, name, data, flat)
+    for verb, plain in (("-k", "-c"), ("-kj", "-j")):
+        same = conv.run(data, verb)[:3] == conv.run(data, plain)[:3]
+        results.check(same, "%s %s" % (name, verb), "differs from %s" % plain)
+
+
+def check_document(results, conv, name, data, flat):
+    """Checks the -k and -kj documents of `data` against `flat`."""
     if flat is not None and nesting(as_xml(flat)) > MAX_DEPTH:
         src = os.path.join(conv.dir, "in.plist").encode()
         want = (b"File %s is valid but its document nests deeper than %d levels\r\n"
@@ -822,11 +873,15 @@ def main():
                 archived = False
             if archived:
                 check_archive(results, scratch, name, data)
-                continue
-            for verb, plain in (("-k", "-c"), ("-kj", "-j")):
-                a = scratch.run(data, verb)[:3]
-                b = scratch.run(data, plain)[:3]
-                results.check(a == b, "%s %s" % (name, verb), "differs from %s" % plain)
+            else:
+                try:
+                    top = plistlib.loads(data)
+                except Exception:
+                    top = None
+                check_plain(results, scratch, name, data, top)
+        plain = {"data": plistlib.dumps({"x": [1, b"bplist00"], "when": datetime.datetime(2020, 1, 2, 3, 4, 5, 500)},
+                                        fmt=plistlib.FMT_BINARY), "cut": b"bplist00" + bytes(40)}
+        check_plain(results, scratch, "plain file in data", plistlib.dumps(plain, fmt=plistlib.FMT_BINARY), plain)
         for name, archive in handmade() + deep_graphs():
             check_archive(results, scratch, name, plistlib.dumps(archive, fmt=plistlib.FMT_BINARY))
         for name, archive in null_and_fill():

@@ -117,6 +117,10 @@ std::vector<Case> Cases() {
   self.b.SetRefs(selfArray, {selfUid, self.b.Int(1)});
   PlistBuilder plain;
   plain.top = plain.Dict({{plain.Str("$archiver"), plain.Str("NSKeyedArchiver")}});
+  Bytes plainFile = plain.Build();
+  PlistBuilder dataOfPlain;  // data holding a plain file, and data that only starts like one
+  dataOfPlain.top = dataOfPlain.Array(
+      {dataOfPlain.Data(plainFile), dataOfPlain.Data({'b', 'p', 'l', 'i', 's', 't', '0', '0'})});
   // An NSDictionary keyed by booleans, a URL, a date, an object of another
   // class and an array stored in place, and the key text of each.
   ArchiveBuilder keys;
@@ -195,6 +199,11 @@ std::vector<Case> Cases() {
            }),
        "<data>YWI=</data>"},
       {"ArchiveInData", NestedIn(hello), "<string>hi</string>"},
+      {"PlainFileInData", NestedIn(plain.Build()),
+       "<dict><key>$archiver</key><string>NSKeyedArchiver</string></dict>"},
+      {"PlainFileInDataOfAPlainFile", dataOfPlain.Build(),
+       "<array><dict><key>$archiver</key><string>NSKeyedArchiver</string></dict><data>YnBsaXN0"
+       "MDA=</data></array>"},
       {"DamagedArchiveInData", NestedIn(Bytes(hello.begin(), hello.end() - 9)),
        "<data>YnBsaXN0..."},
       {"Uuid",
@@ -460,8 +469,17 @@ TEST(KeyedArchives, SharingIsBoundedByTheWorkBudget) {
   EXPECT_EQ(r.reason.rfind("expands past the limit of ", 0), 0u) << r.reason;
 }
 
-// Corpus files that are not keyed archives give the bytes of -c; the
-// archives convert to documents of their own.
+// Files nested in data are opened eight deep; the ninth stays data.
+TEST(KeyedArchives, NestedFilesOpenEightDeep) {
+  Bytes file = One("NSString", [](auto& a) { return Fields{{"NS.string", a.Str("hi")}}; });
+  for (int level = 1; level <= 9; ++level) {
+    file = NestedIn(file);
+    testutil::MemoryResult r = Unarchive(file);
+    EXPECT_EQ(r.outcome, Outcome::Converted);
+    EXPECT_EQ(Flat(r.xml).substr(0, 14), level <= 8 ? "<string>hi</st" : "<data>YnBsaXN0");
+  }
+}
+
 // An archive whose root is `levels` objects of class `name`, each holding
 // the next, the innermost a string; `damaged` adds an entry to $objects that
 // refers to no object.
@@ -502,6 +520,8 @@ TEST(KeyedArchives, DepthBoundCountsTheDocumentsNesting) {
   EXPECT_EQ(Flat(nested.xml).substr(0, 14), "<data>YnBsaXN0");
 }
 
+// Corpus files that are not keyed archives and hold no property list in
+// data give the bytes of -c; the others convert to documents of their own.
 TEST(KeyedArchives, CorpusFilesConvertAsWithC) {
   size_t archives = 0;
   for (const std::string& path : testutil::FilesIn(TARNWICK_CORPUS_DIR))
@@ -520,10 +540,11 @@ TEST(KeyedArchives, CorpusFilesConvertAsWithC) {
                      name.find(".btm") != std::string::npos ||
                      name.find(".xcuserstate") != std::string::npos ||
                      name.find(".nib") != std::string::npos ||
-                     name == "plaso-NSKeyedArchiver.plist";
+                     name == "plaso-NSKeyedArchiver.plist" ||
+                     name == "plaso-user.plist";  // property lists in its data
       EXPECT_EQ(keyed.xml != plain.xml, archive);
     }
-  EXPECT_EQ(archives, 26u);
+  EXPECT_EQ(archives, 28u);
 }
 
 TEST(KeyedArchives, ProgramTakesDashKWithTwoPaths) {
