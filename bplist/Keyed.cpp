@@ -103,6 +103,28 @@ uint64_t Entry(const Context& c, uint64_t n) {
   return Ref(c, c.Keyed->objects, n);
 }
 
+// True when object `key` is the string "$class", remembered once seen.
+bool IsClassKey(const Context& c, uint64_t key) {
+  uint64_t ko;
+  if (key == c.Keyed->classKey) return true;
+  if (!Find(c, key, &ko) || !IsText(c, ko, "$class")) return false;
+  c.Keyed->classKey = key;
+  return true;
+}
+
+// Finds the $class value of the dictionary at o.
+bool LookupClass(const Context& c, uint64_t o, uint64_t* value) {
+  uint64_t count, start;
+  if (KindAt(c, o) != DICT || !Contents(c, o, 2 * uint64_t(c.T.ObjRefSize), &count, &start))
+    return false;
+  for (uint64_t i = 0; i < count; ++i)
+    if (IsClassKey(c, Ref(c, start, i))) {
+      *value = Ref(c, start + count * c.T.ObjRefSize, i);
+      return true;
+    }
+  return false;
+}
+
 // Follows `ref` when it is a UID: *pos and *o receive the object it leads
 // to, or `ref` itself when it is no UID.
 bool Resolve(const Context& c, uint64_t ref, uint64_t* pos, uint64_t* o) {
@@ -155,22 +177,24 @@ void CountNames(Context& c, uint64_t top) {
   std::vector<uint64_t> pending{top};
   for (uint64_t n = 0; n < a.count; ++n) pending.push_back(Entry(c, n));
   while (!pending.empty()) {
-    uint64_t pos = pending.back(), o, count, start, ro, ko, n;
+    uint64_t pos = pending.back(), o, count, start, ro, n;
     pending.pop_back();
     if (pos >= seen.size() || seen[pos] || !Find(c, pos, &o)) continue;
     seen[pos] = true;
-    TypeCode kind = KindAt(c, o);
-    uint64_t per = kind == DICT ? 2 : 1;
-    if ((kind != DICT && kind != ARR) || !Contents(c, o, per * c.T.ObjRefSize, &count, &start))
+    // Marker nibbles rather than type codes: this runs over every reference.
+    bool dict = c.Binary[o] >> 4 == kNibbleDict;
+    uint64_t per = dict ? 2 : 1;
+    if ((!dict && c.Binary[o] >> 4 != kNibbleArray) ||
+        !Contents(c, o, per * c.T.ObjRefSize, &count, &start))
       continue;
-    for (uint64_t i = kind == DICT ? count : 0; i < per * count; ++i) {
+    for (uint64_t i = dict ? count : 0; i < per * count; ++i) {
       uint64_t ref = Ref(c, start, i);
-      if (kind == DICT && Find(c, Ref(c, start, i - count), &ko) && IsText(c, ko, "$class"))
-        continue;
+      if (dict && IsClassKey(c, Ref(c, start, i - count))) continue;
       if (!Find(c, ref, &ro)) continue;
-      if (KindAt(c, ro) == UID && UidValue(c, ro, &n)) {
+      uint8_t nibble = c.Binary[ro] >> 4;
+      if (nibble == kNibbleUid && UidValue(c, ro, &n)) {
         if (a.named[n] < 2) ++a.named[n];
-      } else if (KindAt(c, ro) == DICT || KindAt(c, ro) == ARR) {
+      } else if (nibble == kNibbleDict || nibble == kNibbleArray) {
         pending.push_back(ref);
       }
     }
@@ -297,7 +321,7 @@ const ClassRecord& RecordOf(Context& c, uint64_t classRef) {
 // The class record of the dictionary at o, or null when it has no $class.
 const ClassRecord* InstanceClass(Context& c, uint64_t o) {
   uint64_t classRef;
-  if (!Lookup(c, o, "$class", &classRef)) return nullptr;
+  if (!LookupClass(c, o, &classRef)) return nullptr;
   return &RecordOf(c, classRef);
 }
 
@@ -1353,7 +1377,7 @@ bool WriteReferenced(Context& c, uint64_t o, Role role) {
   if (!UidValue(c, o, &n)) return GetUID(c, o, false);
   pos = Entry(c, n);
   if (!Locate(c, pos, &to)) return false;
-  if (OnPath(c, pos) || KindAt(c, to) == UID || AlreadyShown(c, n)) return GetUID(c, o, false);
+  if (AlreadyShown(c, n) || KindAt(c, to) == UID || OnPath(c, pos)) return GetUID(c, o, false);
   if (EntryStands(c, n) == Stands::Null) {
     PutNull(c);
     return true;
@@ -1371,7 +1395,7 @@ void WriteIdentity(Context& c) {
 }
 
 bool TakeArchiveEntry(Context& c, uint64_t key, uint64_t value, bool* ok) {
-  uint64_t ko, vo;
+  uint64_t vo;
   // Keys here are not followed: a null or fill key is left out by the
   // engine, a UID key is written as its number.
   if (LeftOut(c, Stands::Value, StandsFor(c, value))) {
@@ -1379,7 +1403,7 @@ bool TakeArchiveEntry(Context& c, uint64_t key, uint64_t value, bool* ok) {
         c, [&] { return WriteObject(c, key, Role::Key) && WriteObject(c, value, Role::Value); });
     return true;
   }
-  if (!Find(c, key, &ko) || !IsText(c, ko, "$class")) return false;
+  if (!IsClassKey(c, key)) return false;
   PutKey(c, "$class");
   const ClassRecord& record = RecordOf(c, value);
   if (record.named) {

@@ -74,6 +74,8 @@ struct Archive {
   // written, and the entry whose "$uid" the next dictionary opened writes.
   uint64_t entering = ~uint64_t(0);
   uint64_t identity = ~uint64_t(0);
+  // The string object "$class" last met as a key: archivers keep one.
+  uint64_t classKey = ~uint64_t(0);
   // Class records by $objects index.
   std::unordered_map<uint64_t, ClassRecord> classes;
 };
