@@ -294,6 +294,13 @@ std::vector<Case> Cases() {
        "<dict><key>one</key><string>1</string></dict>"},
       {"NotAnArchive", plain.Build(),
        "<dict><key>$archiver</key><string>NSKeyedArchiver</string></dict>"},
+      // Regression: a null text field was read as the text "$null".
+      {"NullTextIsNoText",
+       One("NSURL",
+           [](auto& a) {
+             return Fields{{"NS.relative", a.Null()}, {"NS.base", a.Null()}};
+           }),
+       "<dict><key>$class</key><string>NSURL</string></dict>"},
       {"NullRoot",
        [] {
          ArchiveBuilder a;
@@ -467,6 +474,19 @@ TEST(KeyedArchives, SharingIsBoundedByTheWorkBudget) {
   // The same sharing inside an archive kept in data.
   testutil::MemoryResult r = Unarchive(NestedIn(Shared(12, 16)));
   EXPECT_EQ(r.reason.rfind("expands past the limit of ", 0), 0u) << r.reason;
+}
+
+// Regression: a typed JSON document lost its tags inside nested files.
+TEST(KeyedArchives, NestedFilesKeepTypedTags) {
+  Bytes file = NestedIn(One("NSData", [](auto& a) { return Fields{{"NS.data", a.b.Data({1})}}; }));
+  testutil::ScratchStream stream;
+  {
+    bplist::XmlWriter out(stream.handle(), "");
+    bplist::ConvertBuffer(file.data(), file.size(), out, bplist::Parallelism(), bplist::Limits(),
+                          bplist::OutputFormat::Json, true, true);
+    out.Flush();
+  }
+  EXPECT_NE(stream.Contents().find("\\udc00"), std::string::npos) << stream.Contents();
 }
 
 // Files nested in data are opened eight deep; the ninth stays data.
