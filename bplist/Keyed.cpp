@@ -43,8 +43,17 @@ bool Find(const Context& c, uint64_t Pos, uint64_t* o) {
   return *o >= kHeaderSize && *o < c.End;
 }
 
+// Type codes by marker byte: looked up for nearly every reference followed.
+struct KindTable {
+  TypeCode kind[256];
+  KindTable() {
+    for (unsigned m = 0; m < 256; ++m) kind[m] = TypeOfObject(uint8_t(m));
+  }
+};
+const KindTable kKinds;
+
 TypeCode KindAt(const Context& c, uint64_t o) {
-  return TypeOfObject(c.Binary[o]);
+  return kKinds.kind[c.Binary[o]];
 }
 
 // The count of the object at o and where its contents start, each entry
