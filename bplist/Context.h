@@ -112,6 +112,11 @@ struct Context : BudgetState {
   // Set while a keyed archive is written as the object graph it encodes:
   // UIDs are followed and archived objects become plain values.
   Archive* Keyed = nullptr;
+  // Set under -k and -kj: data whose bytes are a binary property list is
+  // written as that file's document (WriteDataValue). Nesting counts the
+  // files this one is nested in.
+  bool OpensData = false;
+  unsigned Nesting = 0;
 };
 
 // The work done so far, counted from the output's start.
@@ -273,6 +278,12 @@ bool WriteArchive(Context& c);
 bool WriteArchived(Context& c, uint64_t Pos, uint64_t o, Role role);
 bool WriteReferenced(Context& c, uint64_t o, Role role);
 bool TakeArchiveEntry(Context& c, uint64_t key, uint64_t value, bool* ok);
+// Writes the data object at o where OpensData is set: the document of the
+// binary property list it holds, or the data itself.
+bool WriteDataValue(Context& c, uint64_t o, Role role);
+// Called by the dictionary writer right after it opens a dictionary: writes
+// the "$uid" entry of the shared archived object it is, when it is one.
+void WriteIdentity(Context& c);
 
 // The writers, one per type code; o is the object's marker position.
 bool GetDict(Context& c, uint64_t o);
@@ -347,6 +358,9 @@ void PutString(Context& c, std::string_view utf8);
 // A date value or key, seconds since 2001-01-01T00:00:00Z. Returns false
 // (the object fails) for a value outside years 0000 to 9999.
 bool PutDate(Context& c, double secondsSince2001, bool AsKey = false);
+// An integer value, and an 8-byte real value written as the file's are.
+void PutInteger(Context& c, int64_t value);
+void PutReal(Context& c, double value);
 // JSON null; XML writes nothing.
 void PutNull(Context& c);
 // The number of containers open around the next value of the document.

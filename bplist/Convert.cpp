@@ -41,7 +41,9 @@ Context::Context(const Context& parent, OutputBuffer& out)
       Typed(parent.Typed),
       Sorted(parent.Sorted),
       Parallel(parent.Parallel),
-      MaySplit(false) {
+      MaySplit(false),
+      OpensData(parent.OpensData),
+      Nesting(parent.Nesting) {
   OutputStart = out.Written();
   WorkBudget = parent.WorkBudget;
   Hook = &DocumentBudget();
