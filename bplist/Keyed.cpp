@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cstring>
 
+#include "bplist/ShortestReal.h"
 #include "bplist/Texts.h"
 #include "bplist/Url.h"
 
@@ -761,8 +762,8 @@ bool Numbers(std::string_view text, std::string_view separators, size_t want,
       continue;
     }
     double value;
-    auto [end, error] = std::from_chars(text.data() + at, text.data() + text.size(), value);
-    if (error != std::errc() || end == text.data() + at) return false;
+    const char* end = ReadDecimal(text.data() + at, text.data() + text.size(), &value);
+    if (end == text.data() + at) return false;
     out->push_back(value);
     at = size_t(end - text.data());
   }
