@@ -119,7 +119,7 @@ bool WriteLocated(Context& c, uint64_t Pos, uint64_t o, Role role) {
     case DATE:
       return GetDate(c, o, AsKey);
     case DATA:
-      return GetData(c, o, AsKey);
+      return c.OpensData && !AsKey ? WriteDataValue(c, o, role) : GetData(c, o, AsKey);
     case UTF:
       return GetUnicode(c, o, AsKey);
     case UID:

@@ -36,6 +36,17 @@ struct Trailer {
 // The keyed archive being unarchived (Keyed.h).
 struct Archive;
 
+// The sorted entries of a dictionary (-s): a key and a value reference per
+// entry, and the last sorted dictionary's keys and the places they took,
+// which a dictionary with the same keys takes over.
+struct SortBuffers {
+  std::vector<uint64_t> order;
+  std::vector<uint64_t> keys;
+  std::vector<uint32_t> positions;
+  bool valid = false;    // keys and positions describe a dictionary
+  bool inOrder = false;  // its keys were in order already
+};
+
 // One conversion in progress.
 struct Context : BudgetState, Place {
   // The budget (Limits) is worked out from the input's size. Honest files
@@ -56,6 +67,13 @@ struct Context : BudgetState, Place {
   // JSON only: dates, data, UIDs and reals that are not finite are written as
   // tagged objects, so a reader can tell them from strings (TypedTags).
   bool Typed = false;
+  // Each dictionary's entries are written in the order of their keys
+  // (SortEntries) rather than the file's.
+  bool Sorted = false;
+  // The sorted entries of the dictionaries being written, one set of
+  // buffers per level of nesting (SortLevel, the current one), kept for reuse.
+  std::vector<SortBuffers> SortedOrders;
+  size_t SortLevel = 0;
   // Containers on the path from the top object to the one being written,
   // outermost first: the nesting depth, and the cycle check.
   std::vector<uint64_t> Path;
@@ -80,6 +98,11 @@ struct Context : BudgetState, Place {
   // Set while a keyed archive is written as the object graph it encodes:
   // UIDs are followed and archived objects become plain values.
   Archive* Keyed = nullptr;
+  // Set under -k and -kj: data whose bytes are a binary property list is
+  // written as that file's document (WriteDataValue). Nesting counts the
+  // files this one is nested in.
+  bool OpensData = false;
+  unsigned Nesting = 0;
 };
 
 // The work done so far, counted from the output's start.
@@ -151,6 +174,9 @@ struct Entries {
   uint64_t start;
   uint64_t count;
   bool isDict;
+  // A dictionary's key and value references in the order to write them,
+  // two per entry, when they are not in the file's order.
+  const uint64_t* order = nullptr;
 };
 
 // Records that the document expands past the budget (the first failure
@@ -164,6 +190,17 @@ inline bool WithinBudget(Context& c, uint64_t objects) {
   c.LastBudgetCheck = WorkSoFar(c);
   return c.LastBudgetCheck <= c.WorkBudget || c.Hook->Reached(c);
 }
+
+// Puts `pairs`, a key and a value reference per dictionary entry, in the
+// order of the keys' texts as UTF-16 code units, equal texts in file order.
+// texts[i] is the object holding entry i's key text (the key itself when
+// `texts` is null). A key that is not a string, or cannot be read, comes
+// after the strings, and the walk reports it as it would in file order.
+// Returns false, leaving `pairs` as they were, when that is their order.
+// When it sorts, *positions (if given) receives each entry's place in the
+// file's order.
+bool SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* texts,
+               std::vector<uint32_t>* positions = nullptr);
 
 // Writes entries [begin, end) of a container, on this thread.
 bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end);
@@ -227,6 +264,12 @@ bool WriteArchive(Context& c);
 bool WriteArchived(Context& c, uint64_t Pos, uint64_t o, Role role);
 bool WriteReferenced(Context& c, uint64_t o, Role role);
 bool TakeArchiveEntry(Context& c, uint64_t key, uint64_t value, bool* ok);
+// Writes the data object at o where OpensData is set: the document of the
+// binary property list it holds, or the data itself.
+bool WriteDataValue(Context& c, uint64_t o, Role role);
+// Called by the dictionary writer right after it opens a dictionary: writes
+// the "$uid" entry of the shared archived object it is, when it is one.
+void WriteIdentity(Context& c);
 
 // The writers, one per type code; o is the object's marker position.
 bool GetDict(Context& c, uint64_t o);

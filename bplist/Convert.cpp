@@ -38,8 +38,11 @@ Context::Context(const Context& parent, OutputBuffer& out)
       End(parent.End),
       Out(out),
       Typed(parent.Typed),
+      Sorted(parent.Sorted),
       Parallel(parent.Parallel),
-      MaySplit(false) {
+      MaySplit(false),
+      OpensData(parent.OpensData),
+      Nesting(parent.Nesting) {
   Format = parent.Format;
   OutputStart = out.Written();
   WorkBudget = parent.WorkBudget;
@@ -103,7 +106,7 @@ bool GetExtendedCount(Context& c, uint64_t o, uint64_t* count, uint64_t* start) 
 
 ConvertResult ConvertBuffer(const uint8_t* data, size_t size, OutputBuffer& out,
                             const Parallelism& parallel, const Limits& limits, OutputFormat format,
-                            bool unarchive, bool typed) {
+                            bool unarchive, bool typed, bool sorted) {
   ConvertResult result;
   Trailer trailer;
   std::string damage = DecodeTrailer(data, size, &trailer);
@@ -114,6 +117,7 @@ ConvertResult ConvertBuffer(const uint8_t* data, size_t size, OutputBuffer& out,
   }
   Context c(data, size, trailer, out, parallel, limits, format);
   c.Typed = typed && format == OutputFormat::Json;
+  c.Sorted = sorted;
   bool xml = format == OutputFormat::Xml;
   // JSON counts the prologue as work too (CountAsXml).
   if (xml) {
@@ -130,6 +134,13 @@ ConvertResult ConvertBuffer(const uint8_t* data, size_t size, OutputBuffer& out,
   }
   result.work = c.Done;
   result.work.bytes += out.Written() - c.OutputStart - c.Copied;
+  // Written in another order, a file with several faults may meet another
+  // one first. The file order decides which is reported, so that a file
+  // fails the same way sorted or not.
+  if (sorted && result.outcome != Outcome::Converted) {
+    OutputBuffer dry(platform::kNoFile, "", size);
+    return ConvertBuffer(data, size, dry, parallel, limits, format, unarchive, typed, false);
+  }
   return result;
 }
 

@@ -35,10 +35,12 @@ struct ConvertResult {
 // as the object graph it encodes; any other file as without it. With `typed`,
 // a JSON document writes the values JSON has no type for as tagged objects
 // (see TARNWICK_TYPED_VALUES in tarnwick.h); XML is the same either way.
+// With `sorted`, each dictionary's entries are written in the order of their
+// keys (see SortedEntries); the outcome is the same as without.
 ConvertResult ConvertBuffer(const uint8_t* data, size_t size, OutputBuffer& out,
                             const Parallelism& parallel = Parallelism(),
                             const Limits& limits = Limits(),
                             OutputFormat format = OutputFormat::Xml, bool unarchive = false,
-                            bool typed = false);
+                            bool typed = false, bool sorted = false);
 
 }  // namespace bplist

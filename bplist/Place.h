@@ -53,6 +53,9 @@ void PutString(Context& c, std::string_view utf8);
 // A date value or key, seconds since 2001-01-01T00:00:00Z. Returns false
 // (the object fails) for a value outside years 0000 to 9999.
 bool PutDate(Context& c, double secondsSince2001, bool AsKey = false);
+// An integer value, and an 8-byte real value written as the file's are.
+void PutInteger(Context& c, int64_t value);
+void PutReal(Context& c, double value);
 // JSON null; XML writes nothing.
 void PutNull(Context& c);
 // The number of containers open around the next value of the document.

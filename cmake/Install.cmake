@@ -5,8 +5,9 @@
 # and the Python module where the Python found when configuring looks for
 # modules under the prefix installed to (asked when installing), or else in
 # PREFIX/lib/pythonX.Y/site-packages. On Windows one flat
-# folder: tarnwick.exe, tarnwick.dll with its import library, tarnwick.h and
-# the Python module beside the DLL, README.md and LICENSE, as the ZIP holds.
+# folder: tarnwick.exe with its drop helper tarnwick-drop.cmd, tarnwick.dll
+# with its import library, tarnwick.h and the Python module beside the DLL,
+# README.md and LICENSE, as the ZIP holds.
 # The browser page, made by scripts/build-web.sh and named with
 # TARNWICK_WEB_PAGE, goes with the documentation on Linux and beside
 # tarnwick.exe on Windows.
@@ -31,7 +32,8 @@ if(WIN32)
   endif()
   install(TARGETS tarnwick tarnwick_shared RUNTIME DESTINATION . ARCHIVE DESTINATION .)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/include/tarnwick.h
-                ${CMAKE_CURRENT_BINARY_DIR}/tarnwick.py README.md LICENSE DESTINATION .)
+                ${CMAKE_CURRENT_BINARY_DIR}/tarnwick.py README.md LICENSE
+                windows/tarnwick-drop.cmd DESTINATION .)
   return()
 endif()
 
@@ -39,6 +41,19 @@ install(TARGETS tarnwick RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/generated/tarnwick.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The Debian copyright file, in Debian's machine-readable form, made from
+# LICENSE: its copyright line, then the whole text as the licence, each line
+# indented by one space and an empty line written as " .".
+file(STRINGS LICENSE license_lines)
+list(FILTER license_lines INCLUDE REGEX "^Copyright ")
+list(GET license_lines 0 TARNWICK_COPYRIGHT)
+string(REGEX REPLACE "^Copyright (\\(c\\) )?" "" TARNWICK_COPYRIGHT "${TARNWICK_COPYRIGHT}")
+file(READ LICENSE license_text)
+string(STRIP "${license_text}" license_text)
+string(REGEX REPLACE "\n\n" "\n.\n" license_text "${license_text}")
+string(REGEX REPLACE "\n" "\n " TARNWICK_LICENSE_TEXT " ${license_text}")
+configure_file(cmake/copyright.in generated/copyright @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/generated/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 if(TARNWICK_WEB_PAGE)
   install(FILES ${TARNWICK_WEB_PAGE} DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()

@@ -14,6 +14,21 @@ set_target_properties(tarnwick_shared PROPERTIES
 set_target_properties(tarnwick_static PROPERTIES OUTPUT_NAME tarnwick EXPORT_NAME tarnwick_static)
 target_link_libraries(tarnwick_shared PRIVATE Threads::Threads)
 target_link_libraries(tarnwick_static INTERFACE Threads::Threads)
+# libtarnwick.a is C++, so a program linked by the C compiler needs the
+# libraries the C++ compiler links by itself (libstdc++ and libm with GCC),
+# less the C library and compiler support libraries every C link has. They
+# go with the CMake target and into the pkg-config file's Libs.private.
+# (Windows installs the DLL alone.)
+if(NOT WIN32)
+  set(cxx_runtime ${CMAKE_CXX_IMPLICIT_LINK_LIBRARIES})
+  list(REMOVE_ITEM cxx_runtime c gcc gcc_s gcc_eh)
+  list(REMOVE_DUPLICATES cxx_runtime)
+  target_link_libraries(tarnwick_static INTERFACE ${cxx_runtime})
+  set(TARNWICK_PC_LIBS_PRIVATE "")
+  foreach(library ${cxx_runtime})
+    string(APPEND TARNWICK_PC_LIBS_PRIVATE " -l${library}")
+  endforeach()
+endif()
 foreach(library tarnwick_shared tarnwick_static)
   target_include_directories(${library} INTERFACE
     $<BUILD_INTERFACE:${CMAKE_CURRENT_BINARY_DIR}/include>

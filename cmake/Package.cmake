@@ -7,7 +7,7 @@ set(CPACK_PACKAGE_VENDOR "the tarnwick authors")
 set(CPACK_PACKAGE_CONTACT "the tarnwick authors")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION
-    "tarnwick is a small, fast command-line converter from Apple's binary property-list format (bplist00) to XML property lists. It refuses damaged files with a clear message instead of crashing on them. The package also holds libtarnwick, the converter as a library with a C interface (header, pkg-config file and CMake package), and a Python module over it.")
+    "tarnwick is a small, fast command-line converter from Apple's binary property-list format (bplist00) to XML property lists or JSON documents; it also writes keyed archives (NSKeyedArchiver) as the objects they hold. It refuses damaged files with a clear message instead of crashing on them. The package also holds libtarnwick, the converter as a library with a C interface (header, pkg-config file and CMake package), and a Python module over it.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_STRIP_FILES ON)

@@ -4,7 +4,8 @@
 # page must render, and the installed program must print the version set in
 # CMakeLists.txt and convert the example as the built one does. The library,
 # its header, pkg-config and CMake files must be there, and the Python module
-# must convert the example as the program does. When the build names a
+# must convert the example as the program does, and the Debian copyright
+# file must be there. When the build names a
 # browser page (TARNWICK_WEB_PAGE), it must be there as
 # share/doc/tarnwick/tarnwick.html. cpack must make a .deb holding all of them.
 #
@@ -61,7 +62,7 @@ check_program() {
 }
 
 cmake --install "$build" --prefix "$stage/usr" >/dev/null
-for f in bin/tarnwick share/man/man1/tarnwick.1 $library_files; do
+for f in bin/tarnwick share/man/man1/tarnwick.1 share/doc/tarnwick/copyright $library_files; do
   [ -f "$stage/usr/$f" ] || fail "cmake --install left no $f"
 done
 check_program "$stage/usr/bin/tarnwick"
@@ -72,14 +73,30 @@ page=$(MANWIDTH=80 man -l "$stage/usr/share/man/man1/tarnwick.1" 2>"$stage/man.e
 [ ! -s "$stage/man.err" ] || fail "man -l warns: $(cat "$stage/man.err")"
 grep -q "EXIT STATUS" <<<"$page" || fail "man -l rendered no EXIT STATUS section"
 grep -q "Tarnwick v$version" <<<"$page" || fail "the manual page names another version"
+# Every option of the synopsis starts a paragraph of its own under OPTIONS,
+# its name at the paragraph tags' indent, not run into the text before it.
+options=$(sed -n '/^SYNOPSIS/,/^DESCRIPTION/s/^ *tarnwick \([^ ]*\).*/\1/p' <<<"$page")
+option_text=$(sed -n '/^OPTIONS/,/^EXIT STATUS/p' <<<"$page")
+[ "$(wc -w <<<"$options")" -ge 5 ] || fail "the manual page's synopsis shows the options: $options"
+for option in $options; do
+  # The verbs' grammar, -[d][k][s][c|j], is told by its letters' paragraphs.
+  [[ "$option" == *"["* ]] && continue
+  grep -Eq "^ {7}$option( |\$)" <<<"$option_text" ||
+    fail "the manual page's OPTIONS gives $option no paragraph of its own"
+done
 echo "man -l renders tarnwick.1 ($(wc -l <<<"$page") lines)"
 
 rm -f "$build"/tarnwick_*.deb
 (cd "$build" && cpack -G DEB >"$stage/cpack.log") || { cat "$stage/cpack.log"; fail "cpack failed"; }
 deb=$(ls "$build"/tarnwick_*.deb)
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "$deb is not version $version"
+# The description names every document tarnwick writes.
+description=$(dpkg-deb -f "$deb" Description)
+for format in XML JSON "keyed archives"; do
+  grep -q "$format" <<<"$description" || fail "the description of $deb does not name $format"
+done
 contents=$(dpkg-deb -c "$deb")
-for f in bin/tarnwick share/man/man1/tarnwick.1 $library_files lib/python3/dist-packages/tarnwick.py; do
+for f in bin/tarnwick share/man/man1/tarnwick.1 share/doc/tarnwick/copyright $library_files lib/python3/dist-packages/tarnwick.py; do
   grep -Eq " ./usr/$f( -> .*)?\$" <<<"$contents" || fail "$deb holds no /usr/$f"
 done
 echo "$deb holds tarnwick, its manual page, libtarnwick and the Python module"

@@ -49,12 +49,16 @@ echo "== windows x86_64 package"
 # pipefail fails when grep stops reading early and the lister meets a closed pipe.
 listing=$(python3 -m zipfile -l build-windows/tarnwick-*-win64.zip)
 echo "$listing"
-zip_files="tarnwick.exe tarnwick.dll libtarnwick.dll.a tarnwick.h tarnwick.py README.md LICENSE"
+zip_files="tarnwick.exe tarnwick-drop.cmd tarnwick.dll libtarnwick.dll.a tarnwick.h tarnwick.py README.md LICENSE"
 ((${#web_page[@]} == 0)) || zip_files+=" tarnwick.html"
 for f in $zip_files; do
   grep -q "/$f " <<<"$listing" ||
     { echo "the ZIP package holds no $f" >&2; exit 1; }
 done
+# Nothing else: the README lists what the ZIP holds.
+held=$(sed -n 's|^[^/]*/\([^ /]\{1,\}\) .*|\1|p' <<<"$listing" | sort | tr '\n' ' ')
+[ "$held" = "$(tr ' ' '\n' <<<"$zip_files" | sort | tr '\n' ' ')" ] ||
+  { echo "the ZIP package holds $held, not $zip_files" >&2; exit 1; }
 
 tests32=OFF
 if host_runs_i386; then

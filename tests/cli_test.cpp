@@ -88,6 +88,21 @@ TEST(Cli, ArgumentTableFallsBackToUsage) {
       {"--j", in, out},
       {"-j ", in, out},
       {"-cj", in, out},
+      // Verbs of letters: each letter once, c or j, and no other letter.
+      {"-", in, out},
+      {"-cc", in, out},
+      {"-dd", in, out},
+      {"-jsj", in, out},
+      {"-dcj", in, out},
+      {"-b", in, out},
+      {"-db", in, out},
+      {"-x", in, out},
+      {"-h", in, out},
+      {"-sS", in, out},
+      {"-d-j", in, out},
+      {"-s", in},
+      {"-dj", in},
+      {"-dj", in, out, out},
   };
   for (const auto& args : table) {
     std::string name;

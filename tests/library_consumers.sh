@@ -1,10 +1,11 @@
 #!/bin/sh
 # libtarnwick from outside the tree, installed into a scratch prefix: the
 # shared library exports the C interface alone under its SONAME, the static
-# one defines no name outside the engine and the interface; a C89
-# program built with pkg-config and a C++ one built with find_package (four
-# conversions at once) convert the corpus and a few more files as the
-# command line does. Usage: library_consumers.sh BUILD_DIR SOURCE_DIR CORPUS_DIR [FLAGS]
+# one defines no name outside the engine and the interface; a C89 program
+# built with pkg-config, a C++ one built with find_package (four conversions
+# at once) and the C program linked against the static library convert the
+# corpus and a few more files as the command line does.
+# Usage: library_consumers.sh BUILD_DIR SOURCE_DIR CORPUS_DIR [FLAGS]
 # FLAGS go to both compilers (the build's sanitizers).
 set -eu
 build=$1 source=$2 flags=${4:-}
@@ -34,6 +35,20 @@ cc -std=c89 -pedantic -Wall -Wextra -Werror $flags "$source/tests/consumer/consu
 { cmake -S "$source/tests/consumer" -B "$work/cpp" -DCMAKE_PREFIX_PATH="$work/usr" \
   -DCMAKE_CXX_FLAGS="$flags" && cmake --build "$work/cpp"; } >"$work/log" 2>&1 ||
   { cat "$work/log"; fail "the C++ program does not build with find_package"; }
+# The C program against libtarnwick.a: from a C-only CMake project, and
+# (where the build has no sanitizer, which cannot link fully static) with
+# pkg-config --static, whose Libs.private name the C++ runtime.
+{ cmake -S "$source/tests/consumer/static-c" -B "$work/static-c" -DCMAKE_PREFIX_PATH="$work/usr" \
+  -DCMAKE_C_FLAGS="$flags" && cmake --build "$work/static-c"; } >"$work/log" 2>&1 ||
+  { cat "$work/log"; fail "a C-only CMake project does not link tarnwick::tarnwick_static"; }
+static_programs="static-c/consumer_static"
+if [ -z "$flags" ]; then
+  # shellcheck disable=SC2046
+  cc -static "$source/tests/consumer/consumer.c" $(pkg-config --static --cflags --libs tarnwick) \
+    -o "$work/consumer_pc_static" >"$work/log" 2>&1 ||
+    { cat "$work/log"; fail "the C program does not link with pkg-config --static"; }
+  static_programs="$static_programs consumer_pc_static"
+fi
 
 mkdir "$work/expected" "$work/c" "$work/cpp-out" "$work/large"
 # Beside the corpus: a file of 4.8 MB, split on all threads; a text file; and
@@ -58,6 +73,11 @@ done
 rm -rf "$work/expected" "$work/c" && mkdir "$work/expected" "$work/c"
 expect_outcomes "$work/expected" "$files" "$build/tarnwick"
 for f in $files; do "$work/consumer_c" "$f" >"$work/c/$(basename "$f")"; done
+for program in $static_programs; do
+  mkdir "$work/$program.out"
+  for f in $files; do "$work/$program" "$f" >"$work/$program.out/$(basename "$f")"; done
+  diff -rq "$work/expected" "$work/$program.out" || fail "the static $program differs"
+done
 # shellcheck disable=SC2086
 "$work/cpp/consumer_cpp" "$work/cpp-out" $files || fail "the C++ program's conversions disagree"
 for program in c cpp-out; do
