@@ -53,8 +53,8 @@ bool PushPath(Context& c, uint64_t Pos) {
   // At most kMaxDepth to look through (about twice that in a keyed
   // archive), and every level adds four spaces to the two lines a container
   // writes at least.
-  for (uint64_t outer : c.Path)
-    if (outer == Pos) return Damaged(c, "object " + std::to_string(Pos) + " contains itself");
+  for (size_t i = c.CycleFrom; i < c.Path.size(); ++i)
+    if (c.Path[i] == Pos) return Damaged(c, "object " + std::to_string(Pos) + " contains itself");
   c.Path.push_back(Pos);
   return true;
 }

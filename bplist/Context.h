@@ -77,6 +77,11 @@ struct Context : BudgetState, Place {
   // Containers on the path from the top object to the one being written,
   // outermost first: the nesting depth, and the cycle check.
   std::vector<uint64_t> Path;
+  // Where the cycle check starts looking on the path. A keyed archive's
+  // view moves it past each UID it follows: a container met again beyond
+  // that point contains itself in the file, while one met again before it
+  // was reached through a UID, a loop the view cuts at the UIDs it meets.
+  size_t CycleFrom = 0;
   // Why the file is damaged; empty while nothing is found.
   std::string Damage;
   // Set with Damage when the failure is the work budget: the file is sound

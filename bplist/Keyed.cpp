@@ -1408,7 +1408,11 @@ bool WriteReferenced(Context& c, uint64_t o, Role role) {
     return true;
   }
   if (KindAt(c, to) == DICT) c.Keyed->entering = n;
-  return WriteObject(c, pos, role);
+  size_t cycleFrom = c.CycleFrom;
+  c.CycleFrom = c.Path.size();
+  bool ok = WriteObject(c, pos, role);
+  c.CycleFrom = cycleFrom;
+  return ok;
 }
 
 void WriteIdentity(Context& c) {
