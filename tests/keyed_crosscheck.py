@@ -646,16 +646,20 @@ def random_tree(rng, depth, shared):
     return value
 
 
+def archive(objects, top=None):
+    """An archive of `objects` after "$null", with $top's root at UID 1."""
+    return {"$version": 100000, "$archiver": "NSKeyedArchiver", "$top": top or {"root": UID(1)},
+            "$objects": ["$null"] + objects}
+
+
+def cls(name):
+    """A class record of `name`, a subclass of NSObject."""
+    return {"$classname": name, "$classes": [name, "NSObject"]}
+
+
 def handmade():
     """(name, archive) pairs that cover the table, loops and damage."""
     cases = []
-
-    def archive(objects, top=None):
-        return {"$version": 100000, "$archiver": "NSKeyedArchiver", "$top": top or {"root": UID(1)},
-                "$objects": ["$null"] + objects}
-
-    def cls(name):
-        return {"$classname": name, "$classes": [name, "NSObject"]}
 
     cases.append(("every class", archive([
         {"$class": UID(2), "NS.keys": [UID(3), UID(4), UID(5), UID(6), UID(7), UID(8), UID(9), UID(10), UID(11)],
@@ -750,13 +754,6 @@ def null_and_fill():
     """(name, archive) pairs with null (0x00) and fill (0x0F) objects, in
     place and through UIDs, in every place an entry holds them."""
     cases = []
-
-    def archive(objects, top=None):
-        return {"$version": 100000, "$archiver": "NSKeyedArchiver", "$top": top or {"root": UID(1)},
-                "$objects": ["$null"] + objects}
-
-    def cls(name):
-        return {"$classname": name, "$classes": [name, "NSObject"]}
 
     for kind, make in (("null", Null), ("fill", Fill)):
         cases.append((kind + " fields", archive([
