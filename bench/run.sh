@@ -258,7 +258,7 @@ EOF2
   # journal looks at each inode freed in the last minutes (up to five) one by
   # one when it makes a file, and skips it: a run right after deleting 10,000
   # files would time that search rather than the conversion.
-  rm -rf "$out"/folder-loop* "$out"/folder-out*
+  rm -rf "$out"/folder-loop "$out"/folder-loop.[0-9]* "$out"/folder-out "$out"/folder-out.[0-9]*
   local aside="sh -c 'mv \"\$0\" \"\$0.\$(date +%s%N)\" 2>/dev/null; true'"
   local saved=$runs
   runs=1
@@ -266,7 +266,7 @@ EOF2
   runs=$saved
   timed dir_all "$aside $(printf '%q' "$out/folder-out")" "$tw" -dc "$tree" "$out/folder-out"
   timed dir_one "$aside $(printf '%q' "$out/folder-out")" taskset -c "$one_cpu" "$tw" -dc "$tree" "$out/folder-out"
-  rm -rf "$out"/folder-loop* "$out"/folder-out*
+  rm -rf "$out"/folder-loop "$out"/folder-loop.[0-9]* "$out"/folder-out "$out"/folder-out.[0-9]*
   echo
   echo "== a folder of $files small plists ($(du -sm "$tree" | cut -f1) MiB, 1,000 folders), process start included =="
   row "command" "wall s" "cpu s" "peak RSS MiB" "ms per file"
