@@ -149,8 +149,20 @@ class Pool {
     std::string out = Join(output_, item.relative) + (json_ ? ".json" : ".xml");
     size_t sep = item.relative.size();
     while (sep > 0 && !IsSeparator(item.relative[sep - 1])) --sep;
-    if (sep > 0) MakeParent(item.relative.substr(0, sep - 1));
-    r->conversion = ConvertOneOfMany(in, out, json_, unarchive_, sorted_, &r->messages);
+    try {
+      if (sep > 0) MakeParent(item.relative.substr(0, sep - 1));
+      r->conversion = ConvertOneOfMany(in, out, json_, unarchive_, sorted_, &r->messages);
+    } catch (const RuntimeFailure& failure) {
+      // An output that cannot be made for its path alone (a name too long
+      // or not allowed, a file where its folder goes) fails that file with
+      // the report -c prints for it, and the others go on. Any other cause,
+      // or an output folder gone, is the output's as a whole and ends the
+      // run as it ends -c.
+      if (!failure.InvalidName || platform::KindOf(output_) != platform::PathKind::kDirectory)
+        throw;
+      r->messages += RuntimeFailureReport(failure);
+      r->conversion = FileConversion::kFailed;
+    }
   }
 
   // Creates output/relative once, however many files it receives.

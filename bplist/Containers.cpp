@@ -1,6 +1,7 @@
 // Dictionaries and arrays: their counts, reference blocks and indentation.
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "bplist/Context.h"
@@ -18,11 +19,14 @@ struct SortEntry {
     kUtf8,      // 8-bit text that is UTF-8
     kUtf16,     // big-endian UTF-16 code units
     kInteger,   // an integer's value bytes, compared as its decimal text
+    kUid,       // a UID's value bytes, compared as its decimal text
     kNotAText,  // any other key, or none: after the texts, in file order
   };
   uint64_t key;
   uint64_t value;
-  uint64_t start;
+  // The text's first byte: in the file, or in a text the writer makes
+  // itself (SortPairs' `own`).
+  const uint8_t* text;
   uint64_t count;
   // kBytes: the first eight code units, big-endian, zeros after a shorter
   // text; most keys differ there, so most comparisons read nothing else.
@@ -34,15 +38,14 @@ struct SortEntry {
 // Reads the UTF-16 code units of a key's text one at a time.
 class Units {
  public:
-  Units(const uint8_t* binary, const SortEntry& e)
-      : p_(binary + e.start),
-        end_(p_ + e.count * (e.kind == SortEntry::kUtf16 ? 2 : 1)),
-        kind_(e.kind) {
+  explicit Units(const SortEntry& e)
+      : p_(e.text), end_(p_ + e.count * (e.kind == SortEntry::kUtf16 ? 2 : 1)), kind_(e.kind) {
     if (kind_ == SortEntry::kInteger) {
       char* end = PutIntegerText(text_, p_, size_t(e.count));
-      p_ = reinterpret_cast<const uint8_t*>(text_);
-      end_ = reinterpret_cast<const uint8_t*>(end);
-      kind_ = SortEntry::kBytes;
+      Take(text_, end);
+    } else if (kind_ == SortEntry::kUid) {
+      uid_ = UidText(p_, size_t(e.count));
+      Take(uid_.data(), uid_.data() + uid_.size());
     }
   }
 
@@ -71,27 +74,35 @@ class Units {
   }
 
  private:
+  // Reads the ASCII digits [begin, end) instead of the value bytes.
+  void Take(const char* begin, const char* end) {
+    p_ = reinterpret_cast<const uint8_t*>(begin);
+    end_ = reinterpret_cast<const uint8_t*>(end);
+    kind_ = SortEntry::kBytes;
+  }
+
   const uint8_t* p_;
   const uint8_t* end_;
   SortEntry::Kind kind_;
   long low_ = 0;
   char text_[kMaxIntegerText];
+  std::string uid_;
 };
 
 // Whether key a comes before key b: texts before other keys, texts by their
 // UTF-16 code units.
-bool KeyBefore(const uint8_t* binary, const SortEntry& a, const SortEntry& b) {
+bool KeyBefore(const SortEntry& a, const SortEntry& b) {
   if (a.kind == SortEntry::kNotAText || b.kind == SortEntry::kNotAText)
     return b.kind == SortEntry::kNotAText && a.kind != SortEntry::kNotAText;
   // One text, however many objects or references name it.
-  if (a.start == b.start && a.count == b.count && a.kind == b.kind) return false;
+  if (a.text == b.text && a.count == b.count && a.kind == b.kind) return false;
   if (a.kind == SortEntry::kBytes && b.kind == SortEntry::kBytes) {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
     uint64_t n = std::min(a.count, b.count);
-    int order = n == 0 ? 0 : std::memcmp(binary + a.start, binary + b.start, size_t(n));
+    int order = n == 0 ? 0 : std::memcmp(a.text, b.text, size_t(n));
     return order != 0 ? order < 0 : a.count < b.count;
   }
-  Units ua(binary, a), ub(binary, b);
+  Units ua(a), ub(b);
   for (;;) {
     long x = ua.Next(), y = ub.Next();
     if (x != y) return x < y;
@@ -99,20 +110,34 @@ bool KeyBefore(const uint8_t* binary, const SortEntry& a, const SortEntry& b) {
   }
 }
 
+// Takes the 8-bit text p[0, count) as entry e's key text. ASCII text, and
+// text that is not UTF-8 (read as Latin-1), has its bytes as its code units.
+void TakeText8(const uint8_t* p, uint64_t count, SortEntry* e) {
+  e->text = p;
+  e->count = count;
+  uint8_t high = 0;
+  for (uint64_t i = 0; i < count; ++i) high |= p[i];
+  e->kind = high >= 0x80 && IsUtf8(p, size_t(count)) ? SortEntry::kUtf8 : SortEntry::kBytes;
+  e->prefix = 0;
+  for (uint64_t i = 0; i < 8; ++i) e->prefix = e->prefix << 8 | (i < count ? p[i] : 0);
+}
+
 // Where the text of the key at object Pos lies, when it is a string whose
-// characters lie inside the object data.
+// characters lie inside the object data, or an integer or UID, whose
+// decimal text is written.
 void FindKeyText(const Context& c, uint64_t Pos, SortEntry* e) {
   e->kind = SortEntry::kNotAText;
   uint64_t o;
   if (!Peek(c, Pos, &o)) return;
   uint8_t nibble = c.Binary[o] >> 4;
-  if (nibble == kNibbleInt) {
-    // Written as its decimal text, widths of 1 to 16 bytes.
-    uint64_t width = uint64_t(1) << (c.Binary[o] & 0x0F);
+  if (nibble == kNibbleInt || nibble == kNibbleUid) {
+    // Integers of 1 to 16 bytes, UIDs of 1 to 16.
+    uint64_t width =
+        nibble == kNibbleInt ? uint64_t(1) << (c.Binary[o] & 0x0F) : (c.Binary[o] & 0x0F) + 1u;
     if (width > 16 || width > c.End - (o + 1)) return;
-    e->start = o + 1;
+    e->text = c.Binary + o + 1;
     e->count = width;
-    e->kind = SortEntry::kInteger;
+    e->kind = nibble == kNibbleInt ? SortEntry::kInteger : SortEntry::kUid;
     return;
   }
   if (nibble != kNibbleString && nibble != kNibbleUtf16) return;
@@ -127,20 +152,13 @@ void FindKeyText(const Context& c, uint64_t Pos, SortEntry* e) {
   }
   uint64_t unit = nibble == kNibbleUtf16 ? 2 : 1;
   if (count > (c.End - start) / unit) return;
-  e->start = start;
-  e->count = count;
   if (nibble == kNibbleUtf16) {
+    e->text = c.Binary + start;
+    e->count = count;
     e->kind = SortEntry::kUtf16;
     return;
   }
-  // ASCII text, and text that is not UTF-8 (read as Latin-1), has its bytes
-  // as its code units.
-  const uint8_t* text = c.Binary + start;
-  uint8_t high = 0;
-  for (uint64_t i = 0; i < count; ++i) high |= text[i];
-  e->kind = high >= 0x80 && IsUtf8(text, size_t(count)) ? SortEntry::kUtf8 : SortEntry::kBytes;
-  e->prefix = 0;
-  for (uint64_t i = 0; i < 8; ++i) e->prefix = e->prefix << 8 | (i < count ? text[i] : 0);
+  TakeText8(c.Binary + start, count, e);
 }
 
 // Dictionaries of up to this many entries are sorted by insertion, which
@@ -247,10 +265,26 @@ const uint64_t* SortEntries(Context& c, const Entries& e) {
   return b.inOrder ? nullptr : b.order.data();
 }
 
+// With sorted keys, the number of entries of dictionary e, in the order
+// they are written, whose keys come before the "$uid" entry that a shared
+// archived object writes, which then goes in there; 0 when there is none.
+uint64_t IdentityPlace(const Context& c, const Entries& e) {
+  static const std::string kIdentityKey = "$uid";
+  if (!IdentityPending(c)) return 0;
+  SortEntry identity, key;
+  TakeText8(reinterpret_cast<const uint8_t*>(kIdentityKey.data()), kIdentityKey.size(), &identity);
+  uint64_t i = 0;
+  for (; i < e.count; ++i) {
+    FindKeyText(c, e.order != nullptr ? e.order[2 * i] : Reference(c, e.start, i), &key);
+    if (!KeyBefore(key, identity)) break;
+  }
+  return i;
+}
+
 }  // namespace
 
 bool SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* texts,
-               std::vector<uint32_t>* positions) {
+               std::vector<uint32_t>* positions, const std::string* const* own) {
   // Sorting does not nest, so one buffer serves each thread.
   thread_local std::vector<SortEntry> entries;
   entries.resize(pairs->size() / 2);
@@ -260,14 +294,18 @@ bool SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* t
     s.key = (*pairs)[2 * i];
     s.value = (*pairs)[2 * i + 1];
     s.index = uint32_t(i);
-    FindKeyText(c, texts != nullptr ? texts[i] : s.key, &s);
+    if (own != nullptr && own[i] != nullptr) {
+      TakeText8(reinterpret_cast<const uint8_t*>(own[i]->data()), own[i]->size(), &s);
+    } else {
+      FindKeyText(c, texts != nullptr ? texts[i] : s.key, &s);
+    }
     if (s.kind != SortEntry::kNotAText) textBytes += s.count;
   }
   // Keys whose texts alone pass the whole work budget are written in file
   // order, where the budget stops them, so that comparing them costs no
   // more than writing them. The bound is the same on every thread.
   if (textBytes > c.WorkBudget - c.OutputStart) return false;
-  auto before = [&](const SortEntry& a, const SortEntry& b) { return KeyBefore(c.Binary, a, b); };
+  auto before = [](const SortEntry& a, const SortEntry& b) { return KeyBefore(a, b); };
   bool moved = false;
   if (entries.size() <= kInsertionSortEntries) {
     // Positions are moved, not the entries.
@@ -365,10 +403,16 @@ bool GetDict(Context& c, uint64_t o) {
   if (!GetReferences(c, o, 2, &e.count, &e.start)) return false;
   if (c.Sorted && e.count > 1) e.order = SortEntries(c, e);
   OpenDict(c);
-  if (c.Keyed) WriteIdentity(c);
+  uint64_t identityAt = c.Keyed && c.Sorted ? IdentityPlace(c, e) : 0;
+  if (c.Keyed && identityAt == 0) WriteIdentity(c);
   // Dictionaries nested in this one sort into the next level's buffer.
   ++c.SortLevel;
-  bool ok = WriteAllEntries(c, e);
+  // A keyed archive's view converts on this thread alone.
+  bool ok = identityAt == 0 ? WriteAllEntries(c, e) : WriteEntries(c, e, 0, identityAt);
+  if (ok && identityAt != 0) {
+    WriteIdentity(c);
+    ok = WriteEntries(c, e, identityAt, e.count);
+  }
   --c.SortLevel;
   if (!ok) return false;
   CloseDict(c);

@@ -203,9 +203,10 @@ inline bool WithinBudget(Context& c, uint64_t objects) {
 // after the strings, and the walk reports it as it would in file order.
 // Returns false, leaving `pairs` as they were, when that is their order.
 // When it sorts, *positions (if given) receives each entry's place in the
-// file's order.
+// file's order. own[i], when `own` and it are given, is the UTF-8 text that
+// the writer makes itself for entry i's key, which then sorts by it.
 bool SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* texts,
-               std::vector<uint32_t>* positions = nullptr);
+               std::vector<uint32_t>* positions = nullptr, const std::string* const* own = nullptr);
 
 // Writes entries [begin, end) of a container, on this thread.
 bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end);
@@ -275,6 +276,8 @@ bool WriteDataValue(Context& c, uint64_t o, Role role);
 // Called by the dictionary writer right after it opens a dictionary: writes
 // the "$uid" entry of the shared archived object it is, when it is one.
 void WriteIdentity(Context& c);
+// Whether WriteIdentity would write an entry now.
+bool IdentityPending(const Context& c);
 
 // The writers, one per type code; o is the object's marker position.
 bool GetDict(Context& c, uint64_t o);

@@ -136,10 +136,14 @@ ConvertResult ConvertBuffer(const uint8_t* data, size_t size, OutputBuffer& out,
   result.work.bytes += out.Written() - c.OutputStart - c.Copied;
   // Written in another order, a file with several faults may meet another
   // one first. The file order decides which is reported, so that a file
-  // fails the same way sorted or not.
+  // fails the same way sorted or not. A keyed archive's view reads the key
+  // texts it makes once more to sort them, so its budget may run out sorted
+  // alone: the sorted failure stands then, since `out` holds no document.
   if (sorted && result.outcome != Outcome::Converted) {
     OutputBuffer dry(platform::kNoFile, "", size);
-    return ConvertBuffer(data, size, dry, parallel, limits, format, unarchive, typed, false);
+    ConvertResult plain =
+        ConvertBuffer(data, size, dry, parallel, limits, format, unarchive, typed, false);
+    if (plain.outcome != Outcome::Converted) return plain;
   }
   return result;
 }

@@ -7,8 +7,10 @@
 // so a damaged archive loses that object's decoding, never the file.
 #include "bplist/Keyed.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <functional>
 
 #include "bplist/ShortestReal.h"
 #include "bplist/Texts.h"
@@ -493,6 +495,43 @@ bool ArrayAt(Context& c, uint64_t ref, uint64_t* count, uint64_t* start) {
 }
 
 bool WriteArchivedKey(Context& c, uint64_t ref);
+bool ArchivedKeyText(Context& c, uint64_t ref, std::string* text, uint64_t* pos);
+
+// Puts an NSDictionary's `count` entries, keys from `keys` and values from
+// `values`, in the order of the texts WriteArchivedKey writes for the keys,
+// a key and a value reference per entry, into *order, and the place of the
+// "$uid" entry the dictionary writes (when it writes one) among them into
+// *identityAt. Leaves *order empty when that is the file's order.
+void SortArchivedKeys(Context& c, uint64_t keys, uint64_t values, uint64_t count,
+                      std::vector<uint64_t>* order, uint64_t* identityAt) {
+  // The "$uid" entry comes first among equal texts, where it is written
+  // unsorted.
+  size_t first = IdentityPending(c) ? 1 : 0, n = size_t(count) + first;
+  if (n < 2) return;
+  std::vector<uint64_t> pairs(2 * n, kNoObject), texts(n, kNoObject);
+  std::vector<std::string> made(n);
+  std::vector<const std::string*> own(n, nullptr);
+  if (first == 1) {
+    made[0] = "$uid";
+    own[0] = &made[0];
+  }
+  for (uint64_t i = 0; i < count; ++i) {
+    size_t at = first + size_t(i);
+    pairs[2 * at] = Ref(c, keys, i);
+    pairs[2 * at + 1] = Ref(c, values, i);
+    if (ArchivedKeyText(c, pairs[2 * at], &made[at], &texts[at])) own[at] = &made[at];
+  }
+  std::vector<uint32_t> positions;
+  if (!SortPairs(c, &pairs, texts.data(), &positions, own.data())) return;
+  for (size_t i = 0; i < n; ++i) {
+    if (first == 1 && positions[i] == 0) {
+      *identityAt = i;
+      continue;
+    }
+    order->push_back(pairs[2 * i]);
+    order->push_back(pairs[2 * i + 1]);
+  }
+}
 
 bool WriteDictionary(Context& c, uint64_t o, uint64_t n, bool* done) {
   uint64_t keysRef, valuesRef, count, valuesCount, keys, values;
@@ -502,25 +541,16 @@ bool WriteDictionary(Context& c, uint64_t o, uint64_t n, bool* done) {
     return true;
   *done = true;
   if (!RoomForContainer(c)) return false;
-  // Sorted, by the texts the keys stand for.
-  std::vector<uint64_t> order;
-  if (c.Sorted && count > 1) {
-    std::vector<uint64_t> texts(size_t(count), kNoObject);
-    order.resize(size_t(2 * count));
-    for (uint64_t i = 0; i < count; ++i) {
-      order[size_t(2 * i)] = Ref(c, keys, i);
-      order[size_t(2 * i + 1)] = Ref(c, values, i);
-      uint64_t pos, ko;
-      if (Resolve(c, order[size_t(2 * i)], &pos, &ko)) texts[size_t(i)] = pos;
-    }
-    if (!SortPairs(c, &order, texts.data())) order.clear();
-  }
   size_t space = c.DictSpace;
   Show(c, n);
+  // Sorted, by the texts the keys are written as; "$uid" among them.
+  std::vector<uint64_t> order;
+  uint64_t identityAt = 0;
+  if (c.Sorted) SortArchivedKeys(c, keys, values, count, &order, &identityAt);
   OpenDict(c);
-  WriteIdentity(c);
   bool ok = true;
   for (uint64_t i = 0; ok && i < count; ++i) {
+    if (i == identityAt) WriteIdentity(c);
     uint64_t key = order.empty() ? Ref(c, keys, i) : order[size_t(2 * i)];
     uint64_t value = order.empty() ? Ref(c, values, i) : order[size_t(2 * i + 1)];
     ok = WithinBudget(c, 2);
@@ -531,7 +561,10 @@ bool WriteDictionary(Context& c, uint64_t o, uint64_t n, bool* done) {
     else
       ok = WriteArchivedKey(c, key) && WriteObject(c, value, Role::Value);
   }
-  if (ok) CloseDict(c);
+  if (ok) {
+    WriteIdentity(c);
+    CloseDict(c);
+  }
   c.DictSpace = space;
   return ok;
 }
@@ -770,15 +803,6 @@ bool Numbers(std::string_view text, std::string_view separators, size_t want,
   return want == 0 ? !out->empty() : out->size() == want;
 }
 
-// The number object `ref` is or leads to, written as the value of `key`.
-bool PutNumberField(Context& c, std::string_view key, uint64_t ref) {
-  uint64_t pos = ref;
-  TypeCode kind;
-  NumberAt(c, ref, &pos, &kind);
-  PutKey(c, key);
-  return WriteObject(c, pos, Role::Value);
-}
-
 // Opens the dictionary of a plain value, within the depth bound.
 bool OpenValue(Context& c, size_t* space) {
   if (!RoomForContainer(c)) return false;
@@ -793,16 +817,58 @@ bool CloseValue(Context& c, size_t space, bool ok) {
   return ok;
 }
 
+// An entry of a dictionary the view makes itself: its key, ASCII, and what
+// writes its value.
+struct Field {
+  std::string_view key;
+  std::function<bool()> value;
+};
+
+// Writes `fields` into the open dictionary: in the order given, or with
+// sorted keys in the order of their keys (ASCII, so their bytes compare as
+// their UTF-16 code units), equal keys in the order given. Stops at the
+// first value that fails.
+bool PutFields(Context& c, std::vector<Field> fields) {
+  if (c.Sorted)
+    std::stable_sort(fields.begin(), fields.end(),
+                     [](const Field& a, const Field& b) { return a.key < b.key; });
+  for (const Field& f : fields) {
+    PutKey(c, f.key);
+    if (!f.value()) return false;
+  }
+  return true;
+}
+
+// The field `key` of a number object `ref` is or leads to.
+Field NumberField(Context& c, std::string_view key, uint64_t ref) {
+  return {key, [&c, ref] {
+            uint64_t pos = ref;
+            TypeCode kind;
+            NumberAt(c, ref, &pos, &kind);
+            return WriteObject(c, pos, Role::Value);
+          }};
+}
+
+// The field `key` of an integer.
+Field IntegerField(Context& c, std::string_view key, int64_t value) {
+  return {key, [&c, value] {
+            PutInteger(c, value);
+            return true;
+          }};
+}
+
 // Writes `names` with the numbers of `values` as a dictionary.
 bool PutReals(Context& c, const std::vector<std::string_view>& names,
               const std::vector<double>& values) {
   size_t space;
   if (!OpenValue(c, &space)) return false;
-  for (size_t i = 0; i < names.size(); ++i) {
-    PutKey(c, names[i]);
-    PutReal(c, values[i]);
-  }
-  return CloseValue(c, space, true);
+  std::vector<Field> fields;
+  for (size_t i = 0; i < names.size(); ++i)
+    fields.push_back({names[i], [&c, v = values[i]] {
+                        PutReal(c, v);
+                        return true;
+                      }});
+  return CloseValue(c, space, PutFields(c, std::move(fields)));
 }
 
 // NSValue: a range as its location and length, a point, size or rectangle
@@ -818,7 +884,8 @@ bool WriteValue(Context& c, uint64_t o, bool* done) {
     *done = true;
     size_t space;
     if (!OpenValue(c, &space)) return false;
-    bool ok = PutNumberField(c, "location", location) && PutNumberField(c, "length", length);
+    bool ok =
+        PutFields(c, {NumberField(c, "location", location), NumberField(c, "length", length)});
     return CloseValue(c, space, ok);
   }
   static const struct {
@@ -880,10 +947,8 @@ bool WriteIndexSet(Context& c, uint64_t o, bool* done) {
       if (!ok) break;
       size_t inner = c.DictSpace;
       OpenDict(c);
-      PutKey(c, "location");
-      PutInteger(c, int64_t(location));
-      PutKey(c, "length");
-      PutInteger(c, int64_t(length));
+      PutFields(c, {IntegerField(c, "location", int64_t(location)),
+                    IntegerField(c, "length", int64_t(length))});
       CloseValue(c, inner, true);
       continue;
     }
@@ -946,8 +1011,9 @@ bool WriteCountedSet(Context& c, uint64_t o, bool* done) {
     size_t inner;
     ok = WithinBudget(c, 2) && OpenValue(c, &inner);
     if (!ok) break;
-    PutKey(c, "object");
-    ok = WriteObject(c, objects[i], Role::Value) && PutNumberField(c, "count", counts[i]);
+    uint64_t object = objects[i];
+    ok = PutFields(c, {{"object", [&c, object] { return WriteObject(c, object, Role::Value); }},
+                       NumberField(c, "count", counts[i])});
     ok = CloseValue(c, inner, ok);
   }
   if (ok) CloseArray(c);
@@ -999,19 +1065,16 @@ bool WriteDateComponents(Context& c, uint64_t o, bool* done) {
   *done = true;
   size_t space;
   if (!OpenValue(c, &space)) return false;
-  bool ok = true;
-  for (const auto& [name, field] : set) ok = ok && PutNumberField(c, name, field);
-  if (ok && Lookup(c, o, "NS.isLeapMonth", &ref) && Resolve(c, ref, &pos, &lo) &&
-      c.Binary[lo] == kMarkerTrue) {
-    PutKey(c, "isLeapMonth");
-    ok = WriteObject(c, pos, Role::Value);
-  }
+  std::vector<Field> fields;
+  for (const auto& [name, field] : set) fields.push_back(NumberField(c, name, field));
+  if (Lookup(c, o, "NS.isLeapMonth", &ref) && Resolve(c, ref, &pos, &lo) &&
+      c.Binary[lo] == kMarkerTrue)
+    fields.push_back({"isLeapMonth", [&c, pos] { return WriteObject(c, pos, Role::Value); }});
   for (const char* object : {"NS.calendar", "NS.timezone"})
-    if (ok && Lookup(c, o, object, &ref) && StandsFor(c, ref) == Stands::Value) {
-      PutKey(c, std::strcmp(object, "NS.calendar") == 0 ? "calendar" : "timeZone");
-      ok = WriteObject(c, ref, Role::Value);
-    }
-  return CloseValue(c, space, ok);
+    if (Lookup(c, o, object, &ref) && StandsFor(c, ref) == Stands::Value)
+      fields.push_back({std::strcmp(object, "NS.calendar") == 0 ? "calendar" : "timeZone",
+                        [&c, ref] { return WriteObject(c, ref, Role::Value); }});
+  return CloseValue(c, space, PutFields(c, std::move(fields)));
 }
 
 // NSMeasurement: its value and the symbol of its unit.
@@ -1026,11 +1089,10 @@ bool WriteMeasurement(Context& c, uint64_t o, bool* done) {
   *done = true;
   size_t space;
   if (!OpenValue(c, &space)) return false;
-  bool ok = PutNumberField(c, "value", value);
-  if (ok) {
-    PutKey(c, "unit");
-    PutString(c, text);
-  }
+  bool ok = PutFields(c, {NumberField(c, "value", value), {"unit", [&c, &text] {
+                                                             PutString(c, text);
+                                                             return true;
+                                                           }}});
   return CloseValue(c, space, ok);
 }
 
@@ -1064,34 +1126,38 @@ bool WriteColor(Context& c, uint64_t o, bool* done) {
   *done = true;
   size_t open;
   if (!OpenValue(c, &open)) return false;
-  PutKey(c, "colorSpace");
+  auto text = [&c](const std::string& t) {
+    return [&c, &t] {
+      PutString(c, t);
+      return true;
+    };
+  };
+  std::vector<Field> fields;
   if (space >= 1 && space <= kCatalog) {
-    PutString(c, kSpaces[space]);
+    fields.push_back({"colorSpace", [&c, space] {
+                        PutString(c, kSpaces[space]);
+                        return true;
+                      }});
   } else {
-    PutInteger(c, space);
+    fields.push_back(IntegerField(c, "colorSpace", space));
   }
-  bool ok = true;
   if (space == kCatalog) {
-    PutKey(c, "catalog");
-    PutString(c, catalogText);
-    PutKey(c, "name");
-    PutString(c, nameText);
-    if (Lookup(c, o, "NSColor", &fallback) && StandsFor(c, fallback) == Stands::Value) {
-      PutKey(c, "color");
-      ok = WriteObject(c, fallback, Role::Value);
-    }
+    fields.push_back({"catalog", text(catalogText)});
+    fields.push_back({"name", text(nameText)});
+    if (Lookup(c, o, "NSColor", &fallback) && StandsFor(c, fallback) == Stands::Value)
+      fields.push_back({"color", [&c, fallback] { return WriteObject(c, fallback, Role::Value); }});
   } else {
-    PutKey(c, "components");
-    ok = RoomForContainer(c);
-    if (ok) {
-      size_t inner = c.DictSpace;
-      OpenArray(c);
-      for (double v : components) PutReal(c, v);
-      CloseArray(c);
-      c.DictSpace = inner;
-    }
+    fields.push_back({"components", [&c, &components] {
+                        if (!RoomForContainer(c)) return false;
+                        size_t inner = c.DictSpace;
+                        OpenArray(c);
+                        for (double v : components) PutReal(c, v);
+                        CloseArray(c);
+                        c.DictSpace = inner;
+                        return true;
+                      }});
   }
-  return CloseValue(c, open, ok);
+  return CloseValue(c, open, PutFields(c, std::move(fields)));
 }
 
 // NSFont: its name and size.
@@ -1105,9 +1171,13 @@ bool WriteFont(Context& c, uint64_t o, bool* done) {
   *done = true;
   size_t space;
   if (!OpenValue(c, &space)) return false;
-  PutKey(c, "name");
-  PutString(c, text);
-  return CloseValue(c, space, PutNumberField(c, "size", size));
+  bool ok = PutFields(c, {{"name",
+                           [&c, &text] {
+                             PutString(c, text);
+                             return true;
+                           }},
+                          NumberField(c, "size", size)});
+  return CloseValue(c, space, ok);
 }
 
 // NSAttributedString: its string; with attributes, a dictionary of the
@@ -1133,74 +1203,91 @@ bool WriteAttributed(Context& c, uint64_t o, Role role, bool* done) {
                   PackedNumbers(p, n, &runs) && runs.size() % 2 == 0;
   size_t space;
   if (!OpenValue(c, &space)) return false;
-  PutKey(c, "string");
-  bool ok = WriteObject(c, ref, Role::Value);
-  if (ok) {
-    PutKey(c, "attributes");
-    ok = WriteObject(c, attributes, Role::Value);
-  }
-  if (ok && withRuns) {
-    PutKey(c, "runs");
-    ok = RoomForContainer(c);
-    size_t inner = c.DictSpace;
-    if (ok) OpenArray(c);
-    uint64_t location = 0;
-    for (size_t i = 0; ok && i < runs.size(); i += 2) {
-      size_t run;
-      ok = WithinBudget(c, 1) && OpenValue(c, &run);
-      if (!ok) break;
-      PutKey(c, "location");
-      PutInteger(c, int64_t(location & kMaxIndex));
-      PutKey(c, "length");
-      PutInteger(c, int64_t(runs[i] & kMaxIndex));
-      PutKey(c, "attributes");
-      PutInteger(c, int64_t(runs[i + 1] & kMaxIndex));
-      CloseValue(c, run, true);
-      location += runs[i];
-    }
-    if (ok) CloseArray(c);
-    c.DictSpace = inner;
-  }
-  return CloseValue(c, space, ok);
+  std::vector<Field> fields{
+      {"string", [&c, ref] { return WriteObject(c, ref, Role::Value); }},
+      {"attributes", [&c, attributes] { return WriteObject(c, attributes, Role::Value); }}};
+  if (withRuns)
+    fields.push_back({"runs", [&c, &runs] {
+                        bool ok = RoomForContainer(c);
+                        size_t inner = c.DictSpace;
+                        if (ok) OpenArray(c);
+                        uint64_t location = 0;
+                        for (size_t i = 0; ok && i < runs.size(); i += 2) {
+                          size_t run;
+                          ok = WithinBudget(c, 1) && OpenValue(c, &run);
+                          if (!ok) break;
+                          PutFields(
+                              c, {IntegerField(c, "location", int64_t(location & kMaxIndex)),
+                                  IntegerField(c, "length", int64_t(runs[i] & kMaxIndex)),
+                                  IntegerField(c, "attributes", int64_t(runs[i + 1] & kMaxIndex))});
+                          CloseValue(c, run, true);
+                          location += runs[i];
+                        }
+                        if (ok) CloseArray(c);
+                        c.DictSpace = inner;
+                        return ok;
+                      }});
+  return CloseValue(c, space, PutFields(c, std::move(fields)));
 }
 
 // --- Keys of NSDictionaries.
+
+// How the class table makes a key of an archived object.
+enum class KeyForm {
+  None,  // it makes none: the key is written as its UID's number or "dict N"
+  Text,  // the text found
+  Date,  // the date of the seconds found, when in range
+  Data,  // the data object found, written as the engine writes data keys
+};
+
+// What the class table makes of the archived object at o, which `ref` is or
+// leads to, as a key: *text, *seconds or *data receive what the form needs.
+KeyForm TextKeyOf(Context& c, uint64_t ref, uint64_t o, std::string* text, double* seconds,
+                  uint64_t* data) {
+  const ClassRecord* record = InstanceClass(c, o);
+  if (!record || !record->named) return KeyForm::None;
+  uint64_t field, d;
+  switch (record->kind) {
+    case ArchivedClass::String:
+      return StringText(c, ref, text) ? KeyForm::Text : KeyForm::None;
+    case ArchivedClass::Attributed:
+      return Lookup(c, o, "NSString", &field) && StringText(c, field, text) ? KeyForm::Text
+                                                                            : KeyForm::None;
+    case ArchivedClass::Url:
+      return UrlText(c, o, text, 0) ? KeyForm::Text : KeyForm::None;
+    case ArchivedClass::Uuid:
+      return UuidText(c, o, text) ? KeyForm::Text : KeyForm::None;
+    case ArchivedClass::Date:
+      return DateSeconds(c, o, seconds) ? KeyForm::Date : KeyForm::None;
+    case ArchivedClass::Data:
+      // As data: an archive inside is no text.
+      return DataField(c, o, data, &d) ? KeyForm::Data : KeyForm::None;
+    default:
+      return KeyForm::None;
+  }
+}
 
 // Writes the archived object at o, which `ref` is or leads to, as a key
 // when the class table makes a string, a date or data of it; *done says
 // whether it did.
 bool WriteTextKey(Context& c, uint64_t ref, uint64_t o, bool* done) {
-  const ClassRecord* record = InstanceClass(c, o);
-  if (!record || !record->named) return true;
   std::string text;
-  uint64_t field, pos, d;
   double seconds;
-  switch (record->kind) {
-    case ArchivedClass::String:
-      if (!StringText(c, ref, &text)) return true;
-      break;
-    case ArchivedClass::Attributed:
-      if (!Lookup(c, o, "NSString", &field) || !StringText(c, field, &text)) return true;
-      break;
-    case ArchivedClass::Url:
-      if (!UrlText(c, o, &text, 0)) return true;
-      break;
-    case ArchivedClass::Uuid:
-      if (!UuidText(c, o, &text)) return true;
-      break;
-    case ArchivedClass::Date:
-      *done = DateSeconds(c, o, &seconds) && PutDate(c, seconds, true);
-      return true;
-    case ArchivedClass::Data:
-      // As data: an archive inside is no text.
-      if (!DataField(c, o, &pos, &d)) return true;
+  uint64_t data;
+  switch (TextKeyOf(c, ref, o, &text, &seconds, &data)) {
+    case KeyForm::Text:
       *done = true;
-      return WriteObject(c, pos, Role::Key);
-    default:
+      PutKey(c, text);
       return true;
+    case KeyForm::Date:
+      *done = PutDate(c, seconds, true);
+      return true;
+    case KeyForm::Data:
+      *done = true;
+      return WriteObject(c, data, Role::Key);
+    case KeyForm::None:
+      break;
   }
-  *done = true;
-  PutKey(c, text);
   return true;
 }
 
@@ -1228,6 +1315,44 @@ bool WriteArchivedKey(Context& c, uint64_t ref) {
   if (Find(c, ref, &ko) && KindAt(c, ko) == UID) return GetUID(c, ko, true);
   PutKey(c, (kind == DICT ? "dict " : "array ") + std::to_string(pos));
   return Unwritten(c, [&] { return WriteContainer(c, pos, o, kind == DICT); });
+}
+
+// The text WriteArchivedKey writes for key `ref`, for sorting: true with
+// *text set when the view makes the text itself, false with *pos set to the
+// file object written as the key.
+bool ArchivedKeyText(Context& c, uint64_t ref, std::string* text, uint64_t* pos) {
+  uint64_t o, ko, data;
+  double seconds;
+  if (!Resolve(c, ref, pos, &o)) {
+    *pos = ref;
+    return false;
+  }
+  TypeCode kind = KindAt(c, o);
+  if (kind == BOOL) {
+    *text = c.Binary[o] == kMarkerTrue ? "true" : "false";
+    return true;
+  }
+  if (kind != DICT && kind != ARR) return false;
+  if (kind == DICT && !OnPath(c, *pos)) {
+    switch (TextKeyOf(c, ref, o, text, &seconds, &data)) {
+      case KeyForm::Text:
+        return true;
+      case KeyForm::Date:
+        if (DateText(seconds, text)) return true;
+        break;
+      case KeyForm::Data:
+        *pos = data;
+        return false;
+      case KeyForm::None:
+        break;
+    }
+  }
+  if (Find(c, ref, &ko) && KindAt(c, ko) == UID) {
+    *pos = ref;
+    return false;
+  }
+  *text = (kind == DICT ? "dict " : "array ") + std::to_string(*pos);
+  return true;
 }
 
 // --- The archive itself.
@@ -1413,6 +1538,10 @@ bool WriteReferenced(Context& c, uint64_t o, Role role) {
   bool ok = WriteObject(c, pos, role);
   c.CycleFrom = cycleFrom;
   return ok;
+}
+
+bool IdentityPending(const Context& c) {
+  return c.Keyed->identity != kNoObject;
 }
 
 void WriteIdentity(Context& c) {

@@ -173,6 +173,9 @@ class TempFile {
   std::string path_;
   FileHandle file_ = kNoFile;
   bool placed_ = false;
+  // Made private (POSIX: mode 0600) because it was to replace a file; it
+  // takes a mode when put in place.
+  bool private_ = false;
   int slot_ = -1;  // its place among the files an interruption removes
 };
 

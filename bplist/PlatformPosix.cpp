@@ -14,10 +14,14 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <mutex>
 #include <new>
+#include <random>
+#include <thread>
 #include <utility>
 
 #include "bplist/Platform.h"
@@ -32,9 +36,12 @@ constexpr int kMaxLinkHops = 40;
 // Longest file name assumed where the file system does not say.
 constexpr long kDefaultNameMax = 255;
 // Added to the output's name to make the temporary file's: a leading dot
-// and the suffix that mkstemp fills in.
-constexpr char kTempSuffix[] = ".tarnwick-XXXXXX";
-constexpr size_t kTempExtra = 1 + sizeof kTempSuffix - 1;
+// and this suffix, then kTempLetters random letters.
+constexpr char kTempSuffix[] = ".tarnwick-";
+constexpr size_t kTempLetters = 6;
+constexpr size_t kTempExtra = 1 + sizeof kTempSuffix - 1 + kTempLetters;
+// Names of temporary files tried before giving up, while they are taken.
+constexpr int kTempNameTries = 100;
 // Digits in a descriptor's number in a path such as /dev/fd/N.
 constexpr size_t kMaxDescriptorDigits = 9;
 // Bytes of a replacing output written between two starts of their write-back
@@ -150,11 +157,17 @@ bool DirectoryMissing(const std::string& path) {
   return stat(DirectoryOf(path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
 }
 
-// The usual mode of a new file.
+// The usual mode of a new file, for a temporary file made private that
+// ends up replacing nothing. The umask is read once, before other threads
+// run: reading it means setting it, and a file another thread makes
+// meanwhile would get the wrong mode.
 mode_t NewFileMode() {
-  mode_t mask = umask(0);
-  umask(mask);
-  return 0666 & ~mask;
+  static const mode_t mode = [] {
+    mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+  }();
+  return mode;
 }
 
 // Gives the file `fd` the owner and group of `old`, as far as the process
@@ -166,20 +179,45 @@ void KeepOwner(int fd, const struct stat& old) {
   (void)kept;
 }
 
-// The name of the temporary file for `target`: hidden, beside it, and as much
-// of the target's name as the directory's name limit leaves room for, cut at
-// a character boundary.
-std::string TempNameFor(const std::string& target) {
+// The name of the temporary file for `target` before its random letters:
+// hidden, beside it, and with `cut`, as much of the target's name as the
+// directory's name limit leaves room for, cut at a character boundary.
+std::string TempNameFor(const std::string& target, bool cut) {
   std::string dir = DirectoryOf(target);
-  long nameMax = pathconf(dir.c_str(), _PC_NAME_MAX);
-  if (nameMax <= 0) nameMax = kDefaultNameMax;
   std::string base = BaseName(target);
-  size_t room = size_t(nameMax) > kTempExtra ? size_t(nameMax) - kTempExtra : 0;
-  if (base.size() > room) {
-    while (room > 0 && (uint8_t(base[room]) & 0xC0) == 0x80) --room;
-    base.resize(room);
+  if (cut) {
+    long nameMax = pathconf(dir.c_str(), _PC_NAME_MAX);
+    if (nameMax <= 0) nameMax = kDefaultNameMax;
+    size_t room = size_t(nameMax) > kTempExtra ? size_t(nameMax) - kTempExtra : 0;
+    if (base.size() > room) {
+      while (room > 0 && (uint8_t(base[room]) & 0xC0) == 0x80) --room;
+      base.resize(room);
+    }
   }
   return dir + "/." + base + kTempSuffix;
+}
+
+// Creates a new file named `stem` and kTempLetters random letters, with
+// `mode` (less the umask) and closed on exec, trying other letters while
+// the name is taken. Returns its descriptor with *path set, or -1 with
+// errno set.
+int CreateTemp(const std::string& stem, mode_t mode, std::string* path) {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  // Seeded once per thread from the system's randomness, the thread and the
+  // clock, so that threads and processes rarely meet on a name.
+  thread_local std::minstd_rand random([] {
+    std::random_device device;
+    return unsigned(device()) ^ unsigned(std::hash<std::thread::id>()(std::this_thread::get_id())) ^
+           unsigned(std::chrono::steady_clock::now().time_since_epoch().count());
+  }());
+  for (int i = 0; i < kTempNameTries; ++i) {
+    *path = stem;
+    for (size_t k = 0; k < kTempLetters; ++k) *path += kLetters[random() % (sizeof kLetters - 1)];
+    int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
 }
 
 // The device of the file systems that show this process's open descriptors
@@ -263,6 +301,8 @@ void PrepareProcess() {
   // EPIPE instead of killing the process: the temporary file is removed, and
   // a failed conversion still ends with its own exit code.
   signal(SIGPIPE, SIG_IGN);
+  // The umask is read while this is the only thread.
+  NewFileMode();
   std::vector<int> signals(std::begin(kCleanupSignals), std::end(kCleanupSignals));
 #ifdef SIGRTMIN
   for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) signals.push_back(sig);
@@ -402,8 +442,13 @@ OutputPlan PlanOutput(const std::string& output) {
   for (int hop = 0; hop < kMaxLinkHops; ++hop) {
     if (DescriptorBehind(plan.path) >= 0) return plan;
     struct stat st;
-    if (lstat(plan.path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-      plan.inPlace = KindOf(plan.path) == PathKind::kOther;
+    // Nothing there, or no link: what lstat saw is what stat would see.
+    if (lstat(plan.path.c_str(), &st) != 0) {
+      plan.inPlace = false;
+      return plan;
+    }
+    if (!S_ISLNK(st.st_mode)) {
+      plan.inPlace = !S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode);
       return plan;
     }
     std::string target(size_t(st.st_size) + 256, '\0');
@@ -430,15 +475,21 @@ InPlaceOutput::~InPlaceOutput() {
 }
 
 TempFile::TempFile(const std::string& target) : target_(target) {
-  path_ = TempNameFor(target);
+  // A new file is made with the usual mode of one (the umask, or the
+  // folder's default ACL, applies). One that replaces a file stays private
+  // until it takes the replaced file's mode.
+  struct stat old;
+  bool replaces = stat(target.c_str(), &old) == 0;
+  mode_t mode = replaces ? 0600 : 0666;
   CleanupSignalsBlocked blocked;
-  int fd = mkstemp(&path_[0]);
+  // The whole name first; one cut to the folder's limit when it is too long.
+  int fd = CreateTemp(TempNameFor(target, false), mode, &path_);
+  if (fd < 0 && errno == ENAMETOOLONG) fd = CreateTemp(TempNameFor(target, true), mode, &path_);
   if (fd < 0) RaiseInOutError(errno, "creating", target);
   slot_ = RegisterTemp(path_.c_str());
-  fcntl(fd, F_SETFD, FD_CLOEXEC);
   file_ = fd;
-  struct stat old;
-  if (stat(target.c_str(), &old) == 0) gWriteBack.Follow(fd);
+  private_ = replaces;
+  if (replaces) gWriteBack.Follow(fd);
 }
 
 TempFile::~TempFile() {
@@ -446,8 +497,10 @@ TempFile::~TempFile() {
     gWriteBack.Forget(Fd(file_));
     ::close(Fd(file_));
   }
+  // Once in place there is nothing left to remove.
+  if (placed_) return;
   CleanupSignalsBlocked blocked;
-  if (!placed_) ::unlink(path_.c_str());
+  ::unlink(path_.c_str());
   UnregisterTemp(slot_);
   slot_ = -1;
 }
@@ -459,8 +512,11 @@ void TempFile::PutInPlace() {
   // The owner first: changing it may clear the set-user-ID and set-group-ID
   // bits that the mode then restores.
   if (replaces) KeepOwner(fd, old);
-  mode_t mode = replaces ? old.st_mode & 07777 : NewFileMode();
-  if (fchmod(fd, mode) != 0) RaiseInOutError(errno, "writing", target_);
+  // A new file made with the usual mode keeps it.
+  if (replaces || private_) {
+    mode_t mode = replaces ? old.st_mode & 07777 : NewFileMode();
+    if (fchmod(fd, mode) != 0) RaiseInOutError(errno, "writing", target_);
+  }
   // The new data reaches the disk before it replaces a file, so that a crash
   // right after the rename cannot leave an empty file where the old one was.
   // Most of it is on its way already (WriteBack); the size is the only
@@ -497,6 +553,14 @@ std::vector<FolderEntry> ListFolder(const std::string& path) {
     struct stat st;
     EntryKind kind = EntryKind::kOther;
     std::string full = prefix + name;
+#ifdef DT_UNKNOWN
+    // The kind the folder itself records, where it does: no call per entry.
+    if (d->d_type == DT_REG || d->d_type == DT_DIR) {
+      entries.push_back(
+          {std::move(name), d->d_type == DT_REG ? EntryKind::kFile : EntryKind::kFolder});
+      continue;
+    }
+#endif
     if (lstat(full.c_str(), &st) == 0) {
       if (S_ISDIR(st.st_mode))
         kind = EntryKind::kFolder;

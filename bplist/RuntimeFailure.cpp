@@ -48,7 +48,9 @@ TARNWICK_NOINLINE void RaiseInOutError(int err, const char* operation, const std
   RuntimeFailure f;
   f.Address = TARNWICK_CALLER_ADDRESS();
   f.Where = std::string(operation) + " " + (path.empty() ? "standard output" : path);
-  FileErrorText e = TextOf(platform::ClassifyError(err, path));
+  platform::FileError cause = platform::ClassifyError(err, path);
+  f.InvalidName = cause == platform::FileError::kInvalidFilename;
+  FileErrorText e = TextOf(cause);
   if (e.message != nullptr) {
     f.ClassName = "EInOutError";
     f.Message = e.message;
@@ -70,12 +72,14 @@ TARNWICK_NOINLINE RuntimeFailure OutOfMemory() {
   return f;
 }
 
-void PrintRuntimeFailureReport(const RuntimeFailure& failure) {
+std::string RuntimeFailureReport(const RuntimeFailure& failure) {
   std::string at = "$" + Hex8(failure.Address);
-  PrintLine("An unhandled exception occurred at " + at + " :");
-  PrintLine(failure.ClassName + " : " + failure.Message);
-  PrintLine("  " + at + "  while " + failure.Where);
-  PrintLine("");
+  return "An unhandled exception occurred at " + at + " :\r\n" + failure.ClassName + " : " +
+         failure.Message + "\r\n  " + at + "  while " + failure.Where + "\r\n\r\n";
+}
+
+void PrintRuntimeFailureReport(const RuntimeFailure& failure) {
+  platform::WriteMessage(RuntimeFailureReport(failure));
 }
 
 void PrintLine(const std::string& text) {

@@ -15,6 +15,10 @@ struct RuntimeFailure {
   std::string Message;    // e.g. "Disk Full"
   uintptr_t Address = 0;  // code address that raised it
   std::string Where;      // the operation and the file it concerned
+  // The cause lies in the path alone ("Invalid filename": a name too long
+  // or not allowed, a folder on the path missing or a file), not in the
+  // file system as a whole.
+  bool InvalidName = false;
 };
 
 // Throws the RuntimeFailure for a failed file operation. `err` is the
@@ -24,6 +28,10 @@ struct RuntimeFailure {
 
 // The failure reported when memory runs out.
 RuntimeFailure OutOfMemory();
+
+// The lines of the unhandled-error report for `failure`, each with its
+// line end.
+std::string RuntimeFailureReport(const RuntimeFailure& failure);
 
 // Prints the unhandled-error report for `failure` on standard output.
 void PrintRuntimeFailureReport(const RuntimeFailure& failure);

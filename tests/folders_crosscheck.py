@@ -272,6 +272,54 @@ def check_folder(work, rng):
           "-c on a folder: %r" % r.stdout)
 
 
+def check_outputs_not_made(work):
+    """An output that cannot be made for its own path (a name past the file
+    system's limit, a file where its folder goes) fails that file with the
+    report -c prints for such an output, and the run goes on; an output
+    refused as a whole (a full disk: a file-size limit of 0) ends the run
+    with 217 and that report alone, as it ends -c."""
+    ev, out = os.path.join(work, "ev-names"), os.path.join(work, "out-names")
+    long_name = "n" * 249 + ".plist"  # 255 bytes: with ".xml" past the limit
+    for rel in ["a.plist", long_name, os.path.join("sub", "x.plist"), "z.plist"]:
+        os.makedirs(os.path.dirname(os.path.join(ev, rel)), exist_ok=True)
+        with open(os.path.join(ev, rel), "wb") as f:
+            f.write(binary({"a": 1}))
+    os.makedirs(out)
+    open(os.path.join(out, "sub"), "w").close()
+
+    def report(cause, operation, path):
+        return (r"An unhandled exception occurred at \$[0-9A-F]{8} :\r\nEInOutError : %s\r\n"
+                r"  \$[0-9A-F]{8}  while %s %s\r\n\r\n" % (re.escape(cause), operation,
+                                                        re.escape(path)))
+
+    def no_fsize():
+        import resource
+        resource.setrlimit(resource.RLIMIT_FSIZE, (0, 0))
+
+    full = os.path.join(work, "out-full")
+    cases = [
+        # name, OUT, limit, exit code, the messages as a pattern, outputs made
+        ("one file's name or folder", out, None, 1,
+         report("Invalid filename", "renaming", os.path.join(out, long_name + ".xml")) +
+         report("Invalid filename", "creating", os.path.join(out, "sub")) +
+         re.escape("2 converted, 2 failed, 0 skipped\r\n"), ["a.plist.xml", "z.plist.xml"]),
+        ("a full disk", full, no_fsize, 217,
+         report("Disk Full", "writing", os.path.join(full, "a.plist.xml")), []),
+    ]
+    for name, target, limit, code, pattern, made in cases:
+        for one in (False, True):
+            r = run(["-dc", ev, target], one_thread=one, preexec_fn=limit)
+            check(r.returncode == code and re.fullmatch(pattern.encode(), r.stdout) is not None,
+                  "%s: %d %r" % (name, r.returncode, r.stdout))
+            got = sorted(n for n in os.listdir(target) if n != "sub") if os.path.isdir(target) else []
+            check(got == made, "%s: outputs %r" % (name, got))
+    # -c prints the same report for the long name.
+    r = run(["-c", os.path.join(ev, long_name), os.path.join(out, long_name + ".xml")])
+    check(r.returncode == 217 and re.fullmatch(
+        report("Invalid filename", "renaming", os.path.join(out, long_name + ".xml")).encode(),
+        r.stdout) is not None, "-c on the long name: %r" % r.stdout)
+
+
 def check_sorted_files(work, rng):
     """-s on single files: the keys in the reference order, values kept, and
     a file sorted already gives -c's bytes."""
@@ -328,17 +376,10 @@ def check_sorted_files(work, rng):
             return [normal(x, found) for x in v]
         return v
 
-    # The plain values of the keyed class table (a range, a colour, a font,
-    # a measurement ...) are dictionaries the program makes with their
-    # fields in the table's order, which does not depend on the file; "$uid"
-    # comes first where it stands.
-    made = {"attributes", "catalog", "color", "colorSpace", "components", "isLeapMonth",
-            "length", "location", "name", "object", "runs", "string", "unit", "value",
-            "count", "size", "x", "y", "width", "height", "calendar", "timeZone"}
-
+    # Every dictionary, those the keyed view makes itself (a range, a
+    # colour, a font ...) and the "$uid" entries of shared objects included.
     def in_order(keys):
-        keys = [k for k in keys if k != "$uid"]
-        return set(keys) <= made or keys == sorted(keys, key=utf16_key)
+        return keys == sorted(keys, key=utf16_key)
     corpus = os.path.join(os.path.dirname(os.path.abspath(README)), "tests", "corpus", "binary")
     for name in sorted(os.listdir(corpus)):
         path = os.path.join(corpus, name)
@@ -400,6 +441,7 @@ def main():
     with tempfile.TemporaryDirectory() as work:
         check_folder(work, rng)
         check_sorted_files(work, rng)
+        check_outputs_not_made(work)
         check_readme(work)
     print("%d passed, %d failed" % (passed, len(failures)))
     return 1 if failures else 0

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <utility>
@@ -77,6 +78,14 @@ std::string Flat(const std::string& xml) {
   return out.substr(0, out.size() - std::string("</plist>").size());
 }
 
+// A JSON document on one line, every line's indentation taken off.
+std::string OneLine(const std::string& json) {
+  std::string line;
+  for (size_t at = 0, end; (end = json.find("\r\n", at)) != std::string::npos; at = end + 2)
+    line += json.substr(json.find_first_not_of(' ', at), end - json.find_first_not_of(' ', at));
+  return line;
+}
+
 testutil::MemoryResult Unarchive(const Bytes& file, const bplist::Limits& limits = bplist::Limits(),
                                  bplist::OutputFormat format = bplist::OutputFormat::Xml) {
   return testutil::ConvertWith(file, bplist::Parallelism(), limits, format, true);
@@ -101,6 +110,8 @@ struct Case {
   std::string flat;
   // The JSON document on one line, where checked.
   std::string json = "";
+  // The same with sorted keys (-ksj), where checked.
+  std::string sortedJson = "";
 };
 
 std::vector<Case> Cases() {
@@ -135,13 +146,18 @@ std::vector<Case> Cases() {
   };
   uint64_t rawArray = keys.b.Array({});
   keyed.push_back({rawArray, "array " + std::to_string(rawArray)});
-  std::string keysXml, keysJson;
+  std::string keysXml, keysJson, keysSorted;
   std::vector<uint64_t> keyRefs;
+  std::vector<std::string> texts;
   for (const auto& [ref, text] : keyed) {
     keysXml += "<key>" + text + "</key><true/>";
     keysJson += (keysJson.empty() ? "\"" : ",\"") + text + "\": true";
     keyRefs.push_back(ref);
+    texts.push_back(text);
   }
+  std::sort(texts.begin(), texts.end());  // ASCII: bytes compare as UTF-16 units
+  for (const std::string& text : texts)
+    keysSorted += (keysSorted.empty() ? "\"" : ",\"") + text + "\": true";
   uint64_t keysRoot = keys.Object(
       "NSDictionary", {{"NS.keys", keys.b.Array(keyRefs)},
                        {"NS.objects", keys.b.Array(std::vector<uint64_t>(6, keys.b.Bool(true)))}});
@@ -262,13 +278,34 @@ std::vector<Case> Cases() {
        "<dict><key>CF$UID</key><integer>6</integer></dict><array><string>s</string></array>"
        "<array><string>s</string></array></array>",
        R"([{"$uid": 2,"v": 1,"$class": "Thing"},{"CF$UID": 2},{"$uid": 6,"k": 2},{"CF$UID": 6},)"
+       R"(["s"],["s"]])",
+       R"([{"$class": "Thing","$uid": 2,"v": 1},{"CF$UID": 2},{"$uid": 6,"k": 2},{"CF$UID": 6},)"
        R"(["s"],["s"]])"},
+      // Sorted, "$uid" takes its place among the keys, and a key the class
+      // table makes a text of (an NSMutableString) sorts by that text.
+      {"SortedKeysAroundUid",
+       One("NSArray",
+           [](auto& a) {
+             uint64_t thing = a.Object("Thing", {{"~", a.b.Int(1)}, {"#", a.b.Int(2)}});
+             uint64_t text = a.Object("NSMutableString", {{"NS.string", a.Str("b")}});
+             Fields fields{{"NS.keys", a.b.Array({a.Str("z"), text, a.Str("!")})},
+                           {"NS.objects",
+                            a.b.Array({a.Ref(a.b.Int(3)), a.Ref(a.b.Int(4)), a.Ref(a.b.Int(5))})}};
+             uint64_t dict = a.Object("NSDictionary", fields);
+             return Fields{{"NS.objects", a.b.Array({thing, thing, dict, dict})}};
+           }),
+       "",
+       R"([{"$uid": 2,"~": 1,"#": 2,"$class": "Thing"},{"CF$UID": 2},)"
+       R"({"$uid": 12,"z": 3,"b": 4,"!": 5},{"CF$UID": 12}])",
+       R"([{"#": 2,"$class": "Thing","$uid": 2,"~": 1},{"CF$UID": 2},)"
+       R"({"!": 5,"$uid": 12,"b": 4,"z": 3},{"CF$UID": 12}])"},
       {"ParentPointer", parent.Build(parentUid),
        "<dict><key>$uid</key><integer>1</integer><key>child</key><dict><key>parent</"
        "key><dict><key>CF$UID</key><integer>1"
        "</integer></dict><key>$class</key><string>Node</string></dict><key>$class</key>"
        "<string>Node</string></dict>",
-       R"({"$uid": 1,"child": {"parent": {"CF$UID": 1},"$class": "Node"},"$class": "Node"})"},
+       R"({"$uid": 1,"child": {"parent": {"CF$UID": 1},"$class": "Node"},"$class": "Node"})",
+       R"({"$class": "Node","$uid": 1,"child": {"$class": "Node","parent": {"CF$UID": 1}}})"},
       {"ContainsItself", self.Build(selfUid),
        "<array><dict><key>CF$UID</key><integer>2</integer></dict><integer>1</integer></array>"},
       {"MissingClassRecord",
@@ -336,7 +373,7 @@ std::vector<Case> Cases() {
        }(),
        "="},
       {"KeysAreAlwaysTexts", keys.Build(keysRoot), "<dict>" + keysXml + "</dict>",
-       "{" + keysJson + "}"},
+       "{" + keysJson + "}", "{" + keysSorted + "}"},
       // The classes analysts meet, as plain values.
       {"ValueRectAndRange",
        One("NSArray",
@@ -350,14 +387,16 @@ std::vector<Case> Cases() {
        "<array><dict><key>x</key><real>1.5</real><key>y</key><real>-2.</real><key>width</key><real>"
        "640.</real><key>height</key><real>400.</real></dict><dict><key>location</key><integer>5"
        "</integer><key>length</key><integer>2</integer></dict></array>",
-       R"([{"x": 1.5,"y": -2.0,"width": 640.0,"height": 400.0},{"location": 5,"length": 2}])"},
+       R"([{"x": 1.5,"y": -2.0,"width": 640.0,"height": 400.0},{"location": 5,"length": 2}])",
+       R"([{"height": 400.0,"width": 640.0,"x": 1.5,"y": -2.0},{"length": 2,"location": 5}])"},
       {"IndexSetRunsAndRanges",
        One("NSMutableIndexSet",
            [](auto& a) {
              return Fields{{"NSRangeCount", a.b.Int(3)},
                            {"NSRangeData", a.b.Data({1, 2, 200, 1, 10, 0x80, 0x80, 1, 1})}};
            }),
-       "", R"([1,2,{"location": 200,"length": 10},16384])"},
+       "", R"([1,2,{"location": 200,"length": 10},16384])",
+       R"([1,2,{"length": 10,"location": 200},16384])"},
       {"CountedSet",
        One("NSCountedSet",
            [](auto& a) {
@@ -367,7 +406,8 @@ std::vector<Case> Cases() {
                            {"NS.object0", a.Str("a")},
                            {"NS.count0", a.b.Int(3)}};
            }),
-       "", R"([{"object": "a","count": 3},{"object": "b","count": 1}])"},
+       "", R"([{"object": "a","count": 3},{"object": "b","count": 1}])",
+       R"([{"count": 3,"object": "a"},{"count": 1,"object": "b"}])"},
       {"TimeZoneLocaleAndDateComponents",
        One("NSDateComponents",
            [](auto& a) {
@@ -377,7 +417,8 @@ std::vector<Case> Cases() {
                            {"NS.isLeapMonth", a.b.Bool(true)}, {"NS.timezone", zone},
                            {"NS.calendar", a.Null()},          {"NS.locale", locale}};
            }),
-       "", R"({"year": 2024,"isLeapMonth": true,"timeZone": "Europe/Paris"})"},
+       "", R"({"year": 2024,"isLeapMonth": true,"timeZone": "Europe/Paris"})",
+       R"({"isLeapMonth": true,"timeZone": "Europe/Paris","year": 2024})"},
       {"MeasurementFontAndColors",
        One("NSArray",
            [](auto& a) {
@@ -397,7 +438,10 @@ std::vector<Case> Cases() {
        "",
        R"([{"value": 90.0,"unit": "deg"},{"name": "Monaco","size": 10.0},{"colorSpace": )"
        R"("catalog","catalog": "System","name": "textColor","color": {"colorSpace": )"
-       R"("calibratedWhite","components": [1.0]}}])"},
+       R"("calibratedWhite","components": [1.0]}}])",
+       R"([{"unit": "deg","value": 90.0},{"name": "Monaco","size": 10.0},{"catalog": "System",)"
+       R"("color": {"colorSpace": "calibratedWhite","components": [1.0]},"colorSpace": )"
+       R"("catalog","name": "textColor"}])"},
       {"AttributedStringWithAttributes",
        One("NSAttributedString",
            [](auto& a) {
@@ -408,7 +452,8 @@ std::vector<Case> Cases() {
                            {"NSAttributeInfo", a.b.Data({3, 0})}};
            }),
        "",
-       R"({"string": "abc","attributes": {},"runs": [{"location": 0,"length": 3,"attributes": 0}]})"},
+       R"({"string": "abc","attributes": {},"runs": [{"location": 0,"length": 3,"attributes": 0}]})",
+       R"({"attributes": {},"runs": [{"attributes": 0,"length": 3,"location": 0}],"string": "abc"})"},
   };
 }
 
@@ -433,12 +478,14 @@ TEST(KeyedArchives, EachCaseGivesItsDocument) {
       EXPECT_EQ(Flat(r.xml), k.flat);
     testutil::MemoryResult j = Unarchive(k.file, bplist::Limits(), bplist::OutputFormat::Json);
     EXPECT_EQ(j.outcome, Outcome::Converted);
-    std::string line;
-    for (size_t at = 0, end; (end = j.xml.find("\r\n", at)) != std::string::npos; at = end + 2)
-      line +=
-          j.xml.substr(j.xml.find_first_not_of(' ', at), end - j.xml.find_first_not_of(' ', at));
+    std::string line = OneLine(j.xml);
     if (!k.json.empty()) {
       EXPECT_EQ(line, k.json);
+    }
+    if (!k.sortedJson.empty()) {
+      testutil::MemoryResult s = testutil::ConvertWith(
+          k.file, bplist::Parallelism(), bplist::Limits(), bplist::OutputFormat::Json, true, true);
+      EXPECT_EQ(OneLine(s.xml), k.sortedJson);
     }
   }
 }

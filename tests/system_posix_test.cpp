@@ -211,6 +211,28 @@ TEST(Posix, ReplacedFileKeepsOwnerGroupAndMode) {
   EXPECT_EQ(Shell("stat -c %u:%g:%a '" + out + "'"), "1234:5678:640\n");
 }
 
+// A new output, alone or in a folder, has the mode any new file gets: its
+// temporary file is made with it, under the umask, which other threads
+// making folders meanwhile must not see changed.
+TEST(Posix, NewOutputTakesTheModeOfANewFile) {
+  const struct {
+    const char* umask;
+    const char* mode;
+  } table[] = {{"022", "644"}, {"077", "600"}, {"002", "664"}};
+  for (const auto& t : table) {
+    SCOPED_TRACE(t.umask);
+    ScratchDir dir;
+    Shell("mkdir -p '" + dir.File("in/a") + "'");
+    WriteFile(dir.File("in/a/x.plist"), kSmallDict);
+    std::string umask = std::string("umask ") + t.umask + ";";
+    ASSERT_EQ(RunTarnwick({"-c", dir.File("in/a/x.plist"), dir.File("one.xml")}, umask).exitCode,
+              0);
+    ASSERT_EQ(RunTarnwick({"-dc", dir.File("in"), dir.File("out")}, umask).exitCode, 0);
+    for (const char* made : {"one.xml", "out/a/x.plist.xml"})
+      EXPECT_EQ(Shell("stat -c %a '" + dir.File(made) + "'"), std::string(t.mode) + "\n") << made;
+  }
+}
+
 // The document reaches the disk before it replaces an existing file (the
 // input itself included), so a crash right after the rename cannot leave an
 // empty file; a new file is not waited for. A large replacing document is
