@@ -73,15 +73,10 @@ bool LocateFailed(Context& c, uint64_t Pos) {
 }
 
 bool GetExtendedCount(Context& c, uint64_t o, uint64_t* count, uint64_t* start) {
-  switch (ReadExtendedCount(c, o, count, start)) {
-    case CountRead::PastEnd:
-      return Damaged(c, "a count runs past the end of the object data");
-    case CountRead::TooLarge:
-      return Damaged(c, "a count is larger than the file");
-    case CountRead::Ok:
-      break;
-  }
-  CountWideCount(c, o, *start);
+  CountRead read = ReadExtendedCount(c, o, count, start);
+  if (read == CountRead::PastEnd) return Damaged(c, "a count runs past the end of the object data");
+  if (read == CountRead::TooLarge) return Damaged(c, "a count is larger than the file");
+  CountWideCount(c, *start - o - 2);
   return true;
 }
 

@@ -58,7 +58,7 @@ TypeCode KindAt(const Context& c, uint64_t o) {
 // the end. A count wider than eight bytes counts as work, as in the walk.
 bool Contents(Context& c, uint64_t o, uint64_t entrySize, uint64_t* count, uint64_t* start) {
   if (!bplist::Contents(c, o, entrySize, count, start)) return false;
-  CountWideCount(c, o, *start);
+  CountWideCount(c, CountWidth(o, *start));
   return true;
 }
 

@@ -1,4 +1,4 @@
-// The file's trailer and its counts, read without recording damage.
+// The file's trailer, read without recording damage.
 #include "bplist/Reader.h"
 
 namespace bplist {
@@ -26,20 +26,6 @@ std::string DecodeTrailer(const uint8_t* data, uint64_t size, Trailer* t) {
     return "top object " + std::to_string(t->TopObject) + " is not below the object count " +
            std::to_string(t->NumObjects);
   return "";
-}
-
-CountRead ReadExtendedCount(const Reader& r, uint64_t o, uint64_t* count, uint64_t* start) {
-  if (!Inside(r, o + 1, 1)) return CountRead::PastEnd;
-  uint64_t width = uint64_t(1) << (r.Binary[o + 1] & 0x0F);
-  if (!Inside(r, o + 2, width)) return CountRead::PastEnd;
-  const uint8_t* p = r.Binary + o + 2;
-  // Only the last eight bytes can hold a count that fits any file.
-  for (uint64_t i = 0; i + 8 < width; ++i)
-    if (p[i] != 0) return CountRead::TooLarge;
-  unsigned low8 = width < 8 ? unsigned(width) : 8;
-  *count = ReadBigEndian(p + width - low8, low8);
-  *start = o + 2 + width;
-  return CountRead::Ok;
 }
 
 }  // namespace bplist

@@ -68,8 +68,20 @@ enum class CountRead : uint8_t {
 
 // Reads an extended count: the integer object after the marker at o, of any
 // width the marker's nibble names, whose bytes before its last eight must be
-// zero.
-CountRead ReadExtendedCount(const Reader& r, uint64_t o, uint64_t* count, uint64_t* start);
+// zero. Inline, so that the walk's damage messages fold into its tests.
+inline CountRead ReadExtendedCount(const Reader& r, uint64_t o, uint64_t* count, uint64_t* start) {
+  if (!Inside(r, o + 1, 1)) return CountRead::PastEnd;
+  uint64_t width = uint64_t(1) << (r.Binary[o + 1] & 0x0F);
+  if (!Inside(r, o + 2, width)) return CountRead::PastEnd;
+  const uint8_t* p = r.Binary + o + 2;
+  // Only the last eight bytes can hold a count that fits any file.
+  for (uint64_t i = 0; i + 8 < width; ++i)
+    if (p[i] != 0) return CountRead::TooLarge;
+  unsigned low8 = width < 8 ? unsigned(width) : 8;
+  *count = ReadBigEndian(p + width - low8, low8);
+  *start = o + 2 + width;
+  return CountRead::Ok;
+}
 
 // Reads the count of the container, string or data object at o, from the
 // marker's low nibble or from the integer after it, and the position of the

@@ -28,10 +28,9 @@ inline bool Locate(Context& c, uint64_t Pos, uint64_t* o) {
   return Peek(c, Pos, o) || LocateFailed(c, Pos);
 }
 
-// Counts the bytes of a count wider than eight bytes, read at o, as work:
-// reading it costs time whatever the text.
-inline void CountWideCount(Context& c, uint64_t o, uint64_t start) {
-  uint64_t width = CountWidth(o, start);
+// Counts the bytes of an extended count `width` bytes wide as work when it
+// is wider than eight bytes: reading it costs time whatever the text.
+inline void CountWideCount(Context& c, uint64_t width) {
   if (width > 8) {
     c.Work += width;
     c.Done.bytes += width;
