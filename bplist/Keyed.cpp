@@ -55,8 +55,14 @@ TypeCode KindAt(const Context& c, uint64_t o) {
 
 // The count of the object at o and where its contents start, each entry
 // `entrySize` bytes, read as the walk reads it; false when they run past
-// the end. A count wider than eight bytes counts as work, as in the walk.
+// the end. A count wider than eight bytes counts its bytes as work, as in
+// the walk, and once the work has passed the budget none is read again (a
+// lookup may meet the same one for every key): the walk's next budget
+// check refuses the file.
 bool Contents(Context& c, uint64_t o, uint64_t entrySize, uint64_t* count, uint64_t* start) {
+  bool wide =
+      (c.Binary[o] & 0x0F) == kExtendedCount && Inside(c, o + 1, 1) && (c.Binary[o + 1] & 0x0F) > 3;
+  if (wide && WorkSoFar(c) > c.WorkBudget) return false;
   if (!bplist::Contents(c, o, entrySize, count, start)) return false;
   CountWideCount(c, CountWidth(o, *start));
   return true;
