@@ -1,6 +1,7 @@
 // Classification of marker bytes and the dispatch of every object to the
 // writer for its type code.
-#include "bplist/Context.h"
+#include "bplist/Keyed.h"
+#include "bplist/Writers.h"
 
 namespace bplist {
 

@@ -4,8 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "bplist/Context.h"
+#include "bplist/Keyed.h"
 #include "bplist/Texts.h"
+#include "bplist/Writers.h"
 
 namespace bplist {
 
@@ -141,17 +142,9 @@ void FindKeyText(const Context& c, uint64_t Pos, SortEntry* e) {
     return;
   }
   if (nibble != kNibbleString && nibble != kNibbleUtf16) return;
-  uint64_t count = c.Binary[o] & 0x0F, start = o + 1;
-  if (count == kExtendedCount) {
-    // The count's integer object: a marker 0x1n, then 2^n bytes.
-    if (o + 2 > c.End || (c.Binary[o + 1] >> 4) != kNibbleInt) return;
-    uint64_t width = uint64_t(1) << (c.Binary[o + 1] & 0x0F);
-    if (width > 8 || width > c.End - (o + 2)) return;
-    count = ReadBigEndian(c.Binary + o + 2, unsigned(width));
-    start = o + 2 + width;
-  }
-  uint64_t unit = nibble == kNibbleUtf16 ? 2 : 1;
-  if (count > (c.End - start) / unit) return;
+  // The count as the walk reads it.
+  uint64_t count, start;
+  if (!Contents(c, o, nibble == kNibbleUtf16 ? 2 : 1, &count, &start)) return;
   if (nibble == kNibbleUtf16) {
     e->text = c.Binary + start;
     e->count = count;
@@ -180,18 +173,14 @@ bool GetReferences(Context& c, uint64_t o, unsigned perEntry, uint64_t* count, u
   return true;
 }
 
-uint64_t Reference(const Context& c, uint64_t start, uint64_t index) {
-  return ReadBigEndianPadded(c.Binary + start + index * c.T.ObjRefSize, c.T.ObjRefSize);
-}
-
 // In a large file the elements of a container lie far apart, and so do
 // their offset-table entries. Asking for them an element or two ahead hides
 // most of the wait for memory: `ahead2`'s table entry and `ahead1`'s marker.
 inline void Prefetch(const Context& c, uint64_t ahead1, uint64_t ahead2) {
-  const uint8_t* table = c.Binary + c.T.OffsetTableOffset;
-  if (ahead2 < c.T.NumObjects) PrefetchRead(table + ahead2 * c.T.OffsetSize);
+  if (ahead2 < c.T.NumObjects)
+    PrefetchRead(c.Binary + c.T.OffsetTableOffset + ahead2 * c.T.OffsetSize);
   if (ahead1 < c.T.NumObjects) {
-    uint64_t o = ReadBigEndianPadded(table + ahead1 * c.T.OffsetSize, c.T.OffsetSize);
+    uint64_t o = OffsetOf(c, ahead1);
     if (o < c.End) PrefetchRead(c.Binary + o);
   }
 }

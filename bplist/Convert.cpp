@@ -2,7 +2,8 @@
 // frame around the top object.
 #include "bplist/Convert.h"
 
-#include "bplist/Context.h"
+#include "bplist/Keyed.h"
+#include "bplist/Walk.h"
 
 namespace bplist {
 
@@ -19,12 +20,7 @@ constexpr std::string_view kXmlHeader =
 
 Context::Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, OutputBuffer& out,
                  const Parallelism& parallel, const Limits& limits, OutputFormat format)
-    : Binary(binary),
-      T(trailer),
-      End(trailer.OffsetTableOffset),
-      Out(out),
-      Parallel(parallel),
-      MaySplit(true) {
+    : Reader(binary, trailer), Out(out), Parallel(parallel), MaySplit(true) {
   Format = format;
   OutputStart = out.Written();
   WorkBudget = OutputStart + limits.BudgetBase + limits.BudgetPerInputByte * size;
@@ -33,9 +29,7 @@ Context::Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, O
 }
 
 Context::Context(const Context& parent, OutputBuffer& out)
-    : Binary(parent.Binary),
-      T(parent.T),
-      End(parent.End),
+    : Reader(parent),
       Out(out),
       Typed(parent.Typed),
       Sorted(parent.Sorted),
@@ -50,29 +44,21 @@ Context::Context(const Context& parent, OutputBuffer& out)
   Path.reserve(kMaxDepth);
 }
 
-std::string DecodeTrailer(const uint8_t* data, uint64_t size, Trailer* t) {
-  if (size < kHeaderSize + kTrailerSize) return "too short to hold a header and a trailer";
-  const uint8_t* trailer = data + size - kTrailerSize;
-  t->OffsetSize = trailer[kTrailerOffsetSize];
-  t->ObjRefSize = trailer[kTrailerObjRefSize];
-  t->NumObjects = ReadBigEndian(trailer + kTrailerNumObjects, 8);
-  t->TopObject = ReadBigEndian(trailer + kTrailerTopObject, 8);
-  t->OffsetTableOffset = ReadBigEndian(trailer + kTrailerOffsetTableOffset, 8);
-  if (t->OffsetSize < 1 || t->OffsetSize > kMaxFieldWidth)
-    return "offset size " + std::to_string(t->OffsetSize) + " is not between 1 and 8";
-  if (t->ObjRefSize < 1 || t->ObjRefSize > kMaxFieldWidth)
-    return "object reference size " + std::to_string(t->ObjRefSize) + " is not between 1 and 8";
-  // The table must lie between the header and the trailer.
-  uint64_t tableEnd = size - kTrailerSize;
-  if (t->OffsetTableOffset < kHeaderSize || t->OffsetTableOffset >= size)
-    return "offset table lies outside the file";
-  if (t->OffsetTableOffset > tableEnd ||
-      t->NumObjects > (tableEnd - t->OffsetTableOffset) / t->OffsetSize)
-    return "offset table of " + std::to_string(t->NumObjects) + " entries runs into the trailer";
-  if (t->TopObject >= t->NumObjects)
-    return "top object " + std::to_string(t->TopObject) + " is not below the object count " +
-           std::to_string(t->NumObjects);
-  return "";
+Context::Context(const Context& outer, const Reader& file, OutputBuffer& out)
+    : Reader(file),
+      Out(out),
+      Typed(outer.Typed),
+      Sorted(outer.Sorted),
+      Parallel(outer.Parallel),
+      MaySplit(false),
+      OpensData(outer.OpensData),
+      Nesting(outer.Nesting + 1) {
+  MoveTo(*this, outer);
+  OutputStart = out.Written();
+  uint64_t used = WorkSoFar(outer);
+  WorkBudget = OutputStart + (used < outer.WorkBudget ? outer.WorkBudget - used : 0);
+  Hook = &DocumentBudget();
+  Path.reserve(kMaxDepth);
 }
 
 bool Damaged(Context& c, const std::string& reason) {
@@ -87,20 +73,10 @@ bool LocateFailed(Context& c, uint64_t Pos) {
 }
 
 bool GetExtendedCount(Context& c, uint64_t o, uint64_t* count, uint64_t* start) {
-  if (!Inside(c, o + 1, 1)) return Damaged(c, "a count runs past the end of the object data");
-  uint64_t width = uint64_t(1) << (c.Binary[o + 1] & 0x0F);
-  if (!Inside(c, o + 2, width)) return Damaged(c, "a count runs past the end of the object data");
-  const uint8_t* p = c.Binary + o + 2;
-  // Only the last eight bytes can hold a count that fits any file.
-  for (uint64_t i = 0; i + 8 < width; ++i)
-    if (p[i] != 0) return Damaged(c, "a count is larger than the file");
-  if (width > 8) {  // reading it costs time whatever the text
-    c.Work += width;
-    c.Done.bytes += width;
-  }
-  unsigned low8 = width < 8 ? unsigned(width) : 8;
-  *count = ReadBigEndian(p + width - low8, low8);
-  *start = o + 2 + width;
+  CountRead read = ReadExtendedCount(c, o, count, start);
+  if (read == CountRead::PastEnd) return Damaged(c, "a count runs past the end of the object data");
+  if (read == CountRead::TooLarge) return Damaged(c, "a count is larger than the file");
+  CountWideCount(c, *start - o - 2);
   return true;
 }
 

@@ -211,28 +211,36 @@ void PutEscaped8Of(OutputBuffer& out, const uint8_t* p, size_t n) {
   }
 }
 
+// Writes the code units from *i up to `stop` of the `units` at p to dst, a
+// pair that starts before `stop` whole, and returns the end; *i moves past
+// them.
+template <typename Escapes>
+char* PutUnits16(char* dst, const uint8_t* p, size_t* i, size_t stop, size_t units) {
+  while (*i < stop) {
+    uint32_t u = uint32_t(p[2 * *i]) << 8 | p[2 * *i + 1];
+    ++*i;
+    bool high = u >= 0xD800 && u <= 0xDBFF, surrogate = u >= 0xD800 && u <= 0xDFFF;
+    if (high && *i < units) {
+      uint32_t next = uint32_t(p[2 * *i]) << 8 | p[2 * *i + 1];
+      if (next >= 0xDC00 && next <= 0xDFFF) {
+        dst = PutCodePoint<Escapes>(dst, 0x10000 + ((u - 0xD800) << 10) + (next - 0xDC00));
+        ++*i;
+        continue;
+      }
+    }
+    if (surrogate || (Escapes::kReplaceNonchars && (u == 0xFFFE || u == 0xFFFF))) u = 0xFFFD;
+    dst = PutCodePoint<Escapes>(dst, u);
+  }
+  return dst;
+}
+
 template <typename Escapes>
 void PutEscaped16Of(OutputBuffer& out, const uint8_t* p, size_t units) {
   size_t i = 0;
   while (i < units) {
     size_t stop = std::min(units, i + kChunk);
     char* start = out.Reserve((stop - i + 1) * kMaxGrowth);
-    char* dst = start;
-    while (i < stop) {
-      uint32_t u = uint32_t(p[2 * i]) << 8 | p[2 * i + 1];
-      ++i;
-      bool high = u >= 0xD800 && u <= 0xDBFF, surrogate = u >= 0xD800 && u <= 0xDFFF;
-      if (high && i < units) {
-        uint32_t next = uint32_t(p[2 * i]) << 8 | p[2 * i + 1];
-        if (next >= 0xDC00 && next <= 0xDFFF) {
-          dst = PutCodePoint<Escapes>(dst, 0x10000 + ((u - 0xD800) << 10) + (next - 0xDC00));
-          ++i;
-          continue;
-        }
-      }
-      if (surrogate || (Escapes::kReplaceNonchars && (u == 0xFFFE || u == 0xFFFF))) u = 0xFFFD;
-      dst = PutCodePoint<Escapes>(dst, u);
-    }
+    char* dst = PutUnits16<Escapes>(start, p, &i, stop, units);
     out.Commit(size_t(dst - start));
   }
 }
@@ -294,6 +302,38 @@ uint64_t XmlTextSize16(const uint8_t* p, size_t units) {
     }
   }
   return size;
+}
+
+namespace {
+
+// No escapes: the texts of strings that are looked at before they are
+// written.
+struct NoEscapes {
+  static bool Special(uint8_t) { return false; }
+  static char* PutAscii(char* dst, uint8_t b) {
+    *dst = char(b);
+    return dst + 1;
+  }
+  static constexpr bool kReplaceNonchars = false;
+};
+
+}  // namespace
+
+std::string Utf8Of8(const uint8_t* p, size_t n) {
+  if (IsUtf8(p, n)) return std::string(reinterpret_cast<const char*>(p), n);
+  std::string text(2 * n, '\0');  // Latin-1 takes at most two bytes a character
+  char* dst = &text[0];
+  for (size_t i = 0; i < n; ++i) dst = PutCodePoint<NoEscapes>(dst, p[i]);
+  text.resize(size_t(dst - text.data()));
+  return text;
+}
+
+std::string Utf8Of16(const uint8_t* p, size_t units) {
+  std::string text(3 * units, '\0');  // at most three bytes a unit
+  size_t i = 0;
+  char* dst = PutUnits16<NoEscapes>(&text[0], p, &i, units, units);
+  text.resize(size_t(dst - text.data()));
+  return text;
 }
 
 size_t JsonPlainPrefix(const uint8_t* p, size_t n) {

@@ -15,6 +15,7 @@
 #include "bplist/ShortestReal.h"
 #include "bplist/Texts.h"
 #include "bplist/Url.h"
+#include "bplist/Writers.h"
 
 namespace bplist {
 
@@ -41,12 +42,6 @@ constexpr uint64_t kUuidSize = 16;
 
 // --- Quiet reading: lookups never record damage; the writers that follow do.
 
-bool Find(const Context& c, uint64_t Pos, uint64_t* o) {
-  if (Pos >= c.T.NumObjects) return false;
-  *o = ReadBigEndianPadded(c.Binary + c.T.OffsetTableOffset + Pos * c.T.OffsetSize, c.T.OffsetSize);
-  return *o >= kHeaderSize && *o < c.End;
-}
-
 // Type codes by marker byte: looked up for nearly every reference followed.
 struct KindTable {
   TypeCode kind[256];
@@ -61,40 +56,35 @@ TypeCode KindAt(const Context& c, uint64_t o) {
 }
 
 // The count of the object at o and where its contents start, each entry
-// `entrySize` bytes; false when they run past the end.
-bool Contents(const Context& c, uint64_t o, uint64_t entrySize, uint64_t* count, uint64_t* start) {
-  uint8_t low = c.Binary[o] & 0x0F;
-  *count = low;
-  *start = o + 1;
-  if (low == kExtendedCount) {
-    if (!Inside(c, o + 1, 1)) return false;
-    uint64_t width = uint64_t(1) << (c.Binary[o + 1] & 0x0F);
-    if (width > 8 || !Inside(c, o + 2, width)) return false;
-    *count = ReadBigEndian(c.Binary + o + 2, unsigned(width));
-    *start = o + 2 + width;
-  }
-  return *count <= (c.End - *start) / entrySize;
-}
-
-uint64_t Ref(const Context& c, uint64_t start, uint64_t i) {
-  return ReadBigEndianPadded(c.Binary + start + i * c.T.ObjRefSize, c.T.ObjRefSize);
+// `entrySize` bytes, read as the walk reads it; false when they run past
+// the end. A count wider than eight bytes counts its bytes as work, as in
+// the walk, and once the work has passed the budget none is read again (a
+// lookup may meet the same one for every key): the walk's next budget
+// check refuses the file.
+bool Contents(Context& c, uint64_t o, uint64_t entrySize, uint64_t* count, uint64_t* start) {
+  bool wide =
+      (c.Binary[o] & 0x0F) == kExtendedCount && Inside(c, o + 1, 1) && (c.Binary[o + 1] & 0x0F) > 3;
+  if (wide && WorkSoFar(c) > c.WorkBudget) return false;
+  if (!bplist::Contents(c, o, entrySize, count, start)) return false;
+  CountWideCount(c, CountWidth(o, *start));
+  return true;
 }
 
 // True when the object at o is the 8-bit string `text`.
-bool IsText(const Context& c, uint64_t o, std::string_view text) {
+bool IsText(Context& c, uint64_t o, std::string_view text) {
   uint64_t count, start;
   return KindAt(c, o) == STR && Contents(c, o, 1, &count, &start) && count == text.size() &&
          std::memcmp(c.Binary + start, text.data(), count) == 0;
 }
 
 // Finds the value of key `name` in the dictionary at o.
-bool Lookup(const Context& c, uint64_t o, std::string_view name, uint64_t* value) {
+bool Lookup(Context& c, uint64_t o, std::string_view name, uint64_t* value) {
   uint64_t count, start, key;
   if (KindAt(c, o) != DICT || !Contents(c, o, 2 * uint64_t(c.T.ObjRefSize), &count, &start))
     return false;
   for (uint64_t i = 0; i < count; ++i) {
-    if (!Find(c, Ref(c, start, i), &key) || !IsText(c, key, name)) continue;
-    *value = Ref(c, start + count * c.T.ObjRefSize, i);
+    if (!Peek(c, Reference(c, start, i), &key) || !IsText(c, key, name)) continue;
+    *value = Reference(c, start + count * c.T.ObjRefSize, i);
     return true;
   }
   return false;
@@ -113,26 +103,26 @@ bool UidValue(const Context& c, uint64_t o, uint64_t* n) {
 }
 
 uint64_t Entry(const Context& c, uint64_t n) {
-  return Ref(c, c.Keyed->objects, n);
+  return Reference(c, c.Keyed->objects, n);
 }
 
 // True when object `key` is the string "$class", remembered once seen.
-bool IsClassKey(const Context& c, uint64_t key) {
+bool IsClassKey(Context& c, uint64_t key) {
   uint64_t ko;
   if (key == c.Keyed->classKey) return true;
-  if (!Find(c, key, &ko) || !IsText(c, ko, "$class")) return false;
+  if (!Peek(c, key, &ko) || !IsText(c, ko, "$class")) return false;
   c.Keyed->classKey = key;
   return true;
 }
 
 // Finds the $class value of the dictionary at o.
-bool LookupClass(const Context& c, uint64_t o, uint64_t* value) {
+bool LookupClass(Context& c, uint64_t o, uint64_t* value) {
   uint64_t count, start;
   if (KindAt(c, o) != DICT || !Contents(c, o, 2 * uint64_t(c.T.ObjRefSize), &count, &start))
     return false;
   for (uint64_t i = 0; i < count; ++i)
-    if (IsClassKey(c, Ref(c, start, i))) {
-      *value = Ref(c, start + count * c.T.ObjRefSize, i);
+    if (IsClassKey(c, Reference(c, start, i))) {
+      *value = Reference(c, start + count * c.T.ObjRefSize, i);
       return true;
     }
   return false;
@@ -142,12 +132,12 @@ bool LookupClass(const Context& c, uint64_t o, uint64_t* value) {
 // to, or `ref` itself when it is no UID.
 bool Resolve(const Context& c, uint64_t ref, uint64_t* pos, uint64_t* o) {
   uint64_t n;
-  if (!Find(c, ref, o)) return false;
+  if (!Peek(c, ref, o)) return false;
   *pos = ref;
   if (KindAt(c, *o) != UID) return true;
   if (!UidValue(c, *o, &n)) return false;
   *pos = Entry(c, n);
-  return Find(c, *pos, o) && KindAt(c, *o) != UID;
+  return Peek(c, *pos, o) && KindAt(c, *o) != UID;
 }
 
 bool OnPath(const Context& c, uint64_t Pos) {
@@ -192,7 +182,7 @@ void CountNames(Context& c, uint64_t top) {
   while (!pending.empty()) {
     uint64_t pos = pending.back(), o, count, start, ro, n;
     pending.pop_back();
-    if (pos >= seen.size() || seen[pos] || !Find(c, pos, &o)) continue;
+    if (pos >= seen.size() || seen[pos] || !Peek(c, pos, &o)) continue;
     seen[pos] = true;
     // Marker nibbles rather than type codes: this runs over every reference.
     bool dict = c.Binary[o] >> 4 == kNibbleDict;
@@ -201,9 +191,9 @@ void CountNames(Context& c, uint64_t top) {
         !Contents(c, o, per * c.T.ObjRefSize, &count, &start))
       continue;
     for (uint64_t i = dict ? count : 0; i < per * count; ++i) {
-      uint64_t ref = Ref(c, start, i);
-      if (dict && IsClassKey(c, Ref(c, start, i - count))) continue;
-      if (!Find(c, ref, &ro)) continue;
+      uint64_t ref = Reference(c, start, i);
+      if (dict && IsClassKey(c, Reference(c, start, i - count))) continue;
+      if (!Peek(c, ref, &ro)) continue;
       uint8_t nibble = c.Binary[ro] >> 4;
       if (nibble == kNibbleUid && UidValue(c, ro, &n)) {
         if (a.named[n] < 2) ++a.named[n];
@@ -216,51 +206,6 @@ void CountNames(Context& c, uint64_t top) {
 
 // --- Texts of strings, for URLs, keys and class names.
 
-void AppendUtf8(std::string* out, uint32_t cp) {
-  if (cp < 0x80) {
-    *out += char(cp);
-  } else if (cp < 0x800) {
-    *out += char(0xC0 | cp >> 6);
-    *out += char(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    *out += char(0xE0 | cp >> 12);
-    *out += char(0x80 | (cp >> 6 & 0x3F));
-    *out += char(0x80 | (cp & 0x3F));
-  } else {
-    *out += char(0xF0 | cp >> 18);
-    *out += char(0x80 | (cp >> 12 & 0x3F));
-    *out += char(0x80 | (cp >> 6 & 0x3F));
-    *out += char(0x80 | (cp & 0x3F));
-  }
-}
-
-// 8-bit text as UTF-8, the way the string writer reads it: unchanged when
-// it is UTF-8, each byte as Latin-1 otherwise.
-std::string Text8(const uint8_t* p, uint64_t n) {
-  if (IsUtf8(p, n)) return std::string(reinterpret_cast<const char*>(p), n);
-  std::string out;
-  for (uint64_t i = 0; i < n; ++i) AppendUtf8(&out, p[i]);
-  return out;
-}
-
-// UTF-16 text as UTF-8, surrogate pairs joined and unpaired ones U+FFFD.
-std::string Text16(const uint8_t* p, uint64_t units) {
-  std::string out;
-  for (uint64_t i = 0; i < units; ++i) {
-    uint32_t u = uint32_t(p[2 * i]) << 8 | p[2 * i + 1];
-    if (u >= 0xD800 && u < 0xDC00 && i + 1 < units) {
-      uint32_t v = uint32_t(p[2 * i + 2]) << 8 | p[2 * i + 3];
-      if (v >= 0xDC00 && v < 0xE000) {
-        AppendUtf8(&out, 0x10000 + ((u - 0xD800) << 10) + (v - 0xDC00));
-        ++i;
-        continue;
-      }
-    }
-    AppendUtf8(&out, u >= 0xD800 && u < 0xE000 ? 0xFFFD : u);
-  }
-  return out;
-}
-
 // The text of the string object at o; false for any other object.
 bool PlainText(Context& c, uint64_t o, std::string* text) {
   uint64_t count, start;
@@ -268,7 +213,8 @@ bool PlainText(Context& c, uint64_t o, std::string* text) {
   if (kind != STR && kind != UTF && kind != DATA) return false;
   if (!Contents(c, o, kind == UTF ? 2 : 1, &count, &start)) return false;
   c.Work += count;  // read without being written, for URLs and keys
-  *text = kind == UTF ? Text16(c.Binary + start, count) : Text8(c.Binary + start, count);
+  *text = kind == UTF ? Utf8Of16(c.Binary + start, size_t(count))
+                      : Utf8Of8(c.Binary + start, size_t(count));
   return true;
 }
 
@@ -317,12 +263,12 @@ ArchivedClass ClassOfName(std::string_view name) {
 const ClassRecord& RecordOf(Context& c, uint64_t classRef) {
   static const ClassRecord kMissing;
   uint64_t uid, n, pos, o, nameRef, nameO;
-  if (!Find(c, classRef, &uid) || !UidValue(c, uid, &n)) return kMissing;
+  if (!Peek(c, classRef, &uid) || !UidValue(c, uid, &n)) return kMissing;
   auto found = c.Keyed->classes.find(n);
   if (found != c.Keyed->classes.end()) return found->second;
   ClassRecord& record = c.Keyed->classes[n];
   pos = Entry(c, n);
-  if (Find(c, pos, &o) && Lookup(c, o, "$classname", &nameRef) &&
+  if (Peek(c, pos, &o) && Lookup(c, o, "$classname", &nameRef) &&
       Resolve(c, nameRef, &pos, &nameO) && KindAt(c, nameO) != DATA &&
       PlainText(c, nameO, &record.name)) {
     record.named = true;
@@ -346,7 +292,7 @@ Stands EntryStands(Context& c, uint64_t n) {
     uint64_t o;
     const ClassRecord* record;
     known = Stands::Value;
-    if (Find(c, Entry(c, n), &o)) {
+    if (Peek(c, Entry(c, n), &o)) {
       if (KindAt(c, o) == EMP || IsText(c, o, "$null") ||
           ((record = InstanceClass(c, o)) != nullptr && record->kind == ArchivedClass::Null))
         known = Stands::Null;
@@ -361,7 +307,7 @@ Stands EntryStands(Context& c, uint64_t n) {
 // is a UID. An NSNull not reached through a UID is an object of its own.
 Stands StandsFor(Context& c, uint64_t ref) {
   uint64_t o, n;
-  if (!Find(c, ref, &o)) return Stands::Value;  // reported by its writer
+  if (!Peek(c, ref, &o)) return Stands::Value;  // reported by its writer
   switch (KindAt(c, o)) {
     case EMP:
       return Stands::Null;
@@ -517,8 +463,8 @@ void SortArchivedKeys(Context& c, uint64_t keys, uint64_t values, uint64_t count
   }
   for (uint64_t i = 0; i < count; ++i) {
     size_t at = first + size_t(i);
-    pairs[2 * at] = Ref(c, keys, i);
-    pairs[2 * at + 1] = Ref(c, values, i);
+    pairs[2 * at] = Reference(c, keys, i);
+    pairs[2 * at + 1] = Reference(c, values, i);
     if (ArchivedKeyText(c, pairs[2 * at], &made[at], &texts[at])) own[at] = &made[at];
   }
   std::vector<uint32_t> positions;
@@ -551,8 +497,8 @@ bool WriteDictionary(Context& c, uint64_t o, uint64_t n, bool* done) {
   bool ok = true;
   for (uint64_t i = 0; ok && i < count; ++i) {
     if (i == identityAt) WriteIdentity(c);
-    uint64_t key = order.empty() ? Ref(c, keys, i) : order[size_t(2 * i)];
-    uint64_t value = order.empty() ? Ref(c, values, i) : order[size_t(2 * i + 1)];
+    uint64_t key = order.empty() ? Reference(c, keys, i) : order[size_t(2 * i)];
+    uint64_t value = order.empty() ? Reference(c, values, i) : order[size_t(2 * i + 1)];
     ok = WithinBudget(c, 2);
     if (!ok) break;
     if (LeftOut(c, StandsFor(c, key), StandsFor(c, value)))
@@ -578,7 +524,7 @@ bool NumberedObjects(Context& c, uint64_t o, std::vector<uint64_t>* refs) {
   refs->assign(count, kNoObject);
   uint64_t found = 0;
   for (uint64_t i = 0; i < count; ++i) {
-    if (!Find(c, Ref(c, start, i), &ko) || KindAt(c, ko) != STR ||
+    if (!Peek(c, Reference(c, start, i), &ko) || KindAt(c, ko) != STR ||
         !Contents(c, ko, 1, &n, &nstart) || n <= kPrefix.size() || n > kPrefix.size() + 19)
       continue;
     std::string_view key(reinterpret_cast<const char*>(c.Binary + nstart), n);
@@ -589,7 +535,7 @@ bool NumberedObjects(Context& c, uint64_t o, std::vector<uint64_t>* refs) {
       index = index * 10 + uint64_t(d - '0');
     }
     if (index >= count || (*refs)[index] != kNoObject) return false;
-    (*refs)[index] = Ref(c, start + count * c.T.ObjRefSize, i);
+    (*refs)[index] = Reference(c, start + count * c.T.ObjRefSize, i);
     ++found;
   }
   refs->resize(found);
@@ -632,7 +578,7 @@ bool WriteString(Context& c, uint64_t o, Role role, bool* done) {
 }
 
 // The seconds since 2001 of the NSDate at o, from NS.time.
-bool DateSeconds(const Context& c, uint64_t o, double* seconds) {
+bool DateSeconds(Context& c, uint64_t o, double* seconds) {
   uint64_t ref = 0, pos = 0, to = 0, width;
   if (!Lookup(c, o, "NS.time", &ref) || !Resolve(c, ref, &pos, &to)) return false;
   TypeCode kind = KindAt(c, to);
@@ -661,7 +607,7 @@ bool WriteDate(Context& c, uint64_t o, bool* done) {
 }
 
 // The data object of the NSData at o: *pos its object number, *d where.
-bool DataField(const Context& c, uint64_t o, uint64_t* pos, uint64_t* d) {
+bool DataField(Context& c, uint64_t o, uint64_t* pos, uint64_t* d) {
   uint64_t ref;
   return (Lookup(c, o, "NS.data", &ref) || Lookup(c, o, "NS.bytes", &ref)) &&
          Resolve(c, ref, pos, d) && KindAt(c, *d) == DATA;
@@ -676,7 +622,7 @@ bool WriteData(Context& c, uint64_t o, Role role, bool* done) {
 }
 
 // The text of the NSUUID at o, from NS.uuidbytes.
-bool UuidText(const Context& c, uint64_t o, std::string* text) {
+bool UuidText(Context& c, uint64_t o, std::string* text) {
   uint64_t ref, pos, d, count, start;
   if (!Lookup(c, o, "NS.uuidbytes", &ref) || !Resolve(c, ref, &pos, &d) || KindAt(c, d) != DATA ||
       !Contents(c, d, 1, &count, &start) || count != kUuidSize)
@@ -747,7 +693,7 @@ bool NumberAt(const Context& c, uint64_t ref, uint64_t* pos, TypeCode* kind) {
 bool IntegerAt(const Context& c, uint64_t ref, int64_t* value) {
   uint64_t pos, o;
   TypeCode kind;
-  if (!NumberAt(c, ref, &pos, &kind) || kind != INT || !Find(c, pos, &o)) return false;
+  if (!NumberAt(c, ref, &pos, &kind) || kind != INT || !Peek(c, pos, &o)) return false;
   unsigned width = 1u << (c.Binary[o] & 0x0F);
   *value = int64_t(ReadBigEndian(c.Binary + o + 1, width));
   return true;
@@ -969,7 +915,7 @@ bool NumberedFields(Context& c, uint64_t o, std::string_view prefix, uint64_t co
     return false;
   refs->assign(count, kNoObject);
   for (uint64_t i = 0; i < entries; ++i) {
-    if (!Find(c, Ref(c, start, i), &ko) || KindAt(c, ko) != STR ||
+    if (!Peek(c, Reference(c, start, i), &ko) || KindAt(c, ko) != STR ||
         !Contents(c, ko, 1, &n, &nstart) || n <= prefix.size() || n > prefix.size() + 19)
       continue;
     std::string_view key(reinterpret_cast<const char*>(c.Binary + nstart), n);
@@ -982,7 +928,7 @@ bool NumberedFields(Context& c, uint64_t o, std::string_view prefix, uint64_t co
     }
     if (!digits) continue;
     if (index >= count || (*refs)[index] != kNoObject) return false;
-    (*refs)[index] = Ref(c, start + entries * c.T.ObjRefSize, i);
+    (*refs)[index] = Reference(c, start + entries * c.T.ObjRefSize, i);
   }
   for (uint64_t ref : *refs)
     if (ref == kNoObject) return false;
@@ -1312,7 +1258,7 @@ bool WriteArchivedKey(Context& c, uint64_t ref) {
     bool ok = WriteTextKey(c, ref, o, &done);
     if (!ok || done) return ok;
   }
-  if (Find(c, ref, &ko) && KindAt(c, ko) == UID) return GetUID(c, ko, true);
+  if (Peek(c, ref, &ko) && KindAt(c, ko) == UID) return GetUID(c, ko, true);
   PutKey(c, (kind == DICT ? "dict " : "array ") + std::to_string(pos));
   return Unwritten(c, [&] { return WriteContainer(c, pos, o, kind == DICT); });
 }
@@ -1347,7 +1293,7 @@ bool ArchivedKeyText(Context& c, uint64_t ref, std::string* text, uint64_t* pos)
         break;
     }
   }
-  if (Find(c, ref, &ko) && KindAt(c, ko) == UID) {
+  if (Peek(c, ref, &ko) && KindAt(c, ko) == UID) {
     *pos = ref;
     return false;
   }
@@ -1361,10 +1307,10 @@ bool ArchivedKeyText(Context& c, uint64_t ref, std::string* text, uint64_t* pos)
 // a keyed archive's; *top receives $top's object number.
 bool FindArchive(Context& c, Archive* a, uint64_t* top) {
   uint64_t o = 0, ref = 0, ao = 0, to = 0;
-  if (!Find(c, c.T.TopObject, &o) || !Lookup(c, o, "$archiver", &ref) || !Find(c, ref, &ao) ||
-      !IsText(c, ao, "NSKeyedArchiver") || !Lookup(c, o, "$objects", &ref) || !Find(c, ref, &ao) ||
+  if (!Peek(c, c.T.TopObject, &o) || !Lookup(c, o, "$archiver", &ref) || !Peek(c, ref, &ao) ||
+      !IsText(c, ao, "NSKeyedArchiver") || !Lookup(c, o, "$objects", &ref) || !Peek(c, ref, &ao) ||
       KindAt(c, ao) != ARR || !Contents(c, ao, c.T.ObjRefSize, &a->count, &a->objects) ||
-      !Lookup(c, o, "$top", top) || !Find(c, *top, &to) || KindAt(c, to) != DICT)
+      !Lookup(c, o, "$top", top) || !Peek(c, *top, &to) || KindAt(c, to) != DICT)
     return false;
   a->stands.assign(a->count, Stands::Unknown);
   return true;
@@ -1375,32 +1321,23 @@ bool FindArchive(Context& c, Archive* a, uint64_t* top) {
 // when the root is null or a fill object, which is no document.
 bool WriteFound(Context& c, uint64_t top, Role role, bool* plain) {
   uint64_t to = 0, count, start, key;
-  if (Find(c, top, &to) && Contents(c, to, 2 * uint64_t(c.T.ObjRefSize), &count, &start) &&
-      count == 1 && Find(c, Ref(c, start, 0), &key) && IsText(c, key, "root")) {
-    uint64_t root = Ref(c, start + c.T.ObjRefSize, 0);
+  if (Peek(c, top, &to) && Contents(c, to, 2 * uint64_t(c.T.ObjRefSize), &count, &start) &&
+      count == 1 && Peek(c, Reference(c, start, 0), &key) && IsText(c, key, "root")) {
+    uint64_t root = Reference(c, start + c.T.ObjRefSize, 0);
     *plain = StandsFor(c, root) != Stands::Value;
     return !*plain && WriteObject(c, root, role);
   }
   return WriteObject(c, top, role);
 }
 
-// Converts the binary property list p[0, n) into `out`, from c's place in
-// the document and with the work c has left: a keyed archive as the objects
+// Converts `file`, a binary property list held in data, into `out`, from
+// c's place in the document and with the work c has left: a keyed archive as the objects
 // it holds, any other file as its plain document. Returns its outcome, and
 // adds its work to c's, the text given to `out` aside; *budget says whether
 // it ran out of the work left.
-bool ConvertNested(Context& c, const uint8_t* p, uint64_t n, const Trailer& t, OutputBuffer& out,
-                   Role role, bool* budget) {
-  Context k(p, n, t, out, c.Parallel, Limits(), c.Format);
-  k.Typed = c.Typed;
-  k.MaySplit = false;
-  k.Sorted = c.Sorted;
-  k.OpensData = true;
-  k.Nesting = c.Nesting + 1;
-  MoveTo(k, c);
+bool ConvertNested(Context& c, const Reader& file, OutputBuffer& out, Role role, bool* budget) {
+  Context k(c, file, out);
   k.Path.assign(DocumentDepth(c), kNoObject);
-  uint64_t used = WorkSoFar(c);
-  k.WorkBudget = k.OutputStart + (used < c.WorkBudget ? c.WorkBudget - used : 0);
   Archive a;
   uint64_t top, o;
   bool archive = FindArchive(k, &a, &top), plain = !archive, ok = false;
@@ -1439,12 +1376,13 @@ bool WriteOpened(Context& c, const uint8_t* p, uint64_t n, Role role, bool* done
   if (c.Nesting >= kMaxNestedFiles || n < kHeaderSize + kTrailerSize ||
       std::memcmp(p, kSignature, kSignatureSize) != 0 || !DecodeTrailer(p, n, &t).empty())
     return true;
+  const Reader file(p, t);
   bool budget = false, ok = false, fits = true;
   JsonPending pending = c.Pending;
   {
     OutputBuffer memory(kNestedInMemory);
     try {
-      ok = ConvertNested(c, p, n, t, memory, role, &budget);
+      ok = ConvertNested(c, file, memory, role, &budget);
     } catch (const MemoryLimitReached&) {
       fits = false;
     }
@@ -1460,7 +1398,7 @@ bool WriteOpened(Context& c, const uint8_t* p, uint64_t n, Role role, bool* done
   }
   c.Pending = pending;
   OutputBuffer dry(platform::kNoFile, "", size_t(n));
-  ok = ConvertNested(c, p, n, t, dry, role, &budget);
+  ok = ConvertNested(c, file, dry, role, &budget);
   Discarded(c, dry.Written());
   if (budget || WorkSoFar(c) > c.WorkBudget) return OverBudget(c);
   if (!ok) {
@@ -1469,7 +1407,7 @@ bool WriteOpened(Context& c, const uint8_t* p, uint64_t n, Role role, bool* done
   }
   c.Pending = pending;
   *done = true;
-  return ConvertNested(c, p, n, t, c.Out, role, &budget) || OverBudget(c);
+  return ConvertNested(c, file, c.Out, role, &budget) || OverBudget(c);
 }
 
 // Called when an archive's document nests past the bound: converts the file
@@ -1566,7 +1504,7 @@ bool TakeArchiveEntry(Context& c, uint64_t key, uint64_t value, bool* ok) {
   const ClassRecord& record = RecordOf(c, value);
   if (record.named) {
     PutString(c, record.name);
-  } else if (Find(c, value, &vo) && KindAt(c, vo) == UID) {
+  } else if (Peek(c, value, &vo) && KindAt(c, vo) == UID) {
     *ok = GetUID(c, vo, false);
   } else {
     *ok = WriteObject(c, value, Role::Value);

@@ -1,5 +1,5 @@
 // Keyed archives (NSKeyedArchiver): the state of one archive being written
-// as the object graph it encodes.
+// as the object graph it encodes, and the calls the walk makes into it.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "bplist/Context.h"
+#include "bplist/Walk.h"
 
 namespace bplist {
 
@@ -79,5 +79,24 @@ struct Archive {
   // Class records by $objects index.
   std::unordered_map<uint64_t, ClassRecord> classes;
 };
+
+// Keyed archives (Keyed.cpp). WriteArchive writes the top object, as the
+// object graph it encodes when the file is a keyed archive. While one is
+// written (c.Keyed set), the walk calls WriteArchived for every dictionary,
+// WriteReferenced for every UID that is not a key, and TakeArchiveEntry
+// before every dictionary entry; the last returns true when it has dealt
+// with the entry itself (*ok says whether that went well).
+bool WriteArchive(Context& c);
+bool WriteArchived(Context& c, uint64_t Pos, uint64_t o, Role role);
+bool WriteReferenced(Context& c, uint64_t o, Role role);
+bool TakeArchiveEntry(Context& c, uint64_t key, uint64_t value, bool* ok);
+// Writes the data object at o where OpensData is set: the document of the
+// binary property list it holds, or the data itself.
+bool WriteDataValue(Context& c, uint64_t o, Role role);
+// Called by the dictionary writer right after it opens a dictionary: writes
+// the "$uid" entry of the shared archived object it is, when it is one.
+void WriteIdentity(Context& c);
+// Whether WriteIdentity would write an entry now.
+bool IdentityPending(const Context& c);
 
 }  // namespace bplist

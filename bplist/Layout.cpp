@@ -2,7 +2,7 @@
 // closings, indentation, and JSON's separators.
 #include <cstring>
 
-#include "bplist/Context.h"
+#include "bplist/Writers.h"
 
 namespace bplist {
 

@@ -31,9 +31,9 @@
 #include <mutex>
 #include <new>
 
-#include "bplist/Context.h"
 #include "bplist/Platform.h"
 #include "bplist/Split.h"
+#include "bplist/Walk.h"
 
 namespace bplist {
 

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "bplist/Context.h"
 #include "bplist/Texts.h"
+#include "bplist/Writers.h"
 
 namespace bplist {
 

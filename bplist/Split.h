@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "bplist/Context.h"
 #include "bplist/ThreadPool.h"
+#include "bplist/Walk.h"
 
 namespace bplist {
 

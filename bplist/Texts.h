@@ -64,6 +64,14 @@ void PutBase64(OutputBuffer& out, const uint8_t* p, size_t n);
 // values past U+10FFFF).
 bool IsUtf8(const uint8_t* p, size_t n);
 
+// The UTF-8 of an 8-bit string, unescaped: unchanged when it is valid
+// UTF-8, each byte taken as Latin-1 otherwise, as PutEscaped8 reads it. For
+// texts that are looked at before they are written (URLs, class names).
+std::string Utf8Of8(const uint8_t* p, size_t n);
+// The UTF-8 of `units` big-endian UTF-16 code units at p, unescaped:
+// surrogate pairs joined, unpaired surrogates U+FFFD.
+std::string Utf8Of16(const uint8_t* p, size_t units);
+
 // Length of the leading run of p[0, n) that PutEscaped8 writes unchanged.
 size_t PlainPrefix(const uint8_t* p, size_t n);
 

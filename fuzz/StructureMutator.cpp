@@ -13,16 +13,15 @@
 #include <random>
 #include <vector>
 
+#include "bplist/Reader.h"
+
 extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t maxSize);
 
 namespace {
 
-// Signature and version; the first object starts after them.
-constexpr size_t kHeaderSize = 8;
-// The trailer: six unused bytes, the offset and reference widths, then the
-// object count, the top object and the offset table's position, 8 bytes each.
-constexpr size_t kTrailerSize = 32;
-constexpr size_t kUnusedSize = 6;
+// The trailer's first bytes, before the offset width, which the reader
+// leaves unused and the layout keeps.
+constexpr size_t kUnusedSize = bplist::kTrailerOffsetSize;
 // One mutation in kPlainShare mutates the whole file as plain bytes.
 constexpr unsigned kPlainShare = 8;
 // One structured mutation in kAppendShare appends a copy of an object, one
@@ -43,34 +42,23 @@ struct Layout {
   uint64_t top = 0;
 };
 
-uint64_t ReadBigEndian(const uint8_t* p, size_t n) {
-  uint64_t v = 0;
-  for (size_t i = 0; i < n; ++i) v = v << 8 | p[i];
-  return v;
-}
-
 void PutBigEndian(Bytes& out, uint64_t v, size_t n) {
   for (size_t i = n; i-- > 0;) out.push_back(uint8_t(v >> (8 * i)));
 }
 
 // Returns false when the trailer or offset table is not valid, or an
-// offset points outside the object data.
+// offset points outside the object data: read as the converter reads them.
 bool Cut(const uint8_t* data, size_t size, Layout* l) {
-  if (size < kHeaderSize + kTrailerSize) return false;
-  const uint8_t* t = data + size - kTrailerSize;
-  l->offsetSize = t[6];
-  l->refSize = t[7];
-  uint64_t count = ReadBigEndian(t + 8, 8), table = ReadBigEndian(t + 24, 8);
-  l->top = ReadBigEndian(t + 16, 8);
-  if (l->offsetSize < 1 || l->offsetSize > 8 || l->refSize < 1 || l->refSize > 8) return false;
-  if (table < kHeaderSize || table > size - kTrailerSize || count == 0 || l->top >= count ||
-      count > (size - kTrailerSize - table) / l->offsetSize)
-    return false;
-  std::vector<uint64_t> offsets(count);
-  for (uint64_t i = 0; i < count; ++i) {
-    offsets[i] = ReadBigEndian(data + table + i * l->offsetSize, l->offsetSize);
-    if (offsets[i] < kHeaderSize || offsets[i] >= table) return false;
-  }
+  bplist::Trailer t;
+  if (!bplist::DecodeTrailer(data, size, &t).empty()) return false;
+  const bplist::Reader file(data, t);
+  l->offsetSize = t.OffsetSize;
+  l->refSize = t.ObjRefSize;
+  l->top = t.TopObject;
+  std::vector<uint64_t> offsets(t.NumObjects);
+  for (uint64_t i = 0; i < t.NumObjects; ++i)
+    if (!bplist::Peek(file, i, &offsets[i])) return false;
+  uint64_t table = t.OffsetTableOffset;
   std::vector<uint64_t> starts = offsets;
   std::sort(starts.begin(), starts.end());
   starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
@@ -82,7 +70,7 @@ bool Cut(const uint8_t* data, size_t size, Layout* l) {
   for (uint64_t off : offsets)
     l->pieceOf.push_back(
         size_t(std::lower_bound(starts.begin(), starts.end(), off) - starts.begin()));
-  std::memcpy(l->unused, t, kUnusedSize);
+  std::memcpy(l->unused, data + size - bplist::kTrailerSize, kUnusedSize);
   return true;
 }
 

@@ -16,10 +16,10 @@
 
 #include "FuzzCheck.h"
 #include "FuzzLimits.h"
-#include "bplist/Context.h"
 #include "bplist/Convert.h"
 #include "bplist/OutputBuffer.h"
 #include "bplist/Platform.h"
+#include "bplist/Reader.h"
 
 namespace {
 

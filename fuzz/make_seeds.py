@@ -25,37 +25,13 @@ import sys
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 EXAMPLES = os.path.join(REPO, "examples")
 
-
-def be(value, width):
-    """Big-endian bytes of value, width bytes long."""
-    return (value & ((1 << (8 * width)) - 1)).to_bytes(width, "big")
+sys.path.insert(0, os.path.join(REPO, "tests"))
+from plist_layout import big_endian, count_head, layout  # noqa: E402
 
 
-def count_head(kind, count):
-    """Marker byte of high nibble kind, with an integer count object when count >= 15."""
-    if count < 15:
-        return bytes([kind << 4 | count])
-    exp = 0 if count <= 0xFF else 1 if count <= 0xFFFF else 2 if count <= 0xFFFFFFFF else 3
-    return bytes([kind << 4 | 0xF, 0x10 | exp]) + be(count, 1 << exp)
-
-
-def build(objects, top=0, ref_size=1, offset_size=None):
-    """A whole file from objects given as (head bytes, [references])."""
-    body = bytearray(b"bplist00")
-    offsets = []
-    for head, refs in objects:
-        offsets.append(len(body))
-        body += head
-        for r in refs:
-            body += be(r, ref_size)
-    table = len(body)
-    if offset_size is None:
-        offset_size = 1 if table < 0x100 else 2 if table < 0x10000 else 4
-    for off in offsets:
-        body += be(off, offset_size)
-    body += bytes(6) + bytes([offset_size, ref_size])
-    body += be(len(objects), 8) + be(top, 8) + be(table, 8)
-    return bytes(body)
+# The tests' writer lays the files out (tests/plist_layout.py).
+be = big_endian
+build = layout
 
 
 def string(text):

@@ -7,7 +7,7 @@ The inputs are every file under tests/corpus/binary (the damaged ones
 included), tests/regressions, the whole-file fuzz seeds that
 fuzz/make_seeds.py writes, and any EXTRA_FILE (a large generated file, say,
 so that containers are split across threads). Each is converted with -c,
--j, -k and -kj, once pinned to one processor (taskset -c 0) and once on all
+-j, -k and -kj, and with sorted keys as -s, -sj, -ks and -ksj, once pinned to one processor (taskset -c 0) and once on all
 of them. Both programs get the same input and output paths, so the
 documents, standard output, standard error and exit codes must be the same
 byte for byte. A program given as `wine:PATH` runs under wine.
@@ -22,7 +22,7 @@ import sys
 import tempfile
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-VERBS = ["-c", "-j", "-k", "-kj"]
+VERBS = ["-c", "-j", "-k", "-kj", "-s", "-sj", "-ks", "-ksj"]
 
 
 def inputs(seed_dir, extra):

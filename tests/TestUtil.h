@@ -222,15 +222,16 @@ inline std::vector<std::pair<std::string, bplist::Parallelism>> SplittingTunings
 
 // Converts `file` on one thread and on several with every splitting tuning;
 // expects the same outcome, reason and document from each, and returns the
-// single thread's. With `sorted`, dictionary keys are sorted (-s).
+// single thread's. With `sorted`, dictionary keys are sorted (-s); with
+// `unarchive`, a keyed archive is written as its objects (-k).
 inline MemoryResult ExpectSameOnThreads(const testplist::Bytes& file,
                                         const bplist::Limits& limits = bplist::Limits(),
                                         bplist::OutputFormat format = bplist::OutputFormat::Xml,
-                                        bool sorted = false) {
-  MemoryResult single = ConvertWith(file, bplist::Parallelism(), limits, format, false, sorted);
+                                        bool sorted = false, bool unarchive = false) {
+  MemoryResult single = ConvertWith(file, bplist::Parallelism(), limits, format, unarchive, sorted);
   for (const auto& [name, parallel] : SplittingTunings()) {
     SCOPED_TRACE(name);
-    MemoryResult split = ConvertWith(file, parallel, limits, format, false, sorted);
+    MemoryResult split = ConvertWith(file, parallel, limits, format, unarchive, sorted);
     EXPECT_EQ(int(split.outcome), int(single.outcome));
     EXPECT_EQ(split.reason, single.reason);
     EXPECT_TRUE(split.xml == single.xml) << "the documents differ";

@@ -242,6 +242,30 @@ TEST(Containers, CountTable) {
   }
 }
 
+// With sorted keys (-s), a key's count is read as the walk reads it, which
+// writes the key as its text: counts whose integer has another marker, and
+// counts wider than eight bytes, sort by their texts too. Both once sorted
+// such a key after every text.
+TEST(Containers, SortedKeysReadCountsAsTheWalkDoes) {
+  Bytes wide = {0x5F, 0x14};
+  wide.insert(wide.end(), 15, 0);
+  wide.insert(wide.end(), {0x01, 'a'});
+  const std::vector<std::pair<const char*, Bytes>> table = {
+      {"count marker's high nibble ignored", {0x5F, 0x50, 0x01, 'a'}},
+      {"sixteen-byte count", wide},
+  };
+  for (const auto& [name, key] : table) {
+    SCOPED_TRACE(name);
+    PlistBuilder b;
+    uint64_t later = b.Str("b"), first = b.Raw(key), v = b.Str("v");
+    b.top = b.Dict({{later, v}, {first, v}});
+    testutil::MemoryResult r = testutil::ConvertWith(
+        b.Build(), bplist::Parallelism(), bplist::Limits(), bplist::OutputFormat::Xml, false, true);
+    ASSERT_EQ(int(r.outcome), int(bplist::Outcome::Converted)) << r.reason;
+    EXPECT_LT(r.xml.find("<key>a</key>"), r.xml.find("<key>b</key>"));
+  }
+}
+
 // The builder's own extended counts are the expected bytes.
 TEST(Containers, ExtendedCountBytes) {
   EXPECT_EQ(testplist::CountHeader(0xA, 14), Bytes({0xAE}));

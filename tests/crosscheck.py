@@ -24,10 +24,12 @@ import plistlib
 import random
 import re
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from plist_layout import layout  # noqa: E402
 
 EPOCH = datetime.datetime(2001, 1, 1)
 TIMEOUT = 60  # seconds for one conversion; anything near it is a hang
@@ -274,14 +276,7 @@ def check_converts(conv, results, name, data, want):
 def raw_plist(objects, top):
     """A binary plist of the given object bytes (one-byte references and
     offsets), `top` the top object's number."""
-    body = b"bplist00"
-    offsets = []
-    for o in objects:
-        offsets.append(len(body))
-        body += o
-    table = len(body)
-    body += bytes(offsets)
-    return body + bytes(6) + bytes([1, 1]) + struct.pack(">QQQ", len(objects), top, table)
+    return layout(objects, top)
 
 
 def left_out_entries():

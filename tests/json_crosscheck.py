@@ -31,6 +31,7 @@ from fractions import Fraction
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from crosscheck import Converter, Failures, random_string  # noqa: E402
+from plist_layout import count_head, layout  # noqa: E402
 
 EPOCH = datetime.datetime(2001, 1, 1)
 
@@ -82,11 +83,6 @@ def encode(top):
         objects[index] = body(value)
         return index
 
-    def count_marker(nibble, n):
-        if n < 15:
-            return bytes([nibble << 4 | n])
-        return bytes([nibble << 4 | 0xF]) + int_body(n)
-
     def int_body(v, width=None):
         if width is None:
             width = 1 if 0 <= v < 2**8 else 2 if 0 <= v < 2**16 else 4 if 0 <= v < 2**32 else 8
@@ -112,42 +108,28 @@ def encode(top):
         if isinstance(v, float):
             return b"\x23" + struct.pack(">d", v)
         if isinstance(v, Bytes8):
-            return count_marker(0x5, len(v)) + bytes(v)
+            return count_head(0x5, len(v)) + bytes(v)
         if isinstance(v, plistlib.UID):
             width = max(1, (v.data.bit_length() + 7) // 8)
             return bytes([0x80 | (width - 1)]) + v.data.to_bytes(width, "big")
         if isinstance(v, bytes):
-            return count_marker(0x4, len(v)) + v
+            return count_head(0x4, len(v)) + v
         if isinstance(v, str):
             if not isinstance(v, Utf16) and all(ord(ch) < 0x80 for ch in v):
-                return count_marker(0x5, len(v)) + v.encode("ascii")
+                return count_head(0x5, len(v)) + v.encode("ascii")
             units = v.encode("utf-16-be", "surrogatepass")
-            return count_marker(0x6, len(units) // 2) + units
+            return count_head(0x6, len(units) // 2) + units
         if isinstance(v, Pairs):
             refs = [add(k) for k, _ in v] + [add(val) for _, val in v]
-            return ("refs", count_marker(0xD, len(v)), refs)
+            return (count_head(0xD, len(v)), refs)
         if isinstance(v, (Set, list)):
             refs = [add(e) for e in v]
-            return ("refs", count_marker(0xC if isinstance(v, Set) else 0xA, len(v)), refs)
+            return (count_head(0xC if isinstance(v, Set) else 0xA, len(v)), refs)
         raise TypeError(type(v))
 
     add(top)
     ref_size = 1 if len(objects) < 2**8 else 2 if len(objects) < 2**16 else 4
-    out = bytearray(b"bplist00")
-    offsets = []
-    for o in objects:
-        offsets.append(len(out))
-        if isinstance(o, tuple):
-            out += o[1] + b"".join(r.to_bytes(ref_size, "big") for r in o[2])
-        else:
-            out += o
-    table = len(out)
-    offset_size = 1 if table < 2**8 else 2 if table < 2**16 else 4 if table < 2**32 else 8
-    for off in offsets:
-        out += off.to_bytes(offset_size, "big")
-    out += bytes(6) + bytes([offset_size, ref_size])
-    out += struct.pack(">QQQ", len(objects), 0, table)
-    return bytes(out)
+    return layout(objects, 0, ref_size)
 
 
 class Fails(Exception):

@@ -13,7 +13,7 @@
 
 #include "PlistBuilder.h"
 #include "TestUtil.h"
-#include "bplist/Context.h"
+#include "bplist/Walk.h"
 
 namespace {
 

@@ -161,6 +161,15 @@ std::vector<Case> Cases() {
   uint64_t keysRoot = keys.Object(
       "NSDictionary", {{"NS.keys", keys.b.Array(keyRefs)},
                        {"NS.objects", keys.b.Array(std::vector<uint64_t>(6, keys.b.Bool(true)))}});
+  // A class name whose count takes sixteen bytes, which -c reads: the
+  // archive's reader once refused counts wider than eight bytes.
+  ArchiveBuilder wide;
+  Bytes wideName = {0x5F, 0x14};
+  wideName.insert(wideName.end(), 15, 0);
+  wideName.push_back(8);
+  for (char ch : std::string("NSString")) wideName.push_back(uint8_t(ch));
+  uint64_t wideClass = wide.Ref(wide.b.Dict({{wide.b.Str("$classname"), wide.b.Raw(wideName)}}));
+  Bytes wideFile = wide.Build(wide.Object("NSString", {{"NS.string", wide.Str("hi")}}, wideClass));
   return {
       {"Dictionary",
        One("NSMutableDictionary",
@@ -216,6 +225,7 @@ std::vector<Case> Cases() {
            }),
        "<data>YWI=</data>"},
       {"ArchiveInData", NestedIn(hello), "<string>hi</string>"},
+      {"ClassNameWithSixteenByteCount", wideFile, "<string>hi</string>"},
       {"PlainFileInData", NestedIn(plain.Build()),
        "<dict><key>$archiver</key><string>NSKeyedArchiver</string></dict>"},
       {"PlainFileInDataOfAPlainFile", dataOfPlain.Build(),

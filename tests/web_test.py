@@ -33,6 +33,10 @@ FORMATS = [("XML", "-c", "xml"), ("JSON", "-j", "json"), ("KEYED_XML", "-k", "xm
 # showed "This page cannot write ...", not the command line's lines. The
 # file: a top array of 50,000 references to one array of 50,000 nulls.
 TOO_LARGE = Path(__file__).parent / "regressions" / "too-large-shared-nulls.bplist"
+# The digests of the corpus files' documents (scripts/make-digests.py makes
+# the list), one column per verb: the page must give the same bytes.
+DIGESTS = Path(__file__).parent / "corpus" / "documents.fnv"
+DIGEST_VERBS = ["-c", "-j", "-k", "-kj", "-s", "-sj", "-ks", "-ksj"]
 # Longest wait for one conversion (the records file included), in seconds.
 CONVERSION_TIMEOUT = 300
 # The page's largest file (kLargestFile in web/page.html).
@@ -46,6 +50,23 @@ def cli(tarnwick, verb, path):
     run beside the file so that its messages name it as the page does."""
     run = subprocess.run([tarnwick, verb, path.name, ""], cwd=path.parent, capture_output=True)
     return run.returncode, run.stdout
+
+
+def fnv1a(data):
+    """The 64-bit FNV-1a digest of data, as 16 hex digits."""
+    h = 0xcbf29ce484222325
+    for byte in data:
+        h = ((h ^ byte) * 0x100000001b3) & 0xFFFFFFFFFFFFFFFF
+    return "%016x" % h
+
+
+def listed_digests():
+    """The digest list by file name, then by verb."""
+    listed = {}
+    for line in DIGESTS.read_text().splitlines():
+        name, *columns = line.split()
+        listed[name] = dict(zip(DIGEST_VERBS, columns))
+    return listed
 
 
 def start_browser(downloads):
@@ -102,6 +123,9 @@ class Page:
         raise AssertionError(f"no {name} saved; the folder holds {os.listdir(downloads)}")
 
 
+LISTED = listed_digests()
+
+
 def check_file(page, result, tarnwick, path, verb, ext, downloads, failures):
     """The page's result for one file in one format against the command line
     with the same verb."""
@@ -119,8 +143,12 @@ def check_file(page, result, tarnwick, path, verb, ext, downloads, failures):
         failures.append(f"{where}: the shown text differs ({state}: {status})")
     else:
         stem = path.name.rsplit(".", 1)[0] if "." in path.name[1:] else path.name
-        if page.save(downloads, f"{stem}.{ext}") != out:
+        saved = page.save(downloads, f"{stem}.{ext}")
+        if saved != out:
             failures.append(f"{where}: the saved file differs")
+        listed = LISTED.get(path.name, {}).get(verb)
+        if listed is not None and fnv1a(saved) != listed:
+            failures.append(f"{where}: the saved file's digest is not {listed} (documents.fnv)")
 
 
 def check_files(page, tarnwick, files, downloads, failures):

@@ -100,7 +100,20 @@ struct Case {
   std::string name;
   Bytes file;
   Outcome outcome;  // with the medium budget
+  bool unarchive = false;
 };
+
+// A top dictionary of `pairs` entries whose keys are all one string with a
+// count of 2^15 bytes, which the keyed view reads looking for $archiver.
+Bytes WideCountKeys(size_t pairs) {
+  PlistBuilder b;
+  b.refSize = 2;
+  b.offsetSize = 4;
+  b.Dict(std::vector<std::pair<uint64_t, uint64_t>>(pairs, {1, 2}));
+  b.Raw(WideCountString());
+  b.Str("v");
+  return b.Build();
+}
 
 TEST(WorkBound, SmallFilesMakeLittleWork) {
   const Bytes null{0x00}, fill{0x0F}, integer{0x10, 0x2A};
@@ -129,6 +142,9 @@ TEST(WorkBound, SmallFilesMakeLittleWork) {
        SharedIntegers(100, 3000), Outcome::Converted},
       {"the same array visited 1,000 times, past the budget", SharedIntegers(1000, 3000),
        Outcome::TooLarge},
+      // The keyed view reads counts as the walk does, and counts them alike.
+      {"-k: 100,000 keys of one string whose count has 2^15 bytes", WideCountKeys(100000),
+       Outcome::TooLarge, true},
   };
   const bplist::Limits small = fuzzlimits::Small(), medium = MediumBudget();
   std::vector<std::pair<std::string, bplist::Parallelism>> threads = testutil::SplittingTunings();
@@ -143,7 +159,8 @@ TEST(WorkBound, SmallFilesMakeLittleWork) {
                      threadsName);
         bplist::OutputBuffer dry(-1, "");
         const bplist::ConvertResult r =
-            bplist::ConvertBuffer(c.file.data(), c.file.size(), dry, parallel, limits);
+            bplist::ConvertBuffer(c.file.data(), c.file.size(), dry, parallel, limits,
+                                  bplist::OutputFormat::Xml, c.unarchive);
         if (!smallBudget) {
           EXPECT_EQ(int(r.outcome), int(c.outcome));
         }
