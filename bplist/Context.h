@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "bplist/Bits.h"
@@ -207,7 +208,23 @@ inline bool WithinBudget(Context& c, uint64_t objects) {
 bool SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* texts,
                std::vector<uint32_t>* positions = nullptr);
 
+// A format as a type, so that the writers take it as a template argument
+// and no writer of the walk tests the format at run time.
+template <OutputFormat F>
+using FormatIs = std::integral_constant<OutputFormat, F>;
+
+// Calls write(FormatIs<F>()) for the document's format F. Code that is not
+// templated on the format (the keyed view, the split, the document's frame)
+// enters the walk through this, the one test of the format at run time.
+template <typename Write>
+decltype(auto) InFormat(const Context& c, Write write) {
+  if (c.Format == OutputFormat::Xml) return write(FormatIs<OutputFormat::Xml>());
+  return write(FormatIs<OutputFormat::Json>());
+}
+
 // Writes entries [begin, end) of a container, on this thread.
+template <OutputFormat F>
+bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end);
 bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end);
 
 // True when the entries of a container may be split across threads.
@@ -223,8 +240,11 @@ bool WriteEntriesInParallel(Context& c, const Entries& e);
 
 // Writes object Pos and everything nested in it. Returns false when it
 // cannot be written; c.Damage then says whether the file is damaged.
+template <OutputFormat F>
+bool WriteObject(Context& c, uint64_t Pos, Role role);
 bool WriteObject(Context& c, uint64_t Pos, Role role);
 // The same for object Pos found at o.
+template <OutputFormat F>
 bool WriteLocated(Context& c, uint64_t Pos, uint64_t o, Role role);
 
 // Finds object Pos as Locate does, without recording damage when it cannot.
@@ -236,9 +256,12 @@ inline bool Peek(const Context& c, uint64_t Pos, uint64_t* o) {
 
 // Writes null where a null object stands inside a container: `null` in
 // JSON, nothing in XML.
+template <OutputFormat F>
 bool GetNull(Context& c, Role role);
 
 // Starts from an empty indentation and writes the top object.
+template <OutputFormat F>
+bool GetTopObject(Context& c);
 bool GetTopObject(Context& c);
 
 // Puts container Pos on the path, refusing a container that contains itself
@@ -257,6 +280,8 @@ inline void LeavePath(Context& c) {
 }
 
 // Writes the dictionary or array Pos, whose marker is at o, one level deeper.
+template <OutputFormat F>
+bool WriteContainer(Context& c, uint64_t Pos, uint64_t o, bool isDict);
 bool WriteContainer(Context& c, uint64_t Pos, uint64_t o, bool isDict);
 
 // Keyed archives (Keyed.cpp). WriteArchive writes the top object, as the
@@ -276,39 +301,92 @@ bool WriteDataValue(Context& c, uint64_t o, Role role);
 // the "$uid" entry of the shared archived object it is, when it is one.
 void WriteIdentity(Context& c);
 
-// The writers, one per type code; o is the object's marker position.
+// The writers, one per type code; o is the object's marker position. The
+// keyed view calls the three without a format.
+template <OutputFormat F>
 bool GetDict(Context& c, uint64_t o);
+bool GetDict(Context& c, uint64_t o);
+template <OutputFormat F>
 bool GetArray(Context& c, uint64_t o);
+template <OutputFormat F>
 bool GetStr(Context& c, uint64_t o, bool AsKey);
+template <OutputFormat F>
 bool GetUnicode(Context& c, uint64_t o, bool AsKey);
+template <OutputFormat F>
 bool GetUID(Context& c, uint64_t o, bool AsKey);
+bool GetUID(Context& c, uint64_t o, bool AsKey);
+template <OutputFormat F>
 bool GetBool(Context& c, uint64_t o, bool AsKey);
+template <OutputFormat F>
 bool GetDate(Context& c, uint64_t o, bool AsKey);
+template <OutputFormat F>
 bool GetData(Context& c, uint64_t o, bool AsKey);
+bool GetData(Context& c, uint64_t o, bool AsKey);
+template <OutputFormat F>
 bool GetInt(Context& c, uint64_t o, bool AsKey);
+template <OutputFormat F>
 bool GetReal(Context& c, uint64_t o, bool AsKey);
 
 // Writes the key of the object at o when it is a short string that needs no
 // escaping, the usual key; returns false, writing nothing, for any other
 // object.
+template <OutputFormat F>
 bool TryPlainKey(Context& c, uint64_t o);
+
+// The format seam of Place.h for one format (Layout.cpp, Scalars.cpp).
+template <OutputFormat F>
+void OpenDict(Context& c);
+template <OutputFormat F>
+void CloseDict(Context& c);
+template <OutputFormat F>
+void OpenArray(Context& c);
+template <OutputFormat F>
+void CloseArray(Context& c);
+template <OutputFormat F>
+void PutKey(Context& c, std::string_view utf8);
+template <OutputFormat F>
+void PutNull(Context& c);
+
+// Room for a JSON separator: a comma and a line end.
+constexpr size_t kJsonSeparator = 3;
+
+// Writes `spaces` spaces of indentation at dst and returns their end.
+inline char* Indent(char* dst, size_t spaces) {
+  std::memset(dst, ' ', spaces);
+  return dst + spaces;
+}
 
 // Starts a JSON value or key: its separator and indentation. Returns where
 // its text goes, with room for `maxText` bytes and a line end.
-char* BeginJsonText(Context& c, size_t maxText);
+inline char* BeginJsonText(Context& c, size_t maxText) {
+  JsonPending pending = c.Pending;
+  c.Pending = JsonPending::Comma;
+  // Room for the text and the line end the document's last value gets.
+  char* dst = c.Out.Reserve(kJsonSeparator + c.DictSpace + maxText + 2);
+  if (pending == JsonPending::None) return dst;
+  if (pending == JsonPending::Comma) *dst++ = ',';
+  *dst++ = '\r';
+  *dst++ = '\n';
+  return Indent(dst, c.DictSpace);
+}
 
 // Starts the text of one value or key: in XML a line at the current
 // indentation, in JSON what the value needs before it. Returns where the
 // text goes, with room for `maxText` bytes.
-inline char* BeginText(Context& c, size_t maxText) {
-  if (c.Format == OutputFormat::Xml) return c.Out.BeginLine(c.DictSpace, maxText);
-  return BeginJsonText(c, maxText);
+template <OutputFormat F>
+char* BeginText(Context& c, size_t maxText) {
+  if constexpr (F == OutputFormat::Xml) {
+    return c.Out.BeginLine(c.DictSpace, maxText);
+  } else {
+    return BeginJsonText(c, maxText);
+  }
 }
 
 // Ends the text of a value begun with BeginText at `end`: the line end in
 // XML; in JSON the separator comes with the next value.
-inline void EndText(Context& c, char* end) {
-  if (c.Format == OutputFormat::Xml) {
+template <OutputFormat F>
+void EndText(Context& c, char* end) {
+  if constexpr (F == OutputFormat::Xml) {
     c.Out.EndLine(end);
   } else {
     c.Out.CommitTo(end);
@@ -317,8 +395,9 @@ inline void EndText(Context& c, char* end) {
 
 // Ends the text of a key begun with BeginText at `end`: in JSON its value
 // follows on the same line.
-inline void EndKey(Context& c, char* end) {
-  if (c.Format == OutputFormat::Xml) {
+template <OutputFormat F>
+void EndKey(Context& c, char* end) {
+  if constexpr (F == OutputFormat::Xml) {
     c.Out.EndLine(end);
   } else {
     c.Out.CommitTo(end);
@@ -327,10 +406,11 @@ inline void EndKey(Context& c, char* end) {
 }
 
 // Writes one line of a container: the indentation, then `text`.
-inline void Line(Context& c, std::string_view text) {
-  char* dst = BeginText(c, text.size());
+template <OutputFormat F>
+void Line(Context& c, std::string_view text) {
+  char* dst = BeginText<F>(c, text.size());
   std::memcpy(dst, text.data(), text.size());
-  EndText(c, dst + text.size());
+  EndText<F>(c, dst + text.size());
 }
 
 // Puts c at `place` in the document: its format, indentation and JSON

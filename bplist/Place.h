@@ -60,5 +60,9 @@ void PutReal(Context& c, double value);
 void PutNull(Context& c);
 // The number of containers open around the next value of the document.
 size_t DocumentDepth(const Context& c);
+// Before text written from a container's first place elsewhere (a batch of
+// its entries) is added to the document: the separator the text lacks when
+// values came before it, and the place it leaves, `after`.
+void JoinText(Context& c, JsonPending after);
 
 }  // namespace bplist

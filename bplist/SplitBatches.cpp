@@ -125,14 +125,7 @@ bool WriteBatch(Helpers& h, Batch& b) {
     if (!b.damage.empty()) Damaged(c, b.damage);
     return false;
   }
-  if (c.Format == OutputFormat::Json && b.pending != JsonPending::Newline) {
-    if (c.Pending == JsonPending::Comma) {
-      // The batch counted its first value as XML, without this comma.
-      c.Out.Put(",");
-      c.Work -= 1;
-    }
-    c.Pending = b.pending;
-  }
+  JoinText(c, b.pending);
   c.Out.PutText(b.text);
   c.Copied += b.text.Written();
   c.Work += b.work;
