@@ -48,6 +48,17 @@ struct SortBuffers {
   bool inOrder = false;  // its keys were in order already
 };
 
+// A short dictionary key known to need no escaping in the document's
+// format, by its marker's position, with the size of its XML text (which
+// JSON counts as work).
+struct PlainKey {
+  uint64_t at = 0;  // no object: objects start after the header
+  uint64_t xmlText = 0;
+};
+// The plain keys remembered, by a hash of their position: dictionaries
+// share their keys, so most keys are met again and again.
+constexpr unsigned kPlainKeyBits = 6;
+
 // One conversion in progress.
 struct Context : BudgetState, Place {
   // The budget (Limits) is worked out from the input's size. Honest files
@@ -75,6 +86,7 @@ struct Context : BudgetState, Place {
   // buffers per level of nesting (SortLevel, the current one), kept for reuse.
   std::vector<SortBuffers> SortedOrders;
   size_t SortLevel = 0;
+  PlainKey PlainKeys[1 << kPlainKeyBits];
   // Containers on the path from the top object to the one being written,
   // outermost first: the nesting depth, and the cycle check.
   std::vector<uint64_t> Path;

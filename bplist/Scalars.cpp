@@ -127,21 +127,23 @@ uint64_t XmlSize8(const Context& c, bool AsKey, const uint8_t* text, uint64_t co
   return XmlSize(c, AsKey, kStringTags, XmlTextSize8(text, count));
 }
 
-// Length of the leading run of text that format F writes unchanged.
+// Whether format F writes text unchanged; JSON also gives the size of its
+// XML text in *xmlText, leaving it alone otherwise.
 template <OutputFormat F>
-size_t PlainPrefixIn(const uint8_t* text, uint64_t count) {
+bool IsPlain(const uint8_t* text, uint64_t count, uint64_t* xmlText) {
   if constexpr (F == OutputFormat::Xml) {
-    return PlainPrefix(text, count);
+    return PlainPrefix(text, count) == count;
   } else {
-    return JsonPlainPrefix(text, count);
+    return JsonPlainPrefixAndXmlSize(text, count, xmlText) == count;
   }
 }
 
-// Writes a string or key that needs no escaping in one piece.
+// Writes a string or key that needs no escaping in one piece, whose XML
+// text has `xmlText` bytes.
 template <OutputFormat F>
-void PlainText8(Context& c, const uint8_t* text, uint64_t count, bool AsKey) {
+void PlainText8(Context& c, const uint8_t* text, uint64_t count, bool AsKey, uint64_t xmlText) {
   uint64_t xmlBytes = 0;
-  if constexpr (F == OutputFormat::Json) xmlBytes = XmlSize8(c, AsKey, text, count);
+  if constexpr (F == OutputFormat::Json) xmlBytes = XmlSize(c, AsKey, kStringTags, xmlText);
   ShortLine<F>(c, AsKey, kStringTags, std::string_view(reinterpret_cast<const char*>(text), count),
                xmlBytes);
 }
@@ -149,8 +151,9 @@ void PlainText8(Context& c, const uint8_t* text, uint64_t count, bool AsKey) {
 // Writes 8-bit text as a string value or a key.
 template <OutputFormat F>
 void PutText8(Context& c, const uint8_t* text, uint64_t count, bool AsKey) {
-  if (count <= kShortText && PlainPrefixIn<F>(text, count) == count)
-    return PlainText8<F>(c, text, count, AsKey);
+  uint64_t xmlText = count;
+  if (count <= kShortText && IsPlain<F>(text, count, &xmlText))
+    return PlainText8<F>(c, text, count, AsKey, xmlText);
   uint64_t before = c.Out.Written();
   OpenLine<F>(c, AsKey, kStringTags);
   if constexpr (F == OutputFormat::Json) {
@@ -212,7 +215,9 @@ bool PutJsonDate(Context& c, double seconds) {
 template <OutputFormat F>
 bool PutDateAs(Context& c, double seconds, bool AsKey) {
   if (F == OutputFormat::Json && !AsKey) return PutJsonDate(c, seconds);
-  std::string text;
+  // Kept for the thread's next date: a date's text is longer than a string
+  // holds without memory of its own.
+  thread_local std::string text;
   if (!DateText(seconds, &text)) return false;
   SameLine<F>(c, AsKey, kDateTags, text);
   return true;
@@ -224,11 +229,16 @@ template <OutputFormat F>
 bool TryPlainKey(Context& c, uint64_t o) {
   uint8_t marker = c.Binary[o];
   uint64_t count = marker & 0x0F;
-  if (marker >> 4 != kNibbleString || count == kExtendedCount || !Inside(c, o + 1, count))
-    return false;
   const uint8_t* text = c.Binary + o + 1;
-  if (PlainPrefixIn<F>(text, count) != count) return false;
-  PlainText8<F>(c, text, count, true);
+  PlainKey& known = c.PlainKeys[(o * 0x9E3779B97F4A7C15u) >> (64 - kPlainKeyBits)];
+  if (known.at != o) {
+    if (marker >> 4 != kNibbleString || count == kExtendedCount || !Inside(c, o + 1, count))
+      return false;
+    uint64_t xmlText = count;
+    if (!IsPlain<F>(text, count, &xmlText)) return false;
+    known = {o, xmlText};
+  }
+  PlainText8<F>(c, text, count, true, known.xmlText);
   return true;
 }
 
