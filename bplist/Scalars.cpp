@@ -391,13 +391,9 @@ void PutJsonReal(Context& c, const uint8_t* p, uint64_t width, uint64_t wide, si
                                 XmlSize(c, false, kRealTags, xmlSize));
 }
 
-}  // namespace
-
+// Writes a real value or key from its value bytes p[0, width).
 template <OutputFormat F>
-bool GetReal(Context& c, uint64_t o, bool AsKey) {
-  uint64_t width;
-  if (!GetValueBytes(c, o, &width)) return false;
-  const uint8_t* p = c.Binary + o + 1;
+void PutRealBytes(Context& c, const uint8_t* p, uint64_t width, bool AsKey) {
   uint64_t wide = 0;
   std::string xml = XmlRealText(p, width, &wide);
   // JSON values keep the exact value; keys, like XML, take the XML text.
@@ -406,6 +402,15 @@ bool GetReal(Context& c, uint64_t o, bool AsKey) {
   } else {
     SameLine<F>(c, AsKey, kRealTags, xml);
   }
+}
+
+}  // namespace
+
+template <OutputFormat F>
+bool GetReal(Context& c, uint64_t o, bool AsKey) {
+  uint64_t width;
+  if (!GetValueBytes(c, o, &width)) return false;
+  PutRealBytes<F>(c, c.Binary + o + 1, width, AsKey);
   return true;
 }
 
@@ -436,17 +441,12 @@ void PutInteger(Context& c, int64_t value) {
 }
 
 void PutReal(Context& c, double value) {
+  // Written as an 8-byte real of the file would be.
   uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
-  std::string xml = BinaryToReal(bits);
-  if (c.Format == OutputFormat::Xml) {
-    SameLine<OutputFormat::Xml>(c, false, kRealTags, xml);
-    return;
-  }
-  std::string text = JsonRealText(bits);
-  ShortLine<OutputFormat::Json>(c, false,
-                                Tagged(c, false) && text[0] == '"' ? kTypedRealTags : kRealTags,
-                                text, XmlSize(c, false, kRealTags, xml.size()));
+  uint8_t bytes[8];
+  for (int i = 0; i < 8; ++i) bytes[i] = uint8_t(bits >> (56 - 8 * i));
+  InFormat(c, [&](auto f) { PutRealBytes<decltype(f)::value>(c, bytes, 8, false); });
 }
 
 void PutNull(Context& c) {
