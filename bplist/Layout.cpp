@@ -65,16 +65,16 @@ size_t DocumentDepth(const Context& c) {
   return c.DictSpace / (c.Format == OutputFormat::Json ? kJsonIndent : kXmlIndent);
 }
 
-void JoinText(Context& c, JsonPending after) {
+void JoinText(Context& c, const Place& after) {
   // XML has no separators: its place never holds a comma to come, and a
-  // text's place stays what it was.
-  if (after == JsonPending::Newline || c.Format == OutputFormat::Xml) return;
+  // text's place stays what it was. So does JSON's when the text is empty.
+  if (after.Pending == JsonPending::Newline || c.Format == OutputFormat::Xml) return;
   if (c.Pending == JsonPending::Comma) {
     // The text counted its first value as XML, without this comma.
     c.Out.Put(",");
     c.Work -= 1;
   }
-  c.Pending = after;
+  c.Pending = after.Pending;
 }
 
 template <OutputFormat F>
