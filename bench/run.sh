@@ -9,8 +9,9 @@
 # Environment: RUNS (timed runs per command, default 5), N (records in the
 # main file, default 100000), SMALL_RUNS (runs per command on the small file,
 # default 1000), TARNWICK_BENCH_BUILD (build directory, default
-# build-bench at the top of the tree), ONLY (a list of the sections
-# "sorted" and "folders" to run alone, after the build and the records file). Generated inputs are cached in
+# build-bench at the top of the tree), BASELINE (a tarnwick program whose
+# instruction counts the build's are compared with), ONLY (a list of the sections
+# "sorted", "folders" and "instructions" to run alone, after the build and the records file). Generated inputs are cached in
 # bench/out/ and remade when make_plist.py changes.
 set -euo pipefail
 
@@ -32,7 +33,7 @@ mib=1048576
 # The peers and measuring tools, installed when missing (Debian packages).
 . "$root/scripts/lib/packages.sh"
 install_missing() {
-  need_packages "${build_packages[@]}" python3 libplist-utils hyperfine time libbenchmark-dev
+  need_packages "${build_packages[@]}" python3 libplist-utils hyperfine time libbenchmark-dev valgrind
 }
 
 build_release() {
@@ -287,6 +288,19 @@ EOF2
   target "-dc peak RSS MiB" "$(calc %.1f "${rss[dir_all]} / 1024")" "<= 32" "${rss[dir_all]} <= 32768"
 }
 
+# Instruction counts (callgrind) on the records file for -c, -j and -k,
+# against the program BASELINE (say, a release build of main); skipped when
+# BASELINE is not given.
+bench_instructions() {
+  echo
+  if [ -z "${BASELINE:-}" ]; then
+    echo "== instruction counts: skipped (set BASELINE to a program to compare with) =="
+    return
+  fi
+  echo "== instruction counts (callgrind, one thread) on the $n-record file, against $BASELINE =="
+  "$here/instructions.sh" "$BASELINE" "$tw" "$records" || missed+=("instructions")
+}
+
 # ---- the run ---------------------------------------------------------------
 
 mkdir -p "$out"
@@ -448,6 +462,7 @@ target "-k peak RSS MiB" "$(calc %.1f "${rss[keyed_tw]} / 1024")" \
 
 bench_sorted
 bench_folders
+bench_instructions
 
 echo
 echo "== compiled nibs (tests/corpus): tarnwick -k against -c, alternating, $small_runs runs each =="

@@ -65,13 +65,18 @@ bool EnterPath(Context& c, uint64_t Pos) {
 }
 
 // Writes a dictionary or array: guards the nesting depth and cycles.
+template <OutputFormat F>
 bool WriteContainer(Context& c, uint64_t Pos, uint64_t o, bool isDict) {
   if (!EnterPath(c, Pos)) return false;
   size_t space = c.DictSpace;
-  bool ok = isDict ? GetDict(c, o) : GetArray(c, o);
+  bool ok = isDict ? GetDict<F>(c, o) : GetArray<F>(c, o);
   c.DictSpace = space;
   LeavePath(c);
   return ok;
+}
+
+bool WriteContainer(Context& c, uint64_t Pos, uint64_t o, bool isDict) {
+  return InFormat(c, [&](auto f) { return WriteContainer<decltype(f)::value>(c, Pos, o, isDict); });
 }
 
 namespace {
@@ -81,68 +86,95 @@ namespace {
 // object's number, which tells apart keys of the same kind), and the
 // container is still read and checked, as XML would write it. The key
 // counts no work: XML writes the container in its place.
+template <OutputFormat F>
 bool WriteContainerKey(Context& c, uint64_t Pos, uint64_t o, bool isDict) {
-  if (c.Format == OutputFormat::Xml) return WriteContainer(c, Pos, o, isDict);
-  uint64_t before = WorkSoFar(c);
-  PutKey(c, (isDict ? "dict " : "array ") + std::to_string(Pos));
-  c.Work -= WorkSoFar(c) - before;
-  return Unwritten(c, [&] { return WriteContainer(c, Pos, o, isDict); });
+  if constexpr (F == OutputFormat::Xml) {
+    return WriteContainer<F>(c, Pos, o, isDict);
+  } else {
+    uint64_t before = WorkSoFar(c);
+    PutKey<F>(c, (isDict ? "dict " : "array ") + std::to_string(Pos));
+    c.Work -= WorkSoFar(c) - before;
+    return Unwritten(c, [&] { return WriteContainer<F>(c, Pos, o, isDict); });
+  }
+}
+
+// Writes a dictionary or array found at o in its role.
+template <OutputFormat F>
+bool WriteAnyContainer(Context& c, uint64_t Pos, uint64_t o, Role role) {
+  bool isDict = c.Binary[o] >> 4 == kNibbleDict;
+  if (role == Role::Key) return WriteContainerKey<F>(c, Pos, o, isDict);
+  if (c.Keyed && isDict) return WriteArchived(c, Pos, o, role);
+  return WriteContainer<F>(c, Pos, o, isDict);
 }
 
 }  // namespace
 
+template <OutputFormat F>
 bool WriteObject(Context& c, uint64_t Pos, Role role) {
   uint64_t o = 0;
   if (!Locate(c, Pos, &o)) {
     ++c.Done.objects;
     return false;
   }
-  return WriteLocated(c, Pos, o, role);
+  return WriteLocated<F>(c, Pos, o, role);
 }
 
+bool WriteObject(Context& c, uint64_t Pos, Role role) {
+  return InFormat(c, [&](auto f) { return WriteObject<decltype(f)::value>(c, Pos, role); });
+}
+
+template <OutputFormat F>
 bool WriteLocated(Context& c, uint64_t Pos, uint64_t o, Role role) {
   ++c.Done.objects;
   bool AsKey = role == Role::Key;
   switch (TypeOfObject(c.Binary[o])) {
     case DICT:
     case ARR:
-      if (AsKey) return WriteContainerKey(c, Pos, o, c.Binary[o] >> 4 == kNibbleDict);
-      if (c.Keyed && c.Binary[o] >> 4 == kNibbleDict) return WriteArchived(c, Pos, o, role);
-      return WriteContainer(c, Pos, o, c.Binary[o] >> 4 == kNibbleDict);
+      return WriteAnyContainer<F>(c, Pos, o, role);
     case STR:
-      return GetStr(c, o, AsKey);
+      return GetStr<F>(c, o, AsKey);
     case BOOL:
-      return GetBool(c, o, AsKey);
+      return GetBool<F>(c, o, AsKey);
     case INT:
-      return GetInt(c, o, AsKey);
+      return GetInt<F>(c, o, AsKey);
     case RL:
-      return GetReal(c, o, AsKey);
+      return GetReal<F>(c, o, AsKey);
     case DATE:
-      return GetDate(c, o, AsKey);
+      return GetDate<F>(c, o, AsKey);
     case DATA:
-      return c.OpensData && !AsKey ? WriteDataValue(c, o, role) : GetData(c, o, AsKey);
+      return c.OpensData && !AsKey ? WriteDataValue(c, o, role) : GetData<F>(c, o, AsKey);
     case UTF:
-      return GetUnicode(c, o, AsKey);
+      return GetUnicode<F>(c, o, AsKey);
     case UID:
-      return c.Keyed && !AsKey ? WriteReferenced(c, o, role) : GetUID(c, o, AsKey);
+      return c.Keyed && !AsKey ? WriteReferenced(c, o, role) : GetUID<F>(c, o, AsKey);
     case FILL:
       // Skipped inside containers; a document cannot consist of nothing.
       return role != Role::Top;
     case EMP:
-      return GetNull(c, role);
+      return GetNull<F>(c, role);
     case NONE:
       // A set has no XML element, and its marker no type code; JSON writes
       // it as an array.
-      if (c.Format == OutputFormat::Json && c.Binary[o] >> 4 == kNibbleSet)
-        return AsKey ? WriteContainerKey(c, Pos, o, false) : WriteContainer(c, Pos, o, false);
+      if (F == OutputFormat::Json && c.Binary[o] >> 4 == kNibbleSet)
+        return AsKey ? WriteContainerKey<F>(c, Pos, o, false) : WriteContainer<F>(c, Pos, o, false);
       break;
   }
   return false;
 }
 
+template <OutputFormat F>
 bool GetTopObject(Context& c) {
   c.DictSpace = 0;
-  return WriteObject(c, c.T.TopObject, Role::Top);
+  return WriteObject<F>(c, c.T.TopObject, Role::Top);
 }
+
+bool GetTopObject(Context& c) {
+  return InFormat(c, [&](auto f) { return GetTopObject<decltype(f)::value>(c); });
+}
+
+template bool WriteObject<OutputFormat::Xml>(Context&, uint64_t, Role);
+template bool WriteObject<OutputFormat::Json>(Context&, uint64_t, Role);
+template bool WriteLocated<OutputFormat::Xml>(Context&, uint64_t, uint64_t, Role);
+template bool WriteLocated<OutputFormat::Json>(Context&, uint64_t, uint64_t, Role);
 
 }  // namespace bplist

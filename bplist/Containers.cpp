@@ -187,25 +187,28 @@ inline void Prefetch(const Context& c, uint64_t ahead1, uint64_t ahead2) {
 
 // Writes a dictionary key, object Pos at o: the usual short plain string
 // directly, anything else through the general dispatch.
+template <OutputFormat F>
 inline bool WriteKey(Context& c, uint64_t Pos, uint64_t o) {
-  if (TryPlainKey(c, o)) {
+  if (TryPlainKey<F>(c, o)) {
     ++c.Done.objects;
     return true;
   }
-  return WriteObject(c, Pos, Role::Key);
+  return WriteLocated<F>(c, Pos, o, Role::Key);
 }
 
 // Whether an entry whose key and value have the markers `key` and `value`
 // is left out of the document: one whose key is a null or fill object, and
 // one whose value is a fill object, or in XML, which has no null, a null
 // object.
-inline bool LeftOut(const Context& c, uint8_t key, uint8_t value) {
+template <OutputFormat F>
+inline bool LeftOut(uint8_t key, uint8_t value) {
   return key == kMarkerNull || key == kMarkerFill || value == kMarkerFill ||
-         (value == kMarkerNull && c.Format == OutputFormat::Xml);
+         (F == OutputFormat::Xml && value == kMarkerNull);
 }
 
 // Writes one dictionary entry, or reads and checks it without writing
 // anything when the document leaves it out.
+template <OutputFormat F>
 inline bool WriteEntry(Context& c, uint64_t key, uint64_t value) {
   bool ok = true;
   if (c.Keyed && TakeArchiveEntry(c, key, value, &ok)) return ok;
@@ -213,16 +216,19 @@ inline bool WriteEntry(Context& c, uint64_t key, uint64_t value) {
   if (!Locate(c, key, &ko)) return false;
   // A value that names no object is reported once the key is written.
   bool found = Peek(c, value, &vo);
-  if (!LeftOut(c, c.Binary[ko], found ? c.Binary[vo] : kMarkerTrue)) {
-    if (!WriteKey(c, key, ko)) return false;
-    return found ? WriteLocated(c, value, vo, Role::Value) : WriteObject(c, value, Role::Value);
+  if (!LeftOut<F>(c.Binary[ko], found ? c.Binary[vo] : kMarkerTrue)) {
+    if (!WriteKey<F>(c, key, ko)) return false;
+    return found ? WriteLocated<F>(c, value, vo, Role::Value)
+                 : WriteObject<F>(c, value, Role::Value);
   }
-  return Unwritten(
-      c, [&] { return WriteObject(c, key, Role::Key) && WriteObject(c, value, Role::Value); });
+  return Unwritten(c, [&] {
+    return WriteObject<F>(c, key, Role::Key) && WriteObject<F>(c, value, Role::Value);
+  });
 }
 
+template <OutputFormat F>
 bool WriteAllEntries(Context& c, const Entries& e) {
-  return MaySplit(c, e) ? WriteEntriesInParallel(c, e) : WriteEntries(c, e, 0, e.count);
+  return MaySplit(c, e) ? WriteEntriesInParallel(c, e) : WriteEntries<F>(c, e, 0, e.count);
 }
 
 const uint64_t* SortEntries(Context& c, const Entries& e) {
@@ -351,18 +357,26 @@ BudgetHook& DocumentBudget() {
   return refuse;
 }
 
-bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end) {
-  if (!e.isDict) {
-    for (uint64_t i = begin; i < end; ++i) {
-      if (i + 2 < end) Prefetch(c, Reference(c, e.start, i + 1), Reference(c, e.start, i + 2));
-      if (!WithinBudget(c, 1) || !WriteObject(c, Reference(c, e.start, i), Role::Element))
-        return false;
-    }
-    return true;
+namespace {
+
+// Writes entries [begin, end) of an array.
+template <OutputFormat F>
+bool WriteElements(Context& c, const Entries& e, uint64_t begin, uint64_t end) {
+  for (uint64_t i = begin; i < end; ++i) {
+    if (i + 2 < end) Prefetch(c, Reference(c, e.start, i + 1), Reference(c, e.start, i + 2));
+    if (!WithinBudget(c, 1) || !WriteObject<F>(c, Reference(c, e.start, i), Role::Element))
+      return false;
   }
+  return true;
+}
+
+// Writes entries [begin, end) of a dictionary.
+template <OutputFormat F>
+bool WriteDictEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end) {
   if (e.order != nullptr) {
     for (uint64_t i = begin; i < end; ++i) {
-      if (!WithinBudget(c, 2) || !WriteEntry(c, e.order[2 * i], e.order[2 * i + 1])) return false;
+      if (!WithinBudget(c, 2) || !WriteEntry<F>(c, e.order[2 * i], e.order[2 * i + 1]))
+        return false;
     }
     return true;
   }
@@ -372,40 +386,64 @@ bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end) {
       Prefetch(c, Reference(c, e.start, i + 1), Reference(c, e.start, i + 2));
       Prefetch(c, Reference(c, values, i + 1), Reference(c, values, i + 2));
     }
-    if (!WithinBudget(c, 2) || !WriteEntry(c, Reference(c, e.start, i), Reference(c, values, i)))
+    if (!WithinBudget(c, 2) || !WriteEntry<F>(c, Reference(c, e.start, i), Reference(c, values, i)))
       return false;
   }
   return true;
 }
 
+}  // namespace
+
+template <OutputFormat F>
+bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end) {
+  return e.isDict ? WriteDictEntries<F>(c, e, begin, end) : WriteElements<F>(c, e, begin, end);
+}
+
+bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end) {
+  return InFormat(c, [&](auto f) { return WriteEntries<decltype(f)::value>(c, e, begin, end); });
+}
+
+template <OutputFormat F>
 bool GetArray(Context& c, uint64_t o) {
   Entries e{0, 0, false};
   if (!GetReferences(c, o, 1, &e.count, &e.start)) return false;
-  OpenArray(c);
-  if (!WriteAllEntries(c, e)) return false;
-  CloseArray(c);
+  OpenArray<F>(c);
+  if (!WriteAllEntries<F>(c, e)) return false;
+  CloseArray<F>(c);
   return true;
 }
 
+template <OutputFormat F>
 bool GetDict(Context& c, uint64_t o) {
   Entries e{0, 0, true};
   if (!GetReferences(c, o, 2, &e.count, &e.start)) return false;
   if (c.Sorted && e.count > 1) e.order = SortEntries(c, e);
-  OpenDict(c);
+  OpenDict<F>(c);
   uint64_t identityAt = c.Keyed && c.Sorted ? IdentityPlace(c, e) : 0;
   if (c.Keyed && identityAt == 0) WriteIdentity(c);
   // Dictionaries nested in this one sort into the next level's buffer.
   ++c.SortLevel;
   // A keyed archive's view converts on this thread alone.
-  bool ok = identityAt == 0 ? WriteAllEntries(c, e) : WriteEntries(c, e, 0, identityAt);
+  bool ok = identityAt == 0 ? WriteAllEntries<F>(c, e) : WriteEntries<F>(c, e, 0, identityAt);
   if (ok && identityAt != 0) {
     WriteIdentity(c);
-    ok = WriteEntries(c, e, identityAt, e.count);
+    ok = WriteEntries<F>(c, e, identityAt, e.count);
   }
   --c.SortLevel;
   if (!ok) return false;
-  CloseDict(c);
+  CloseDict<F>(c);
   return true;
 }
+
+bool GetDict(Context& c, uint64_t o) {
+  return InFormat(c, [&](auto f) { return GetDict<decltype(f)::value>(c, o); });
+}
+
+template bool WriteEntries<OutputFormat::Xml>(Context&, const Entries&, uint64_t, uint64_t);
+template bool WriteEntries<OutputFormat::Json>(Context&, const Entries&, uint64_t, uint64_t);
+template bool GetArray<OutputFormat::Xml>(Context&, uint64_t);
+template bool GetArray<OutputFormat::Json>(Context&, uint64_t);
+template bool GetDict<OutputFormat::Xml>(Context&, uint64_t);
+template bool GetDict<OutputFormat::Json>(Context&, uint64_t);
 
 }  // namespace bplist

@@ -36,6 +36,17 @@ struct SortBuffers {
   bool inOrder = false;  // its keys were in order already
 };
 
+// A short dictionary key known to need no escaping in the document's
+// format, by its marker's position, with the size of its XML text (which
+// JSON counts as work).
+struct PlainKey {
+  uint64_t at = 0;  // no object: objects start after the header
+  uint64_t xmlText = 0;
+};
+// The plain keys remembered, by a hash of their position: dictionaries
+// share their keys, so most keys are met again and again.
+constexpr unsigned kPlainKeyBits = 6;
+
 // One conversion in progress: the file it reads, its budget, its place in
 // the document, and the walk's own state.
 struct Context : Reader, BudgetState, Place {
@@ -65,6 +76,7 @@ struct Context : Reader, BudgetState, Place {
   // buffers per level of nesting (SortLevel, the current one), kept for reuse.
   std::vector<SortBuffers> SortedOrders;
   size_t SortLevel = 0;
+  PlainKey PlainKeys[1 << kPlainKeyBits];
   // Containers on the path from the top object to the one being written,
   // outermost first: the nesting depth, and the cycle check. Where the check
   // starts looking: a keyed archive's view moves it past each UID it

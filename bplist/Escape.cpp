@@ -339,6 +339,35 @@ std::string Utf8Of16(const uint8_t* p, size_t units) {
 size_t JsonPlainPrefix(const uint8_t* p, size_t n) {
   return PlainPrefixOf<JsonEscapes>(p, n);
 }
+
+namespace {
+
+// For each byte, whether a JSON string must escape it (kJsonBit) and
+// whether an XML string may change it (kXmlBit), from the tables above.
+constexpr uint8_t kJsonBit = 1, kXmlBit = 2;
+struct BothSpecialTable {
+  uint8_t bits[256];
+  constexpr BothSpecialTable() : bits() {
+    for (int b = 0; b < 256; ++b)
+      bits[b] =
+          uint8_t((kJsonSpecial.special[b] ? kJsonBit : 0) | (kSpecial.special[b] ? kXmlBit : 0));
+  }
+};
+constexpr BothSpecialTable kBothSpecial;
+
+}  // namespace
+
+size_t JsonPlainPrefixAndXmlSize(const uint8_t* p, size_t n, uint64_t* xmlSize) {
+  uint8_t seen = 0;
+  size_t i = 0;
+  for (; i < n; ++i) {
+    uint8_t bits = kBothSpecial.bits[p[i]];
+    if (bits & kJsonBit) return i;
+    seen |= bits;
+  }
+  *xmlSize = seen & kXmlBit ? XmlTextSize8(p, n) : n;
+  return n;
+}
 void PutJsonEscaped8(OutputBuffer& out, const uint8_t* p, size_t n) {
   PutEscaped8Of<JsonEscapes>(out, p, n);
 }

@@ -12,15 +12,6 @@ namespace {
 constexpr size_t kXmlIndent = 4;
 constexpr size_t kJsonIndent = 2;
 
-// Room for a JSON separator: a comma and a line end.
-constexpr size_t kSeparator = 3;
-
-// Writes the indentation of a new line in JSON.
-char* Indent(char* dst, size_t spaces) {
-  std::memset(dst, ' ', spaces);
-  return dst + spaces;
-}
-
 // The lines XML opens and closes containers with.
 constexpr std::string_view kXmlOpenDict = "<dict>", kXmlCloseDict = "</dict>",
                            kXmlOpenArray = "    <array>", kXmlCloseArray = "    </array>";
@@ -29,7 +20,7 @@ constexpr std::string_view kXmlOpenDict = "<dict>", kXmlCloseDict = "</dict>",
 // `xml` is the line XML opens it with, one level deeper.
 void OpenJson(Context& c, char bracket, std::string_view xml) {
   uint64_t before = c.Out.Written();
-  char* dst = BeginText(c, 1);
+  char* dst = BeginJsonText(c, 1);
   *dst++ = bracket;
   c.Out.CommitTo(dst);
   c.DictSpace += kJsonIndent;
@@ -44,7 +35,7 @@ void CloseJson(Context& c, char bracket, std::string_view xml) {
   uint64_t before = c.Out.Written(), xmlBytes = XmlLineSize(c, xml.size());
   c.DictSpace -= kJsonIndent;
   bool empty = c.Pending == JsonPending::Newline;
-  char* dst = c.Out.Reserve(kSeparator + c.DictSpace + 1);
+  char* dst = c.Out.Reserve(kJsonSeparator + c.DictSpace + 1);
   if (!empty) {
     *dst++ = '\r';
     *dst++ = '\n';
@@ -56,46 +47,92 @@ void CloseJson(Context& c, char bracket, std::string_view xml) {
   CountAsXml(c, before, xmlBytes);
 }
 
-}  // namespace
-
-char* BeginJsonText(Context& c, size_t maxText) {
-  JsonPending pending = c.Pending;
-  c.Pending = JsonPending::Comma;
-  // Room for the text and the line end the document's last value gets.
-  char* dst = c.Out.Reserve(kSeparator + c.DictSpace + maxText + 2);
-  if (pending == JsonPending::None) return dst;
-  if (pending == JsonPending::Comma) *dst++ = ',';
-  *dst++ = '\r';
-  *dst++ = '\n';
-  return Indent(dst, c.DictSpace);
+// Opens an XML container with its line `xml`, one level deeper.
+void OpenXml(Context& c, std::string_view xml) {
+  c.DictSpace += kXmlIndent;
+  Line<OutputFormat::Xml>(c, xml);
 }
+
+// Closes an XML container with its line `xml`.
+void CloseXml(Context& c, std::string_view xml) {
+  Line<OutputFormat::Xml>(c, xml);
+  c.DictSpace -= kXmlIndent;
+}
+
+}  // namespace
 
 size_t DocumentDepth(const Context& c) {
   return c.DictSpace / (c.Format == OutputFormat::Json ? kJsonIndent : kXmlIndent);
 }
 
+void JoinText(Context& c, const Place& after) {
+  // XML has no separators: its place never holds a comma to come, and a
+  // text's place stays what it was. So does JSON's when the text is empty.
+  if (after.Pending == JsonPending::Newline || c.Format == OutputFormat::Xml) return;
+  if (c.Pending == JsonPending::Comma) {
+    // The text counted its first value as XML, without this comma.
+    c.Out.Put(",");
+    c.Work -= 1;
+  }
+  c.Pending = after.Pending;
+}
+
+template <OutputFormat F>
 void OpenDict(Context& c) {
-  if (c.Format == OutputFormat::Json) return OpenJson(c, '{', kXmlOpenDict);
-  c.DictSpace += kXmlIndent;
-  Line(c, kXmlOpenDict);
+  if constexpr (F == OutputFormat::Json) {
+    OpenJson(c, '{', kXmlOpenDict);
+  } else {
+    OpenXml(c, kXmlOpenDict);
+  }
 }
 
+template <OutputFormat F>
 void CloseDict(Context& c) {
-  if (c.Format == OutputFormat::Json) return CloseJson(c, '}', kXmlCloseDict);
-  Line(c, kXmlCloseDict);
-  c.DictSpace -= kXmlIndent;
+  if constexpr (F == OutputFormat::Json) {
+    CloseJson(c, '}', kXmlCloseDict);
+  } else {
+    CloseXml(c, kXmlCloseDict);
+  }
 }
 
+template <OutputFormat F>
 void OpenArray(Context& c) {
-  if (c.Format == OutputFormat::Json) return OpenJson(c, '[', kXmlOpenArray);
-  c.DictSpace += kXmlIndent;
-  Line(c, kXmlOpenArray);
+  if constexpr (F == OutputFormat::Json) {
+    OpenJson(c, '[', kXmlOpenArray);
+  } else {
+    OpenXml(c, kXmlOpenArray);
+  }
 }
 
+template <OutputFormat F>
 void CloseArray(Context& c) {
-  if (c.Format == OutputFormat::Json) return CloseJson(c, ']', kXmlCloseArray);
-  Line(c, kXmlCloseArray);
-  c.DictSpace -= kXmlIndent;
+  if constexpr (F == OutputFormat::Json) {
+    CloseJson(c, ']', kXmlCloseArray);
+  } else {
+    CloseXml(c, kXmlCloseArray);
+  }
 }
+
+void OpenDict(Context& c) {
+  InFormat(c, [&](auto f) { OpenDict<decltype(f)::value>(c); });
+}
+void CloseDict(Context& c) {
+  InFormat(c, [&](auto f) { CloseDict<decltype(f)::value>(c); });
+}
+void OpenArray(Context& c) {
+  InFormat(c, [&](auto f) { OpenArray<decltype(f)::value>(c); });
+}
+void CloseArray(Context& c) {
+  InFormat(c, [&](auto f) { CloseArray<decltype(f)::value>(c); });
+}
+
+template void OpenDict<OutputFormat::Xml>(Context&);
+template void OpenDict<OutputFormat::Json>(Context&);
+template void CloseDict<OutputFormat::Xml>(Context&);
+template void CloseDict<OutputFormat::Json>(Context&);
+template void OpenArray<OutputFormat::Xml>(Context&);
+template void OpenArray<OutputFormat::Json>(Context&);
+template void CloseArray<OutputFormat::Xml>(Context&);
+template void CloseArray<OutputFormat::Json>(Context&);
 
 }  // namespace bplist

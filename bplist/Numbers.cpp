@@ -11,17 +11,44 @@ namespace bplist {
 
 namespace {
 
-// Writes the decimal digits of v at dst and returns their end.
+// The two digits of each number from 0 to 99, "00" to "99".
+struct DigitPairs {
+  char text[200];
+  constexpr DigitPairs() : text() {
+    for (int i = 0; i < 100; ++i) {
+      text[2 * i] = char('0' + i / 10);
+      text[2 * i + 1] = char('0' + i % 10);
+    }
+  }
+};
+constexpr DigitPairs kDigitPairs;
+
+// The number of decimal digits of v, four orders of magnitude a step.
+unsigned DigitCount(uint64_t v) {
+  for (unsigned n = 1;; n += 4, v /= 10000) {
+    if (v < 10) return n;
+    if (v < 100) return n + 1;
+    if (v < 1000) return n + 2;
+    if (v < 10000) return n + 3;
+  }
+}
+
+// Writes the decimal digits of v at dst and returns their end: counted
+// first, then written from the last, two at a time.
 char* PutDecimal(char* dst, uint64_t v) {
-  char buf[20];
-  char* p = buf + sizeof buf;
-  do {
-    *--p = char('0' + v % 10);
-    v /= 10;
-  } while (v != 0);
-  size_t n = size_t(buf + sizeof buf - p);
-  std::memcpy(dst, p, n);
-  return dst + n;
+  char* end = dst + DigitCount(v);
+  char* p = end;
+  while (v >= 100) {
+    p -= 2;
+    std::memcpy(p, kDigitPairs.text + 2 * (v % 100), 2);
+    v /= 100;
+  }
+  if (v >= 10) {
+    std::memcpy(p - 2, kDigitPairs.text + 2 * v, 2);
+  } else {
+    p[-1] = char('0' + v);
+  }
+  return end;
 }
 
 std::string Decimal(uint64_t v) {

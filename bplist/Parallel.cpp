@@ -70,7 +70,7 @@ void OpenSplit(Helpers& h, Context& c, const Entries& e, uint64_t begin, uint64_
   job.e = e;
   job.path = c.Path;
   job.place = c;
-  job.place.Pending = JsonPending::Newline;
+  AtFirstEntry(job.place);
   uint64_t at = WorkSoFar(c);
   // The batches' budget is what is left of the document's.
   job.budget = at < c.WorkBudget ? c.WorkBudget - at : 0;

@@ -60,5 +60,15 @@ void PutReal(Context& c, double value);
 void PutNull(Context& c);
 // The number of containers open around the next value of the document.
 size_t DocumentDepth(const Context& c);
+// Puts `place` at the first entry of the container it is in: for text of
+// the container's entries written elsewhere (a batch), which starts as if
+// nothing came before it.
+inline void AtFirstEntry(Place& place) {
+  place.Pending = JsonPending::Newline;
+}
+// Before text written from a container's first entry elsewhere is added to
+// the document: the separator the text lacks when values came before it,
+// and where the document then stands, `after`, the place the text left.
+void JoinText(Context& c, const Place& after);
 
 }  // namespace bplist

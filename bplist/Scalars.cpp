@@ -61,75 +61,65 @@ char* Copy(char* dst, const Literal& literal) {
   return dst + literal.size;
 }
 
-// The literals of a value or, for a key, of a key, in the document's format.
-const Tags& TagsFor(const Context& c, bool AsKey, const FormatTags& element) {
-  return (AsKey ? kKeyTags : element)[int(c.Format)];
+// The literals of a value or, for a key, of a key, in format F.
+template <OutputFormat F>
+const Tags& TagsFor(bool AsKey, const FormatTags& element) {
+  return (AsKey ? kKeyTags : element)[int(F)];
 }
 
 // The size of the XML line of a value, or of a key, holding `text` bytes
 // at the current place of a JSON document (CountAsXml).
 uint64_t XmlSize(const Context& c, bool AsKey, const FormatTags& element, uint64_t text) {
-  const Tags& t = (AsKey ? kKeyTags : element)[int(OutputFormat::Xml)];
+  const Tags& t = TagsFor<OutputFormat::Xml>(AsKey, element);
   return XmlLineSize(c, t.open.size + text + t.close.size);
 }
 
 // Ends a value's or key's text at `end`.
+template <OutputFormat F>
 void EndAs(Context& c, bool AsKey, char* end) {
   if (AsKey) {
-    EndKey(c, end);
+    EndKey<F>(c, end);
   } else {
-    EndText(c, end);
-  }
-}
-
-// ShortLine for one format, decided at compile time: the most frequent
-// writer, kept free of the format's tests.
-template <OutputFormat Format>
-void ShortLineIn(Context& c, bool AsKey, const FormatTags& element, std::string_view text,
-                 uint64_t xmlBytes) {
-  const Tags& t = (AsKey ? kKeyTags : element)[int(Format)];
-  uint64_t before = c.Out.Written();
-  size_t room = kMaxTags + text.size();
-  char* dst =
-      Format == OutputFormat::Xml ? c.Out.BeginLine(c.DictSpace, room) : BeginJsonText(c, room);
-  dst = Copy(dst, t.open);
-  dst = Copy(dst, text);
-  dst = Copy(dst, t.close);
-  if constexpr (Format == OutputFormat::Xml) {
-    c.Out.EndLine(dst);
-  } else {
-    c.Out.CommitTo(dst);
-    if (AsKey) c.Pending = JsonPending::None;
-    CountAsXml(c, before, xmlBytes);
+    EndText<F>(c, end);
   }
 }
 
 // Writes a whole value or key holding `text`, short enough for one
-// reservation. `xmlBytes` is the size of the XML text in its place, which
-// JSON counts as its work (CountAsXml).
+// reservation: the most frequent writer. `xmlBytes` is the size of the XML
+// text in its place, which JSON counts as its work (CountAsXml); XML
+// ignores it.
+template <OutputFormat F>
 void ShortLine(Context& c, bool AsKey, const FormatTags& element, std::string_view text,
                uint64_t xmlBytes) {
-  if (c.Format == OutputFormat::Xml) {
-    ShortLineIn<OutputFormat::Xml>(c, AsKey, element, text, xmlBytes);
-  } else {
-    ShortLineIn<OutputFormat::Json>(c, AsKey, element, text, xmlBytes);
-  }
+  const Tags& t = TagsFor<F>(AsKey, element);
+  uint64_t before = c.Out.Written();
+  char* dst = BeginText<F>(c, kMaxTags + text.size());
+  dst = Copy(dst, t.open);
+  dst = Copy(dst, text);
+  dst = Copy(dst, t.close);
+  EndAs<F>(c, AsKey, dst);
+  if constexpr (F == OutputFormat::Json) CountAsXml(c, before, xmlBytes);
 }
 
 // ShortLine for a text that XML writes the same way between its tags.
+template <OutputFormat F>
 void SameLine(Context& c, bool AsKey, const FormatTags& element, std::string_view text) {
-  ShortLine(c, AsKey, element, text, XmlSize(c, AsKey, element, text.size()));
+  uint64_t xmlBytes = 0;
+  if constexpr (F == OutputFormat::Json) xmlBytes = XmlSize(c, AsKey, element, text.size());
+  ShortLine<F>(c, AsKey, element, text, xmlBytes);
 }
 
 // For texts of any length: the indentation and opening literal, then the
 // closing literal and line end once the caller has written the text.
+template <OutputFormat F>
 void OpenLine(Context& c, bool AsKey, const FormatTags& element) {
-  char* dst = BeginText(c, sizeof(Literal::text));
-  c.Out.CommitTo(Copy(dst, TagsFor(c, AsKey, element).open));
+  char* dst = BeginText<F>(c, sizeof(Literal::text));
+  c.Out.CommitTo(Copy(dst, TagsFor<F>(AsKey, element).open));
 }
+template <OutputFormat F>
 void CloseLine(Context& c, bool AsKey, const FormatTags& element) {
   char* dst = c.Out.Reserve(sizeof(Literal::text) + 2);
-  EndAs(c, AsKey, Copy(dst, TagsFor(c, AsKey, element).close));
+  EndAs<F>(c, AsKey, Copy(dst, TagsFor<F>(AsKey, element).close));
 }
 
 // The size of the XML line of an 8-bit string in a JSON document.
@@ -137,24 +127,42 @@ uint64_t XmlSize8(const Context& c, bool AsKey, const uint8_t* text, uint64_t co
   return XmlSize(c, AsKey, kStringTags, XmlTextSize8(text, count));
 }
 
-// Writes 8-bit text as a string value or a key.
-void PutText8(Context& c, const uint8_t* text, uint64_t count, bool AsKey) {
-  bool json = c.Format == OutputFormat::Json;
-  size_t plain = json ? JsonPlainPrefix(text, count) : PlainPrefix(text, count);
-  if (count <= kShortText && plain == count) {
-    ShortLine(c, AsKey, kStringTags, std::string_view(reinterpret_cast<const char*>(text), count),
-              json ? XmlSize8(c, AsKey, text, count) : 0);
-    return;
+// Whether format F writes text unchanged; JSON also gives the size of its
+// XML text in *xmlText, leaving it alone otherwise.
+template <OutputFormat F>
+bool IsPlain(const uint8_t* text, uint64_t count, uint64_t* xmlText) {
+  if constexpr (F == OutputFormat::Xml) {
+    return PlainPrefix(text, count) == count;
+  } else {
+    return JsonPlainPrefixAndXmlSize(text, count, xmlText) == count;
   }
+}
+
+// Writes a string or key that needs no escaping in one piece, whose XML
+// text has `xmlText` bytes.
+template <OutputFormat F>
+void PlainText8(Context& c, const uint8_t* text, uint64_t count, bool AsKey, uint64_t xmlText) {
+  uint64_t xmlBytes = 0;
+  if constexpr (F == OutputFormat::Json) xmlBytes = XmlSize(c, AsKey, kStringTags, xmlText);
+  ShortLine<F>(c, AsKey, kStringTags, std::string_view(reinterpret_cast<const char*>(text), count),
+               xmlBytes);
+}
+
+// Writes 8-bit text as a string value or a key.
+template <OutputFormat F>
+void PutText8(Context& c, const uint8_t* text, uint64_t count, bool AsKey) {
+  uint64_t xmlText = count;
+  if (count <= kShortText && IsPlain<F>(text, count, &xmlText))
+    return PlainText8<F>(c, text, count, AsKey, xmlText);
   uint64_t before = c.Out.Written();
-  OpenLine(c, AsKey, kStringTags);
-  if (json) {
+  OpenLine<F>(c, AsKey, kStringTags);
+  if constexpr (F == OutputFormat::Json) {
     PutJsonEscaped8(c.Out, text, count);
   } else {
     PutEscaped8(c.Out, text, count);
   }
-  CloseLine(c, AsKey, kStringTags);
-  if (json) CountAsXml(c, before, XmlSize8(c, AsKey, text, count));
+  CloseLine<F>(c, AsKey, kStringTags);
+  if constexpr (F == OutputFormat::Json) CountAsXml(c, before, XmlSize8(c, AsKey, text, count));
 }
 
 // Finds the characters of a string or data object: count units of
@@ -179,74 +187,87 @@ bool Tagged(const Context& c, bool AsKey) {
   return c.Typed && !AsKey;
 }
 
-// Writes a date value or key; JSON values keep the fraction of a second. A
-// typed document holds the seconds themselves, for the same dates alone.
-bool PutDateAs(Context& c, double seconds, bool AsKey) {
+// Writes a JSON date value, which keeps the fraction of a second. A typed
+// document holds the seconds themselves, for the same dates alone.
+bool PutJsonDate(Context& c, double seconds) {
   std::string text;
-  if (c.Format == OutputFormat::Json && !AsKey) {
-    if (!JsonDateText(seconds, &text)) return false;
-    // XML writes the same text without the fraction, unless a fraction
-    // vanished: it may have rounded up into the next second, whose year
-    // may be longer.
-    size_t point = text.find('.');
-    uint64_t xml = point == std::string::npos ? text.size() : point + 1;
-    std::string whole;
-    if (point == std::string::npos && seconds != std::floor(seconds) && DateText(seconds, &whole))
-      xml = whole.size();
-    uint64_t xmlBytes = XmlSize(c, AsKey, kDateTags, xml);
-    if (Tagged(c, AsKey)) {
-      uint64_t bits;
-      std::memcpy(&bits, &seconds, sizeof bits);
-      ShortLine(c, false, kTypedDateTags, JsonRealText(bits), xmlBytes);
-      return true;
-    }
-    ShortLine(c, AsKey, kDateTags, text, xmlBytes);
+  if (!JsonDateText(seconds, &text)) return false;
+  // XML writes the same text without the fraction, unless a fraction
+  // vanished: it may have rounded up into the next second, whose year
+  // may be longer.
+  size_t point = text.find('.');
+  uint64_t xml = point == std::string::npos ? text.size() : point + 1;
+  std::string whole;
+  if (point == std::string::npos && seconds != std::floor(seconds) && DateText(seconds, &whole))
+    xml = whole.size();
+  uint64_t xmlBytes = XmlSize(c, false, kDateTags, xml);
+  if (Tagged(c, false)) {
+    uint64_t bits;
+    std::memcpy(&bits, &seconds, sizeof bits);
+    ShortLine<OutputFormat::Json>(c, false, kTypedDateTags, JsonRealText(bits), xmlBytes);
     return true;
   }
+  ShortLine<OutputFormat::Json>(c, false, kDateTags, text, xmlBytes);
+  return true;
+}
+
+// Writes a date value or key.
+template <OutputFormat F>
+bool PutDateAs(Context& c, double seconds, bool AsKey) {
+  if (F == OutputFormat::Json && !AsKey) return PutJsonDate(c, seconds);
+  // Kept for the thread's next date: a date's text is longer than a string
+  // holds without memory of its own.
+  thread_local std::string text;
   if (!DateText(seconds, &text)) return false;
-  SameLine(c, AsKey, kDateTags, text);
+  SameLine<F>(c, AsKey, kDateTags, text);
   return true;
 }
 
 }  // namespace
 
+template <OutputFormat F>
 bool TryPlainKey(Context& c, uint64_t o) {
   uint8_t marker = c.Binary[o];
   uint64_t count = marker & 0x0F;
-  if (marker >> 4 != kNibbleString || count == kExtendedCount || !Inside(c, o + 1, count))
-    return false;
   const uint8_t* text = c.Binary + o + 1;
-  size_t plain =
-      c.Format == OutputFormat::Xml ? PlainPrefix(text, count) : JsonPlainPrefix(text, count);
-  if (plain != count) return false;
-  ShortLine(c, true, kStringTags, std::string_view(reinterpret_cast<const char*>(text), count),
-            c.Format == OutputFormat::Json ? XmlSize8(c, true, text, count) : 0);
+  PlainKey& known = c.PlainKeys[(o * 0x9E3779B97F4A7C15u) >> (64 - kPlainKeyBits)];
+  if (known.at != o) {
+    if (marker >> 4 != kNibbleString || count == kExtendedCount || !Inside(c, o + 1, count))
+      return false;
+    uint64_t xmlText = count;
+    if (!IsPlain<F>(text, count, &xmlText)) return false;
+    known = {o, xmlText};
+  }
+  PlainText8<F>(c, text, count, true, known.xmlText);
   return true;
 }
 
+template <OutputFormat F>
 bool GetStr(Context& c, uint64_t o, bool AsKey) {
   uint64_t count, start;
   if (!GetPayload(c, o, 1, &count, &start)) return false;
-  PutText8(c, c.Binary + start, count, AsKey);
+  PutText8<F>(c, c.Binary + start, count, AsKey);
   return true;
 }
 
+template <OutputFormat F>
 bool GetUnicode(Context& c, uint64_t o, bool AsKey) {
   uint64_t count, start;
   if (!GetPayload(c, o, 2, &count, &start)) return false;
   uint64_t before = c.Out.Written();
-  OpenLine(c, AsKey, kStringTags);
-  if (c.Format == OutputFormat::Json) {
+  OpenLine<F>(c, AsKey, kStringTags);
+  if constexpr (F == OutputFormat::Json) {
     PutJsonEscaped16(c.Out, c.Binary + start, count);
-    CloseLine(c, AsKey, kStringTags);
+    CloseLine<F>(c, AsKey, kStringTags);
     CountAsXml(c, before, XmlSize(c, AsKey, kStringTags, XmlTextSize16(c.Binary + start, count)));
-    return true;
+  } else {
+    PutEscaped16(c.Out, c.Binary + start, count);
+    CloseLine<F>(c, AsKey, kStringTags);
   }
-  PutEscaped16(c.Out, c.Binary + start, count);
-  CloseLine(c, AsKey, kStringTags);
   return true;
 }
 
+template <OutputFormat F>
 bool GetUID(Context& c, uint64_t o, bool AsKey) {
   uint64_t width = (c.Binary[o] & 0x0F) + 1;
   if (!Inside(c, o + 1, width)) return Damaged(c, "a value runs past the end of the object data");
@@ -256,144 +277,202 @@ bool GetUID(Context& c, uint64_t o, bool AsKey) {
   static constexpr std::string_view kXmlUid[] = {"<dict>", "    <key>CF$UID</key>",
                                                  "    <integer></integer>", "</dict>"};
   if (AsKey) {
-    SameLine(c, AsKey, kUidTags, text);
+    SameLine<F>(c, AsKey, kUidTags, text);
     return true;
   }
-  if (c.Format == OutputFormat::Json) {
+  if constexpr (F == OutputFormat::Json) {
     uint64_t xml = text.size();
     for (std::string_view line : kXmlUid) xml += XmlLineSize(c, 4 + line.size());
-    ShortLine(c, AsKey, Tagged(c, AsKey) ? kTypedUidTags : kUidTags, text, xml);
-    return true;
+    ShortLine<F>(c, AsKey, Tagged(c, AsKey) ? kTypedUidTags : kUidTags, text, xml);
+  } else {
+    c.DictSpace += 4;
+    Line<F>(c, kXmlUid[0]);
+    Line<F>(c, kXmlUid[1]);
+    SameLine<F>(c, false, kIntegerTags, text);
+    Line<F>(c, kXmlUid[3]);
+    c.DictSpace -= 4;
   }
-  c.DictSpace += 4;
-  Line(c, kXmlUid[0]);
-  Line(c, kXmlUid[1]);
-  SameLine(c, false, kIntegerTags, text);
-  Line(c, kXmlUid[3]);
-  c.DictSpace -= 4;
   return true;
 }
 
+template <OutputFormat F>
 bool GetBool(Context& c, uint64_t o, bool AsKey) {
   bool value = c.Binary[o] == kMarkerTrue;
   // XML has no key text for a boolean and writes its element; a JSON key is
   // always a string, here "true" or "false".
   const FormatTags& element = value ? kTrueTags : kFalseTags;
-  if (AsKey && c.Format == OutputFormat::Json) {
-    ShortLine(c, true, kStringTags, value ? "true" : "false", XmlSize(c, false, element, 0));
+  if (F == OutputFormat::Json && AsKey) {
+    ShortLine<F>(c, true, kStringTags, value ? "true" : "false", XmlSize(c, false, element, 0));
     return true;
   }
-  SameLine(c, false, element, "");
+  SameLine<F>(c, false, element, "");
   return true;
 }
 
+template <OutputFormat F>
 bool GetNull(Context& c, Role role) {
   if (role == Role::Top) return false;  // a document cannot consist of nothing
-  if (role != Role::Key) PutNull(c);
+  if (role != Role::Key) PutNull<F>(c);
   return true;
 }
 
+template <OutputFormat F>
 void PutKey(Context& c, std::string_view utf8) {
-  PutText8(c, reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size(), true);
+  PutText8<F>(c, reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size(), true);
 }
 
-void PutString(Context& c, std::string_view utf8) {
-  PutText8(c, reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size(), false);
-}
-
-void PutInteger(Context& c, int64_t value) {
-  SameLine(c, false, kIntegerTags, std::to_string(value));
-}
-
-void PutReal(Context& c, double value) {
-  uint64_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  std::string xml = BinaryToReal(bits);
-  if (c.Format == OutputFormat::Xml) {
-    SameLine(c, false, kRealTags, xml);
-    return;
-  }
-  std::string text = JsonRealText(bits);
-  ShortLine(c, false, Tagged(c, false) && text[0] == '"' ? kTypedRealTags : kRealTags, text,
-            XmlSize(c, false, kRealTags, xml.size()));
-}
-
+template <OutputFormat F>
 void PutNull(Context& c) {
-  if (c.Format == OutputFormat::Json) ShortLine(c, false, kNullTags, "", 0);  // none in XML
+  if constexpr (F == OutputFormat::Json) ShortLine<F>(c, false, kNullTags, "", 0);  // none in XML
 }
 
-bool PutDate(Context& c, double seconds, bool AsKey) {
-  return PutDateAs(c, seconds, AsKey);
-}
-
+template <OutputFormat F>
 bool GetDate(Context& c, uint64_t o, bool AsKey) {
   if (!Inside(c, o + 1, kDateSize))
     return Damaged(c, "a date runs past the end of the object data");
   uint64_t bits = ReadBigEndian(c.Binary + o + 1, 8);
   double seconds;
   std::memcpy(&seconds, &bits, sizeof seconds);
-  return PutDateAs(c, seconds, AsKey);
+  return PutDateAs<F>(c, seconds, AsKey);
 }
 
+template <OutputFormat F>
 bool GetData(Context& c, uint64_t o, bool AsKey) {
   uint64_t count, start;
   if (!GetPayload(c, o, 1, &count, &start)) return false;
   uint64_t before = c.Out.Written();
   const FormatTags& tags = Tagged(c, AsKey) ? kTypedDataTags : kDataTags;
-  OpenLine(c, AsKey, tags);
+  OpenLine<F>(c, AsKey, tags);
   PutBase64(c.Out, c.Binary + start, count);
-  CloseLine(c, AsKey, tags);
-  if (c.Format == OutputFormat::Json)
+  CloseLine<F>(c, AsKey, tags);
+  if constexpr (F == OutputFormat::Json)
     CountAsXml(c, before, XmlSize(c, AsKey, kDataTags, (count + 2) / 3 * 4));
   return true;
 }
 
+template <OutputFormat F>
 bool GetInt(Context& c, uint64_t o, bool AsKey) {
   uint64_t width;
   if (!GetValueBytes(c, o, &width)) return false;
   char digits[kMaxIntegerText];
   char* end = PutIntegerText(digits, c.Binary + o + 1, width);
-  SameLine(c, AsKey, kIntegerTags, std::string_view(digits, size_t(end - digits)));
+  SameLine<F>(c, AsKey, kIntegerTags, std::string_view(digits, size_t(end - digits)));
   return true;
 }
 
-bool GetReal(Context& c, uint64_t o, bool AsKey) {
-  uint64_t width;
-  if (!GetValueBytes(c, o, &width)) return false;
-  const uint8_t* p = c.Binary + o + 1;
-  // JSON values keep the exact value; keys, like XML, take the XML text.
-  bool exact = c.Format == OutputFormat::Json && !AsKey;
-  // The XML text: sizes other than 4 and 8 bytes are not decoded; a 4-byte
-  // real is written as its value widened to a double.
-  std::string xml = "0";
-  uint64_t wide = 0;
-  if (width == 8) {
-    xml = BinaryToReal(ReadBigEndian(p, 8));
-  } else if (width == 4) {
-    uint32_t bits = uint32_t(ReadBigEndian(p, 4));
-    float single;
-    std::memcpy(&single, &bits, sizeof single);
-    double widened = single;
-    std::memcpy(&wide, &widened, sizeof wide);
-    xml = BinaryToReal(wide);
-  }
-  // At most a few hundred characters: the largest double has 309 digits,
-  // the smallest about 340 after the point.
-  if (!exact) {
-    SameLine(c, AsKey, kRealTags, xml);
-    return true;
-  }
-  // A typed document holds the double a 4-byte value widens to, and tags the
-  // texts of the reals that are not finite, which are strings.
-  bool typed = Tagged(c, AsKey);
+namespace {
+
+// The XML text of a real's value bytes p[0, width): sizes other than 4 and
+// 8 bytes are not decoded; a 4-byte real is written as its value widened to
+// a double, whose bits go to *wide. At most a few hundred characters: the
+// largest double has 309 digits, the smallest about 340 after the point.
+std::string XmlRealText(const uint8_t* p, uint64_t width, uint64_t* wide) {
+  if (width == 8) return BinaryToReal(ReadBigEndian(p, 8));
+  if (width != 4) return "0";
+  uint32_t bits = uint32_t(ReadBigEndian(p, 4));
+  float single;
+  std::memcpy(&single, &bits, sizeof single);
+  double widened = single;
+  std::memcpy(wide, &widened, sizeof *wide);
+  return BinaryToReal(*wide);
+}
+
+// Writes a JSON real value, which keeps the exact value. A typed document
+// holds the double a 4-byte value widens to, and tags the texts of the reals
+// that are not finite, which are strings.
+void PutJsonReal(Context& c, const uint8_t* p, uint64_t width, uint64_t wide, size_t xmlSize) {
+  bool typed = Tagged(c, false);
   std::string text = width == 8   ? JsonRealText(ReadBigEndian(p, 8))
                      : width != 4 ? "0.0"
                      : typed      ? JsonRealText(wide)
                                   : JsonFloatText(uint32_t(ReadBigEndian(p, 4)));
   bool named = typed && text[0] == '"';
-  ShortLine(c, AsKey, named ? kTypedRealTags : kRealTags, text,
-            XmlSize(c, AsKey, kRealTags, xml.size()));
+  ShortLine<OutputFormat::Json>(c, false, named ? kTypedRealTags : kRealTags, text,
+                                XmlSize(c, false, kRealTags, xmlSize));
+}
+
+// Writes a real value or key from its value bytes p[0, width).
+template <OutputFormat F>
+void PutRealBytes(Context& c, const uint8_t* p, uint64_t width, bool AsKey) {
+  uint64_t wide = 0;
+  std::string xml = XmlRealText(p, width, &wide);
+  // JSON values keep the exact value; keys, like XML, take the XML text.
+  if (F == OutputFormat::Json && !AsKey) {
+    PutJsonReal(c, p, width, wide, xml.size());
+  } else {
+    SameLine<F>(c, AsKey, kRealTags, xml);
+  }
+}
+
+}  // namespace
+
+template <OutputFormat F>
+bool GetReal(Context& c, uint64_t o, bool AsKey) {
+  uint64_t width;
+  if (!GetValueBytes(c, o, &width)) return false;
+  PutRealBytes<F>(c, c.Binary + o + 1, width, AsKey);
   return true;
 }
+
+// The format seam's scalars, entered from code that is not templated on the
+// format.
+
+bool GetUID(Context& c, uint64_t o, bool AsKey) {
+  return InFormat(c, [&](auto f) { return GetUID<decltype(f)::value>(c, o, AsKey); });
+}
+
+bool GetData(Context& c, uint64_t o, bool AsKey) {
+  return InFormat(c, [&](auto f) { return GetData<decltype(f)::value>(c, o, AsKey); });
+}
+
+void PutKey(Context& c, std::string_view utf8) {
+  InFormat(c, [&](auto f) { PutKey<decltype(f)::value>(c, utf8); });
+}
+
+void PutString(Context& c, std::string_view utf8) {
+  auto text = reinterpret_cast<const uint8_t*>(utf8.data());
+  InFormat(c, [&](auto f) { PutText8<decltype(f)::value>(c, text, utf8.size(), false); });
+}
+
+void PutInteger(Context& c, int64_t value) {
+  InFormat(c, [&](auto f) {
+    SameLine<decltype(f)::value>(c, false, kIntegerTags, std::to_string(value));
+  });
+}
+
+void PutReal(Context& c, double value) {
+  // Written as an 8-byte real of the file would be.
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  uint8_t bytes[8];
+  for (int i = 0; i < 8; ++i) bytes[i] = uint8_t(bits >> (56 - 8 * i));
+  InFormat(c, [&](auto f) { PutRealBytes<decltype(f)::value>(c, bytes, 8, false); });
+}
+
+void PutNull(Context& c) {
+  InFormat(c, [&](auto f) { PutNull<decltype(f)::value>(c); });
+}
+
+bool PutDate(Context& c, double seconds, bool AsKey) {
+  return InFormat(c, [&](auto f) { return PutDateAs<decltype(f)::value>(c, seconds, AsKey); });
+}
+
+// The writers for both formats.
+#define TARNWICK_SCALAR_WRITERS(F)                       \
+  template bool TryPlainKey<F>(Context&, uint64_t);      \
+  template bool GetStr<F>(Context&, uint64_t, bool);     \
+  template bool GetUnicode<F>(Context&, uint64_t, bool); \
+  template bool GetUID<F>(Context&, uint64_t, bool);     \
+  template bool GetBool<F>(Context&, uint64_t, bool);    \
+  template bool GetNull<F>(Context&, Role);              \
+  template void PutKey<F>(Context&, std::string_view);   \
+  template void PutNull<F>(Context&);                    \
+  template bool GetDate<F>(Context&, uint64_t, bool);    \
+  template bool GetData<F>(Context&, uint64_t, bool);    \
+  template bool GetInt<F>(Context&, uint64_t, bool);     \
+  template bool GetReal<F>(Context&, uint64_t, bool);
+TARNWICK_SCALAR_WRITERS(OutputFormat::Xml)
+TARNWICK_SCALAR_WRITERS(OutputFormat::Json)
+#undef TARNWICK_SCALAR_WRITERS
 
 }  // namespace bplist

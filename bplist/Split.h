@@ -38,9 +38,10 @@ struct Batch {
   std::exception_ptr error;
   std::string damage;
   bool tooLarge = false;  // the damage is the work budget
-  // In JSON, what the value after the batch needs: JsonPending::Newline
-  // when the batch wrote nothing (all its entries were left out).
-  JsonPending pending = JsonPending::Newline;
+  // Where the batch's text leaves the document (JoinText): in JSON, the
+  // container's first place still when it wrote nothing (all its entries
+  // were left out).
+  Place place;
   uint64_t lastBudgetCheck = 0;
   uint64_t work = 0;  // the batch's Context::Work
   OutputBuffer text;

@@ -25,7 +25,7 @@ void StartBatch(const SplitJob& job, Batch& b, Context& own) {
   own.WorkBudget = std::min(job.budget, kBudgetPiece);
   own.LastBudgetCheck = 0;
   own.Reported = 0;
-  own.Pending = JsonPending::Newline;
+  AtFirstEntry(own);
 }
 
 }  // namespace
@@ -67,7 +67,7 @@ void ConvertBatch(Helpers& h, Batch& b, Context& own, std::unique_lock<std::mute
     b.ok = WriteEntries(own, job.e, b.begin, b.end);
     b.damage = own.Damage;
     b.tooLarge = own.TooLarge;
-    b.pending = own.Pending;
+    b.place = own;
     b.lastBudgetCheck = own.LastBudgetCheck;
     b.work = own.Work;
   } catch (const MemoryLimitReached&) {
@@ -125,14 +125,7 @@ bool WriteBatch(Helpers& h, Batch& b) {
     if (!b.damage.empty()) Damaged(c, b.damage);
     return false;
   }
-  if (c.Format == OutputFormat::Json && b.pending != JsonPending::Newline) {
-    if (c.Pending == JsonPending::Comma) {
-      // The batch counted its first value as XML, without this comma.
-      c.Out.Put(",");
-      c.Work -= 1;
-    }
-    c.Pending = b.pending;
-  }
+  JoinText(c, b.place);
   c.Out.PutText(b.text);
   c.Copied += b.text.Written();
   c.Work += b.work;

@@ -91,6 +91,9 @@ uint64_t XmlTextSize16(const uint8_t* p, size_t units);
 
 // Length of the leading run of p[0, n) that PutJsonEscaped8 writes unchanged.
 size_t JsonPlainPrefix(const uint8_t* p, size_t n);
+// The same, in one reading of the text with XmlTextSize8: when the whole
+// text passes unchanged into JSON, *xmlSize receives its XML size.
+size_t JsonPlainPrefixAndXmlSize(const uint8_t* p, size_t n, uint64_t* xmlSize);
 
 // Write the text of a JSON string, without the quotes, as PutEscaped8 and
 // PutEscaped16 do for XML: " \ and C0 controls escaped, text that is not

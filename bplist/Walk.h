@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "bplist/Context.h"
@@ -89,7 +90,23 @@ inline bool WithinBudget(Context& c, uint64_t objects) {
 bool SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* texts,
                std::vector<uint32_t>* positions = nullptr, const std::string* const* own = nullptr);
 
+// A format as a type, so that the writers take it as a template argument
+// and no writer of the walk tests the format at run time.
+template <OutputFormat F>
+using FormatIs = std::integral_constant<OutputFormat, F>;
+
+// Calls write(FormatIs<F>()) for the document's format F. Code that is not
+// templated on the format (the keyed view, the split, the document's frame)
+// enters the walk through this, the one test of the format at run time.
+template <typename Write>
+decltype(auto) InFormat(const Context& c, Write write) {
+  if (c.Format == OutputFormat::Xml) return write(FormatIs<OutputFormat::Xml>());
+  return write(FormatIs<OutputFormat::Json>());
+}
+
 // Writes entries [begin, end) of a container, on this thread.
+template <OutputFormat F>
+bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end);
 bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end);
 
 // True when the entries of a container may be split across threads.
@@ -105,11 +122,16 @@ bool WriteEntriesInParallel(Context& c, const Entries& e);
 
 // Writes object Pos and everything nested in it. Returns false when it
 // cannot be written; c.Damage then says whether the file is damaged.
+template <OutputFormat F>
+bool WriteObject(Context& c, uint64_t Pos, Role role);
 bool WriteObject(Context& c, uint64_t Pos, Role role);
 // The same for object Pos found at o.
+template <OutputFormat F>
 bool WriteLocated(Context& c, uint64_t Pos, uint64_t o, Role role);
 
 // Starts from an empty indentation and writes the top object.
+template <OutputFormat F>
+bool GetTopObject(Context& c);
 bool GetTopObject(Context& c);
 
 // Puts container Pos on the path, refusing a container that contains itself
@@ -128,6 +150,8 @@ inline void LeavePath(Context& c) {
 }
 
 // Writes the dictionary or array Pos, whose marker is at o, one level deeper.
+template <OutputFormat F>
+bool WriteContainer(Context& c, uint64_t Pos, uint64_t o, bool isDict);
 bool WriteContainer(Context& c, uint64_t Pos, uint64_t o, bool isDict);
 
 // Puts c at `place` in the document: its format, indentation and JSON

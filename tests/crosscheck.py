@@ -143,6 +143,16 @@ def random_value(rng, depth, shared):
     return random_scalar(rng)
 
 
+def shared_key_records(seed=20261208):
+    """Records whose keys come from a pool larger than the writer remembers,
+    each key written once and named by many dictionaries: plain keys, keys
+    XML escapes, keys JSON escapes, and keys that are not ASCII."""
+    rng = random.Random(seed)
+    forms = ["k%d", "a&b%d", "<%d>", "q\"%d", "back\\%d", "tab\t%d", "caf\u00e9%d", "%d"]
+    pool = [form % i for i in range(30) for form in forms]
+    return [{key: rng.randrange(-2**40, 2**40) for key in rng.sample(pool, 24)} for _ in range(300)]
+
+
 def random_plists(count, seed=20240607):
     rng = random.Random(seed)
     plists = []
@@ -152,6 +162,7 @@ def random_plists(count, seed=20240607):
     # Many objects: 2-byte references, then 4-byte ones.
     plists.append([random_string(rng) + str(i) for i in range(1000)])
     plists.append({"k%d" % i: i * 7919 for i in range(40000)})
+    plists.append(shared_key_records())
     return plists
 
 

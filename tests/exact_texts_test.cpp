@@ -185,6 +185,28 @@ TEST(ExactTexts, IntegersAndUidsOfEveryWidth) {
   EXPECT_EQ(m.count, 0);
 }
 
+// Integers on either side of each power of ten, where the number of digits
+// changes, in every width that holds them.
+TEST(ExactTexts, IntegersAtEveryNumberOfDigits) {
+  Mismatches m;
+  uint64_t power = 1;
+  for (int digits = 1; digits <= 20; ++digits, power *= 10) {
+    for (uint64_t v : {power - 1, power, power + 1}) {
+      for (size_t width : {1, 2, 4, 8, 16}) {
+        if (width < 8 && v >> (8 * width) != 0) continue;
+        std::vector<uint8_t> bytes(width, 0);
+        for (size_t i = 0; i < width && i < 8; ++i) bytes[width - 1 - i] = uint8_t(v >> (8 * i));
+        char buf[bplist::kMaxIntegerText];
+        std::string got(buf, bplist::PutIntegerText(buf, bytes.data(), width));
+        m.Check(got, exact::IntegerText(bytes.data(), width),
+                [&] { return std::to_string(v) + " in " + std::to_string(width) + " bytes"; });
+      }
+    }
+    if (digits == 20) break;  // 10^20 does not fit
+  }
+  EXPECT_EQ(m.count, 0);
+}
+
 // Writes every case through one writer on a temporary file and returns
 // each case's text.
 std::vector<std::string> Written(size_t cases,

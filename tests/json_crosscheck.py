@@ -30,7 +30,7 @@ import sys
 from fractions import Fraction
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from crosscheck import Converter, Failures, random_string  # noqa: E402
+from crosscheck import Converter, Failures, random_string, shared_key_records  # noqa: E402
 from plist_layout import count_head, layout  # noqa: E402
 
 EPOCH = datetime.datetime(2001, 1, 1)
@@ -417,6 +417,9 @@ def main():
             except Fails:
                 want = Fails
             check(conv, results, "tree #%d" % i, encode(tree), want)
+        records = shared_key_records()
+        check(conv, results, "keys shared by many dictionaries",
+              plistlib.dumps(records, fmt=plistlib.FMT_BINARY, sort_keys=False), from_plistlib(records))
         for name in sorted(os.listdir(corpus)):
             path = os.path.join(corpus, name)
             if os.path.isfile(path):

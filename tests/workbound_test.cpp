@@ -290,7 +290,14 @@ TEST(WorkBound, EveryFormatMeetsTheBudgetAtTheSamePlace) {
                           {real, date},
                           {date, data},
                           {uid, text}});
-  b.top = b.Array(std::vector<uint64_t>(40, dict));
+  // Short keys and strings that JSON writes unchanged and XML escapes or
+  // widens (or keeps at their length), met again and again as keys are.
+  std::vector<std::pair<uint64_t, uint64_t>> entries;
+  for (const char* key :
+       {"R&D", "<none>", "a>b", "caf\xC3\xA9", "caf\xE9", "\xEF\xBF\xBE", "x\ry", "plain"})
+    entries.push_back({b.Str(key), b.Str(key)});
+  entries.push_back({text, dict});
+  b.top = b.Array(std::vector<uint64_t>(40, b.Dict(entries)));
   files.push_back({"every kind of value and key, shared", b.Build()});
   // The file, smaller: one array of small integers shared by many
   // references, which XML writes three times as long as JSON.
