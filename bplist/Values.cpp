@@ -1,0 +1,245 @@
+// Building value trees, UTF-8, and the conversion of any property list into
+// a binary one.
+#include "bplist/Values.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "bplist/Format.h"
+
+namespace bplist {
+
+namespace {
+
+// Values a document of n input bytes may hold beyond one per input byte:
+// room for a binary plist that shares its containers a little.
+constexpr uint64_t kValueBudgetBase = uint64_t(1) << 22;
+constexpr uint64_t kValuesPerInputByte = 4;
+
+std::string_view BytesOf(const ValueTree& t, const Value& v) {
+  return std::string_view(t.bytes).substr(size_t(v.at), size_t(v.count));
+}
+
+// The UTF-8 text of a key, for the duplicate-key message.
+std::string KeyText(const ValueTree& t, const Value& v) {
+  std::string_view b = BytesOf(t, v);
+  if (v.kind == ValueKind::String8) return std::string(b);
+  std::string out;
+  for (size_t i = 0; i + 1 < b.size(); i += 2) {
+    uint32_t u = uint32_t(uint8_t(b[i])) << 8 | uint8_t(b[i + 1]);
+    if (u >= 0xD800 && u < 0xDC00 && i + 3 < b.size()) {
+      uint32_t lo = uint32_t(uint8_t(b[i + 2])) << 8 | uint8_t(b[i + 3]);
+      u = 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00);
+      i += 2;
+    }
+    AppendUtf8(u, &out);
+  }
+  return out;
+}
+
+}  // namespace
+
+uint64_t ValueBudget(size_t size) {
+  uint64_t budget = kValueBudgetBase + kValuesPerInputByte * uint64_t(size);
+  return budget < kMaxValues ? budget : kMaxValues;
+}
+
+void AppendUtf8(uint32_t cp, std::string* out) {
+  if (cp < 0x80) {
+    out->push_back(char(cp));
+  } else if (cp < 0x800) {
+    out->push_back(char(0xC0 | cp >> 6));
+    out->push_back(char(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out->push_back(char(0xE0 | cp >> 12));
+    out->push_back(char(0x80 | (cp >> 6 & 0x3F)));
+    out->push_back(char(0x80 | (cp & 0x3F)));
+  } else {
+    out->push_back(char(0xF0 | cp >> 18));
+    out->push_back(char(0x80 | (cp >> 12 & 0x3F)));
+    out->push_back(char(0x80 | (cp >> 6 & 0x3F)));
+    out->push_back(char(0x80 | (cp & 0x3F)));
+  }
+}
+
+size_t DecodeUtf8(const uint8_t* p, size_t n, uint32_t* cp) {
+  uint8_t b = p[0];
+  size_t len;
+  uint32_t v, min;
+  if (b < 0x80) {
+    *cp = b;
+    return 1;
+  } else if (b >= 0xC2 && b < 0xE0) {
+    len = 2, v = b & 0x1F, min = 0x80;
+  } else if (b >= 0xE0 && b < 0xF0) {
+    len = 3, v = b & 0x0F, min = 0x800;
+  } else if (b >= 0xF0 && b < 0xF5) {
+    len = 4, v = b & 0x07, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (n < len) return 0;
+  for (size_t i = 1; i < len; ++i) {
+    if ((p[i] & 0xC0) != 0x80) return 0;
+    v = v << 6 | (p[i] & 0x3F);
+  }
+  if (v < min || v > 0x10FFFF || (v >= 0xD800 && v < 0xE000)) return 0;
+  *cp = v;
+  return len;
+}
+
+bool TreeBuilder::Spend() {
+  if (budget_ == 0) {
+    overBudget_ = true;
+    return false;
+  }
+  --budget_;
+  return true;
+}
+
+bool TreeBuilder::Add(const Value& v) {
+  if (!Spend()) return false;
+  pending_.push_back(uint32_t(tree_->values.size()));
+  tree_->values.push_back(v);
+  return true;
+}
+
+bool TreeBuilder::Reuse(uint32_t index) {
+  if (!Spend()) return false;
+  pending_.push_back(index);
+  return true;
+}
+
+bool TreeBuilder::Scalar(ValueKind kind, uint64_t bits) {
+  Value v;
+  v.kind = kind;
+  v.at = bits;
+  return Add(v);
+}
+
+bool TreeBuilder::Bytes(ValueKind kind, std::string_view bytes) {
+  Value v;
+  v.kind = kind;
+  v.at = tree_->bytes.size();
+  v.count = bytes.size();
+  tree_->bytes.append(bytes);
+  return Add(v);
+}
+
+bool TreeBuilder::Text(std::string_view utf8) {
+  bool ascii = true;
+  for (char ch : utf8) ascii &= uint8_t(ch) < 0x80;
+  if (ascii) return Bytes(ValueKind::String8, utf8);
+  // Big-endian UTF-16 from valid UTF-8.
+  Value v;
+  v.kind = ValueKind::String16;
+  v.at = tree_->bytes.size();
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(utf8.data());
+  size_t n = utf8.size();
+  std::string& out = tree_->bytes;
+  for (size_t i = 0; i < n;) {
+    uint32_t cp = 0;
+    size_t len = DecodeUtf8(p + i, n - i, &cp);
+    i += len ? len : 1;
+    auto unit = [&](uint32_t u) {
+      out.push_back(char(u >> 8));
+      out.push_back(char(u & 0xFF));
+    };
+    if (cp >= 0x10000) {
+      unit(0xD800 + ((cp - 0x10000) >> 10));
+      unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      unit(cp);
+    }
+  }
+  v.count = out.size() - v.at;
+  return Add(v);
+}
+
+bool TreeBuilder::Open(ValueKind kind) {
+  if (open_.size() >= kMaxValueDepth) {
+    tooDeep_ = true;
+    return false;
+  }
+  Value v;
+  v.kind = kind;
+  if (!Add(v)) return false;
+  open_.emplace_back(pending_.back(), pending_.size());
+  return true;
+}
+
+bool TreeBuilder::Close(std::string* duplicate) {
+  auto [index, start] = open_.back();
+  open_.pop_back();
+  Value& v = tree_->values[index];
+  v.at = tree_->kids.size();
+  v.count = pending_.size() - start;
+  tree_->kids.insert(tree_->kids.end(), pending_.begin() + std::ptrdiff_t(start), pending_.end());
+  pending_.resize(start);
+  if (!checkKeys_ || v.kind != ValueKind::Dict || v.count < 4) return true;
+  // Keys sorted by kind and bytes: equal keys end up side by side.
+  const ValueTree& t = *tree_;
+  std::vector<uint32_t> keys;
+  keys.reserve(size_t(v.count / 2));
+  for (uint64_t i = 0; i < v.count; i += 2) keys.push_back(t.kids[size_t(v.at + i)]);
+  auto less = [&](uint32_t a, uint32_t b) {
+    const Value &x = t.values[a], &y = t.values[b];
+    if (x.kind != y.kind) return x.kind < y.kind;
+    return BytesOf(t, x) < BytesOf(t, y);
+  };
+  std::sort(keys.begin(), keys.end(), less);
+  for (size_t i = 1; i < keys.size(); ++i) {
+    if (!less(keys[i - 1], keys[i])) {
+      *duplicate = KeyText(t, t.values[keys[i]]);
+      return false;
+    }
+  }
+  return true;
+}
+
+void TreeBuilder::CloseAsUid(uint64_t uid) {
+  size_t start = open_.back().second;
+  uint32_t index = open_.back().first;
+  open_.pop_back();
+  pending_.resize(start);
+  Value& v = tree_->values[index];
+  v.kind = ValueKind::Uid;
+  v.at = uid;
+  v.count = 0;
+}
+
+ReadResult ReadAnyPlist(const uint8_t* data, size_t size, ValueTree* tree) {
+  if (size >= kSignatureSize && std::memcmp(data, kSignature, kSignatureSize) == 0)
+    return ReadBinaryPlist(data, size, tree);
+  size_t i = 0;
+  if (size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) i = 3;
+  // A UTF-16 byte-order mark: only XML may be UTF-16.
+  if (size >= 2 && ((data[0] == 0xFE && data[1] == 0xFF) || (data[0] == 0xFF && data[1] == 0xFE)))
+    return ReadXmlPlist(data, size, tree);
+  while (i < size && (data[i] == ' ' || data[i] == '\t' || data[i] == '\n' || data[i] == '\r')) ++i;
+  ReadResult none;
+  none.notPlist = true;
+  if (i == size) return none;
+  uint8_t first = data[i];
+  if (first == '<') return ReadXmlPlist(data, size, tree);
+  if (std::strchr("{[\"-0123456789tfn", first) != nullptr && first != 0)
+    return ReadJsonPlist(data, size, tree);
+  return none;
+}
+
+BinaryResult ConvertToBinary(const uint8_t* data, size_t size, XmlWriter& out) {
+  BinaryResult r;
+  ValueTree tree;
+  ReadResult read = ReadAnyPlist(data, size, &tree);
+  if (!read.ok) {
+    r.notPlist = read.notPlist;
+    r.result.outcome = read.tooLarge ? Outcome::TooLarge : Outcome::Damaged;
+    r.result.reason = read.reason;
+    return r;
+  }
+  WriteBinary(tree, out);
+  r.result.outcome = Outcome::Converted;
+  return r;
+}
+
+}  // namespace bplist
