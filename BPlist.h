@@ -13,3 +13,6 @@
 bool BinaryToXML(const std::string& InputP, const std::string& OutputP, bool unarchive = false);
 // The same with a JSON document instead of the XML one.
 bool BinaryToJSON(const std::string& InputP, const std::string& OutputP, bool unarchive = false);
+// Converts the XML, JSON or binary property list at InputP into a binary
+// plist at OutputP, as BinaryToXML does.
+bool PlistToBinary(const std::string& InputP, const std::string& OutputP);

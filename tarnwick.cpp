@@ -1,5 +1,5 @@
 // tarnwick: converts a binary property list into an XML property list, or
-// with -j into a JSON document.
+// with -j into a JSON document; with -b any property list into a binary one.
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -37,6 +37,12 @@ int Run(const std::vector<std::string>& args) {
     if (option == "-about") {
       PrintAbout();
       return kExitOk;
+    }
+    // -b: any property list (XML, JSON or binary) as a binary plist.
+    if (option == "-b" && count == 3) {
+      if (PlistToBinary(args[1], args[2])) return kExitOk;
+      bplist::PrintLine("Error: Unable convert file " + args[1]);
+      return kExitConversionFailed;
     }
     // -k and -kj: a keyed archive as the object graph it encodes, any other
     // file as -c and -j.
