@@ -108,10 +108,10 @@ class XmlReader {
   bool StartElement();
   bool EndElement();
   bool AddScalar(std::string_view name, size_t at, bool empty);
-  bool Budget() {
+  bool Budget(size_t at) {
     if (b_.TooDeep())
-      return Fail("containers nest deeper than " + std::to_string(kMaxValueDepth) + " levels");
-    return Fail("the document holds more values than its size allows");
+      return Fail("containers nest deeper than " + std::to_string(kMaxValueDepth) + " levels", at);
+    return Fail("the document holds more values than its size allows", at);
   }
   // After a value is added: the container around it moves on.
   bool ValueDone(size_t at);
@@ -372,7 +372,7 @@ bool XmlReader::AddScalar(std::string_view name, size_t at, bool empty) {
     }
   }
   if (!why.empty()) return Fail(why, at);
-  if (!ok) return Budget();
+  if (!ok) return Budget(at);
   return ValueDone(at);
 }
 
@@ -394,7 +394,7 @@ bool XmlReader::StartElement() {
     open_.back() = Open::DictValue;
     if (!empty && !Content(name)) return false;
     if (empty) text_.clear();
-    return b_.Text(text_) || Budget();
+    return b_.Text(text_) || Budget(at);
   }
   if (name == "plist") {
     if (!open_.empty()) return Fail("a <plist> inside a value", at);
@@ -404,7 +404,7 @@ bool XmlReader::StartElement() {
   }
   if (name == "dict" || name == "array") {
     bool dict = name == "dict";
-    if (!b_.Open(dict ? ValueKind::Dict : ValueKind::Array)) return Budget();
+    if (!b_.Open(dict ? ValueKind::Dict : ValueKind::Array)) return Budget(at);
     if (empty) {
       std::string duplicate;
       b_.Close(&duplicate);

@@ -57,7 +57,7 @@ TEST(Cli, AboutTextIsFourLinesAndExitsZero) {
 }
 
 // Every argument list that is not "-about" (alone or with two more) or "-c"
-// or "-j" with exactly two paths prints the usage text, exits 2 and touches no file.
+// or "-j" (or "-b") with exactly two paths prints the usage text, exits 2 and touches no file.
 TEST(Cli, ArgumentTableFallsBackToUsage) {
   ScratchDir dir;
   const std::string in = dir.File("in.plist"), out = dir.File("out.xml");
@@ -88,6 +88,13 @@ TEST(Cli, ArgumentTableFallsBackToUsage) {
       {"--j", in, out},
       {"-j ", in, out},
       {"-cj", in, out},
+      {"-b"},
+      {"-b", in},
+      {"-b", in, out, out},
+      {"-B", in, out},
+      {"-kb", in, out},
+      {"-bk", in, out},
+      {"-bj", in, out},
   };
   for (const auto& args : table) {
     std::string name;
