@@ -1,6 +1,6 @@
 // The binary plist writer: numbers the objects of a value tree as Apple's
-// writer does, stores each distinct scalar once, and writes objects, offset
-// table and trailer.
+// writer does (its scalars are unique already, so each is stored once), and
+// writes objects, offset table and trailer.
 #include <cstring>
 
 #include "bplist/Format.h"
@@ -16,10 +16,6 @@ bool IsContainer(ValueKind k) {
   return k == ValueKind::Dict || k == ValueKind::Array;
 }
 
-bool HasBytes(ValueKind k) {
-  return k == ValueKind::String8 || k == ValueKind::String16 || k == ValueKind::Data;
-}
-
 // The fewest of 1, 2, 4 or 8 bytes that hold v, as Apple's writer sizes
 // references, offsets and unsigned integers.
 unsigned ByteCount(uint64_t v) {
@@ -28,82 +24,6 @@ unsigned ByteCount(uint64_t v) {
   if (v < 0x100000000ull) return 4;
   return 8;
 }
-
-uint64_t Mix(uint64_t h) {
-  h ^= h >> 33;
-  h *= 0xFF51AFD7ED558CCDull;
-  h ^= h >> 33;
-  return h;
-}
-
-// The index of distinct scalars: an open-addressed table of object numbers,
-// found by kind and payload. Equal means equal in kind and every bit.
-class Uniquer {
- public:
-  Uniquer(const ValueTree& t, const std::vector<uint32_t>& objects)
-      : t_(t), objects_(objects), slots_(1024, kNoObject), hashes_(1024) {}
-
-  // The object number of a scalar equal to value v, or kNoObject after
-  // recording that v becomes object `fresh`.
-  uint32_t Find(uint32_t v, uint32_t fresh) {
-    uint64_t h = Hash(t_.values[v]);
-    size_t mask = slots_.size() - 1;
-    for (size_t i = size_t(h) & mask;; i = (i + 1) & mask) {
-      uint32_t o = slots_[i];
-      if (o == kNoObject) {
-        slots_[i] = fresh;
-        hashes_[i] = h;
-        if (++used_ * 2 > slots_.size()) Grow();
-        return kNoObject;
-      }
-      if (hashes_[i] == h && Equal(t_.values[objects_[o]], t_.values[v])) return o;
-    }
-  }
-
- private:
-  uint64_t Hash(const Value& v) const {
-    uint64_t h = uint64_t(v.kind) * 0x9E3779B97F4A7C15ull;
-    if (!HasBytes(v.kind)) return Mix(h ^ Mix(v.at));
-    const char* p = t_.bytes.data() + v.at;
-    uint64_t n = v.count;
-    h ^= n;
-    for (; n >= 8; n -= 8, p += 8) {
-      uint64_t w;
-      std::memcpy(&w, p, 8);
-      h = (h ^ w) * 0x100000001B3ull;
-      h ^= h >> 29;
-    }
-    uint64_t w = 0;
-    std::memcpy(&w, p, size_t(n));
-    return Mix(h ^ w);
-  }
-  bool Equal(const Value& a, const Value& b) const {
-    if (a.kind != b.kind) return false;
-    if (!HasBytes(a.kind)) return a.at == b.at;
-    return a.count == b.count &&
-           std::memcmp(t_.bytes.data() + a.at, t_.bytes.data() + b.at, size_t(a.count)) == 0;
-  }
-  void Grow() {
-    std::vector<uint32_t> slots(slots_.size() * 2, kNoObject);
-    std::vector<uint64_t> hashes(slots.size());
-    size_t mask = slots.size() - 1;
-    for (size_t j = 0; j < slots_.size(); ++j) {
-      if (slots_[j] == kNoObject) continue;
-      size_t i = size_t(hashes_[j]) & mask;
-      while (slots[i] != kNoObject) i = (i + 1) & mask;
-      slots[i] = slots_[j];
-      hashes[i] = hashes_[j];
-    }
-    slots_.swap(slots);
-    hashes_.swap(hashes);
-  }
-
-  const ValueTree& t_;
-  const std::vector<uint32_t>& objects_;
-  std::vector<uint32_t> slots_;
-  std::vector<uint64_t> hashes_;
-  size_t used_ = 0;
-};
 
 // Writes `width` bytes of v, big-endian, at p.
 void PutBigEndian(char* p, uint64_t v, unsigned width) {
@@ -215,26 +135,16 @@ void WriteBinary(const ValueTree& t, XmlWriter& out) {
   // number, then its keys, then its values (each with all it holds).
   std::vector<uint32_t> objOf(t.values.size(), kNoObject);
   std::vector<uint32_t> objects;
-  Uniquer unique(t, objects);
   std::vector<uint32_t> stack{t.root};
   while (!stack.empty()) {
     uint32_t v = stack.back();
     stack.pop_back();
-    const Value& value = t.values[v];
-    if (!IsContainer(value.kind)) {
-      if (objOf[v] != kNoObject) continue;
-      uint32_t fresh = uint32_t(objects.size());
-      uint32_t found = unique.Find(v, fresh);
-      if (found != kNoObject) {
-        objOf[v] = found;
-        continue;
-      }
-      objOf[v] = fresh;
-      objects.push_back(v);
-      continue;
-    }
+    // A scalar is unique in the tree: its first place numbers it.
+    if (objOf[v] != kNoObject) continue;
     objOf[v] = uint32_t(objects.size());
     objects.push_back(v);
+    const Value& value = t.values[v];
+    if (!IsContainer(value.kind)) continue;
     const uint32_t* kids = t.kids.data() + value.at;
     if (value.kind == ValueKind::Array) {
       for (uint64_t i = value.count; i-- > 0;) stack.push_back(kids[i]);

@@ -110,11 +110,94 @@ bool TreeBuilder::Reuse(uint32_t index) {
   return true;
 }
 
+namespace {
+
+bool HasBytes(ValueKind k) {
+  return k == ValueKind::String8 || k == ValueKind::String16 || k == ValueKind::Data;
+}
+
+uint64_t Mix(uint64_t h) {
+  h ^= h >> 33;
+  h *= 0xFF51AFD7ED558CCDull;
+  h ^= h >> 33;
+  return h;
+}
+
+}  // namespace
+
+uint64_t TreeBuilder::Hash(const Value& v) const {
+  uint64_t h = uint64_t(v.kind) * 0x9E3779B97F4A7C15ull;
+  if (!HasBytes(v.kind)) return Mix(h ^ Mix(v.at));
+  const char* p = tree_->bytes.data() + v.at;
+  uint64_t n = v.count;
+  h ^= n;
+  for (; n >= 8; n -= 8, p += 8) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    h = (h ^ w) * 0x100000001B3ull;
+    h ^= h >> 29;
+  }
+  uint64_t w = 0;
+  std::memcpy(&w, p, size_t(n));
+  return Mix(h ^ w);
+}
+
+bool TreeBuilder::Equal(const Value& a, const Value& b) const {
+  if (a.kind != b.kind) return false;
+  if (!HasBytes(a.kind)) return a.at == b.at;
+  return a.count == b.count &&
+         std::memcmp(tree_->bytes.data() + a.at, tree_->bytes.data() + b.at, size_t(a.count)) == 0;
+}
+
+void TreeBuilder::Grow() {
+  std::vector<std::pair<uint32_t, uint32_t>> slots(slots_.size() * 2, {kNoValue, 0});
+  size_t mask = slots.size() - 1;
+  // The tag keeps only the hash's high bits: the place is worked out again.
+  for (const auto& slot : slots_) {
+    if (slot.first == kNoValue) continue;
+    size_t i = size_t(Hash(tree_->values[slot.first])) & mask;
+    while (slots[i].first != kNoValue) i = (i + 1) & mask;
+    slots[i] = slot;
+  }
+  slots_.swap(slots);
+}
+
+uint32_t TreeBuilder::Unique(uint32_t index) {
+  const Value& v = tree_->values[index];
+  uint64_t h = Hash(v);
+  uint32_t tag = uint32_t(h >> 32);
+  size_t mask = slots_.size() - 1;
+  for (size_t i = size_t(h) & mask;; i = (i + 1) & mask) {
+    auto& slot = slots_[i];
+    if (slot.first == kNoValue) {
+      slot = {index, tag};
+      // Kept below seven tenths full, so probes stay short.
+      if (++used_ * 10 > slots_.size() * 7) Grow();
+      return index;
+    }
+    if (slot.second == tag && Equal(tree_->values[slot.first], v)) return slot.first;
+  }
+}
+
+bool TreeBuilder::AddUnique(const Value& v) {
+  if (!Spend()) return false;
+  uint32_t index = uint32_t(tree_->values.size());
+  tree_->values.push_back(v);
+  uint32_t found = Unique(index);
+  if (found != index) {
+    // An equal scalar is there already: this one, and its bytes, go again.
+    tree_->values.pop_back();
+    if (HasBytes(v.kind)) tree_->bytes.resize(size_t(v.at));
+  }
+  pending_.push_back(found);
+  return true;
+}
+
 bool TreeBuilder::Scalar(ValueKind kind, uint64_t bits) {
   Value v;
   v.kind = kind;
   v.at = bits;
-  return Add(v);
+  return AddUnique(v);
 }
 
 bool TreeBuilder::Bytes(ValueKind kind, std::string_view bytes) {
@@ -123,7 +206,7 @@ bool TreeBuilder::Bytes(ValueKind kind, std::string_view bytes) {
   v.at = tree_->bytes.size();
   v.count = bytes.size();
   tree_->bytes.append(bytes);
-  return Add(v);
+  return AddUnique(v);
 }
 
 bool TreeBuilder::Text(std::string_view utf8) {
@@ -137,14 +220,14 @@ bool TreeBuilder::Text(std::string_view utf8) {
   const uint8_t* p = reinterpret_cast<const uint8_t*>(utf8.data());
   size_t n = utf8.size();
   std::string& out = tree_->bytes;
+  auto unit = [&](uint32_t u) {
+    out.push_back(char(u >> 8));
+    out.push_back(char(u & 0xFF));
+  };
   for (size_t i = 0; i < n;) {
     uint32_t cp = 0;
     size_t len = DecodeUtf8(p + i, n - i, &cp);
     i += len ? len : 1;
-    auto unit = [&](uint32_t u) {
-      out.push_back(char(u >> 8));
-      out.push_back(char(u & 0xFF));
-    };
     if (cp >= 0x10000) {
       unit(0xD800 + ((cp - 0x10000) >> 10));
       unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
@@ -153,7 +236,7 @@ bool TreeBuilder::Text(std::string_view utf8) {
     }
   }
   v.count = out.size() - v.at;
-  return Add(v);
+  return AddUnique(v);
 }
 
 bool TreeBuilder::Open(ValueKind kind) {
@@ -177,19 +260,14 @@ bool TreeBuilder::Close(std::string* duplicate) {
   tree_->kids.insert(tree_->kids.end(), pending_.begin() + std::ptrdiff_t(start), pending_.end());
   pending_.resize(start);
   if (!checkKeys_ || v.kind != ValueKind::Dict || v.count < 4) return true;
-  // Keys sorted by kind and bytes: equal keys end up side by side.
+  // Equal keys are one value: sorted, a duplicate sits beside its twin.
   const ValueTree& t = *tree_;
   std::vector<uint32_t> keys;
   keys.reserve(size_t(v.count / 2));
   for (uint64_t i = 0; i < v.count; i += 2) keys.push_back(t.kids[size_t(v.at + i)]);
-  auto less = [&](uint32_t a, uint32_t b) {
-    const Value &x = t.values[a], &y = t.values[b];
-    if (x.kind != y.kind) return x.kind < y.kind;
-    return BytesOf(t, x) < BytesOf(t, y);
-  };
-  std::sort(keys.begin(), keys.end(), less);
+  std::sort(keys.begin(), keys.end());
   for (size_t i = 1; i < keys.size(); ++i) {
-    if (!less(keys[i - 1], keys[i])) {
+    if (keys[i - 1] == keys[i]) {
       *duplicate = KeyText(t, t.values[keys[i]]);
       return false;
     }
@@ -206,6 +284,9 @@ void TreeBuilder::CloseAsUid(uint64_t uid) {
   v.kind = ValueKind::Uid;
   v.at = uid;
   v.count = 0;
+  // The dictionary is the value just added to its container: an equal UID
+  // made before takes its place.
+  pending_.back() = Unique(index);
 }
 
 ReadResult ReadAnyPlist(const uint8_t* data, size_t size, ValueTree* tree) {

@@ -39,12 +39,14 @@ enum class ValueKind : uint8_t {
 // and UIDs `at` holds the bits.
 struct Value {
   uint64_t at = 0;
-  uint64_t count = 0;
-  ValueKind kind = ValueKind::False;
+  uint64_t count : 56;
+  ValueKind kind : 8;
+  Value() : count(0), kind(ValueKind::False) {}
 };
 
 // A whole property list. Values refer to each other by their index in
-// `values`, which stays below kMaxValues.
+// `values`, which stays below kMaxValues. Scalars are unique: two equal in
+// kind and every bit are one value, referred to twice.
 struct ValueTree {
   std::vector<Value> values;
   std::vector<uint32_t> kids;
@@ -107,7 +109,7 @@ class TreeBuilder {
  public:
   // With `checkKeys`, Close refuses a dictionary whose keys repeat.
   TreeBuilder(ValueTree* tree, uint64_t budget, bool checkKeys)
-      : tree_(tree), budget_(budget), checkKeys_(checkKeys) {}
+      : tree_(tree), slots_(1024, {kNoValue, 0}), budget_(budget), checkKeys_(checkKeys) {}
 
   // Adds a scalar value and returns false when the budget is spent.
   bool Scalar(ValueKind kind, uint64_t bits);
@@ -150,8 +152,22 @@ class TreeBuilder {
 
  private:
   bool Add(const Value& v);
+  // Adds the scalar `v` (its bytes, if any, already at the end of Bytes),
+  // or refers again to an equal one added before.
+  bool AddUnique(const Value& v);
+  // The index of a scalar equal to values[index], or `index` after
+  // recording it as the first of its kind and bits.
+  uint32_t Unique(uint32_t index);
+  uint64_t Hash(const Value& v) const;
+  bool Equal(const Value& a, const Value& b) const;
+  void Grow();
   bool Spend();
   ValueTree* tree_;
+  // The index of distinct scalars: open addressing, each slot a value index
+  // (kNoValue when empty) and 32 bits of its hash.
+  static constexpr uint32_t kNoValue = 0xFFFFFFFFu;
+  std::vector<std::pair<uint32_t, uint32_t>> slots_;
+  size_t used_ = 0;
   uint64_t budget_;
   bool checkKeys_;
   // Values added and not yet given to their container, and for each open

@@ -67,6 +67,15 @@ std::string DecodeBase64(std::string_view s, std::string* out) {
   return "";
 }
 
+// Bytes of text that need no attention: ASCII but NUL, CR, '<' and '&'.
+constexpr struct PlainBytes {
+  bool plain[256] = {};
+  constexpr PlainBytes() {
+    for (int b = 1; b < 0x80; ++b) plain[b] = b != '\r' && b != '<' && b != '&';
+  }
+  constexpr bool operator[](uint8_t b) const { return plain[b]; }
+} kPlain;
+
 class XmlReader {
  public:
   XmlReader(const uint8_t* data, size_t size, ValueTree* tree)
@@ -281,9 +290,18 @@ bool XmlReader::Reference() {
 bool XmlReader::Content(std::string_view name) {
   text_.clear();
   for (;;) {
+    // ASCII text other than '<', '&', CR and NUL is taken as it is; UTF-8
+    // sequences are checked as they come.
     size_t run = pos_;
-    while (pos_ < n_ && p_[pos_] != '<' && p_[pos_] != '&' && p_[pos_] != '\r') ++pos_;
-    if (!CheckedText(run, pos_)) return false;
+    for (;;) {
+      while (pos_ < n_ && kPlain[p_[pos_]]) ++pos_;
+      if (pos_ == n_ || p_[pos_] < 0x80) break;
+      uint32_t cp;
+      size_t len = DecodeUtf8(p_ + pos_, n_ - pos_, &cp);
+      if (len == 0) return Fail("invalid UTF-8");
+      pos_ += len;
+    }
+    if (pos_ < n_ && p_[pos_] == 0) return Fail("a NUL character");
     text_.append(reinterpret_cast<const char*>(p_) + run, pos_ - run);
     if (pos_ == n_) return Fail("the document ends inside <" + std::string(name) + ">");
     uint8_t b = p_[pos_];
