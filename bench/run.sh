@@ -2,7 +2,8 @@
 # The speed and memory benchmark: converts the same generated binary plists
 # with tarnwick, libplist's plistutil and Python's plistlib in one run and
 # prints median wall times, peak resident memory, tarnwick's ratios against
-# each peer and against copying its output, its scaling from N to 4N records,
+# each peer and against copying its output, -b against the peers' binary
+# writers on the same file's XML, its scaling from N to 4N records,
 # its cost on huge single objects, and the hot-path micro-benchmarks.
 #
 # Usage: bench/run.sh
@@ -65,6 +66,17 @@ make_input() {
     python3 "$here/make_plist.py" "$@" "$file.part"
     mv "$file.part" "$file"
   fi
+}
+
+# The plistlib binary peer: load the XML property list, dump it as binary.
+write_binary_peer() {
+  cat >"$out/binary_peer.py" <<'EOF'
+import plistlib, sys
+with open(sys.argv[1], "rb") as f:
+    value = plistlib.load(f)
+with open(sys.argv[2], "wb") as f:
+    plistlib.dump(value, f, fmt=plistlib.FMT_BINARY, sort_keys=False)
+EOF
 }
 
 # The plistlib peer: load the binary plist, dump it as XML.
@@ -212,6 +224,7 @@ install_missing
 build_release
 check_cache
 write_plistlib_peer
+write_binary_peer
 tw=$build/tarnwick
 : >"$out/hyperfine.log"
 
@@ -358,6 +371,35 @@ target "-k wall time / -c's" "$(calc %.3f "${median[keyed_k]} / ${median[keyed_c
 archive_limit_kib=$(calc %.0f "$archive_size / 1024 + 32 * 1024")
 target "-k peak RSS MiB" "$(calc %.1f "${rss[keyed_tw]} / 1024")" \
   "<= input+32 = $(calc %.1f "$archive_limit_kib / 1024")" "${rss[keyed_tw]} <= $archive_limit_kib"
+
+echo
+echo "== binary output: tarnwick -b against plistutil -f bin and plistlib, the records file's XML =="
+records_xml=$out/records-$n.xml
+"$tw" -c "$records" "$records_xml"
+measure bin_tw "$out/tw.bplist" "$tw" -b "$records_xml" "$out/tw.bplist"
+bin_size=$(size_of "$out/tw.bplist")
+# The peers take minutes on this file: timed on two runs.
+runs_saved=$runs
+runs=2
+measure bin_pu "$out/pu.bplist" plistutil -i "$records_xml" -f bin -o "$out/pu.bplist"
+measure bin_py "$out/py.bplist" python3 "$out/binary_peer.py" "$records_xml" "$out/py.bplist"
+runs=$runs_saved
+xml_size=$(size_of "$records_xml")
+rm -f "$out"/tw.bplist "$out"/pu.bplist "$out"/py.bplist "$records_xml"
+echo "  $(mib_of "$xml_size") MiB of XML in; tarnwick writes $(mib_of "$bin_size") MiB"
+row "command" "wall s" "cpu s" "peak RSS MiB" ""
+row "tarnwick -b IN OUT" "$(calc %.3f "${median[bin_tw]}")" "$(calc %.3f "${cpu[bin_tw]}")" \
+  "$(calc %.1f "${rss[bin_tw]} / 1024")" ""
+row "plistutil -i IN -f bin -o OUT" "$(calc %.3f "${median[bin_pu]}")" "$(calc %.3f "${cpu[bin_pu]}")" \
+  "$(calc %.1f "${rss[bin_pu]} / 1024")" ""
+row "python3 plistlib load + dump binary" "$(calc %.3f "${median[bin_py]}")" \
+  "$(calc %.3f "${cpu[bin_py]}")" "$(calc %.1f "${rss[bin_py]} / 1024")" ""
+target "plistutil wall time / -b's" "$(calc %.1f "${median[bin_pu]} / ${median[bin_tw]}")" ">= 5" \
+  "${median[bin_pu]} >= 5 * ${median[bin_tw]}"
+target "plistlib wall time / -b's" "$(calc %.1f "${median[bin_py]} / ${median[bin_tw]}")" ">= 20" \
+  "${median[bin_py]} >= 20 * ${median[bin_tw]}"
+target "-b peak RSS / plistutil's" "$(calc %.3f "${rss[bin_tw]} / ${rss[bin_pu]}")" "<= 0.5" \
+  "${rss[bin_tw]} <= 0.5 * ${rss[bin_pu]}"
 
 echo
 echo "== scaling: $n and $n4 records, measured back to back =="
