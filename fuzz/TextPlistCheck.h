@@ -29,13 +29,15 @@ inline void CheckTextPlist(TextReader read, const uint8_t* data, size_t size) {
     if (r.reason.empty()) __builtin_trap();  // a refusal always says why
     return;
   }
-  bplist::XmlWriter binary(kBinaryLimit);
+  // Writers kept from run to run, so no run pays for their buffers.
+  static bplist::XmlWriter binary(kBinaryLimit), again(kBinaryLimit);
+  binary.Clear();
+  again.Clear();
   bplist::WriteBinary(tree, binary);
   binary.Flush();
   std::string bytes = binary.Text();
   const uint8_t* b = reinterpret_cast<const uint8_t*>(bytes.data());
   // The written file reads back and converts; its rewrite is itself.
-  bplist::XmlWriter again(kBinaryLimit);
   bplist::BinaryResult rewritten = bplist::ConvertToBinary(b, bytes.size(), again);
   if (rewritten.result.outcome != bplist::Outcome::Converted) {
     std::fprintf(stderr, "the written file is refused: %s\n", rewritten.result.reason.c_str());
