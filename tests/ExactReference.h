@@ -287,7 +287,8 @@ inline bool DateText(double seconds, std::string* text) {
   double whole = std::floor(seconds);
   if (whole < -9223372036854775808.0 || whole >= 9223372036854775808.0) return false;
   int64_t t = int64_t(whole);
-  int64_t day = t / 86400 - (t % 86400 < 0), second = t - day * 86400;
+  // Split without multiplying back: day * 86400 overflows at the range's ends.
+  int64_t rest = t % 86400, day = t / 86400 - (rest < 0), second = rest < 0 ? rest + 86400 : rest;
   const std::vector<int64_t>& starts = YearStarts();
   int64_t shift = 0;  // cycles of 400 years added to bring the day into the table
   if (day < starts.front()) shift = (starts.front() - day + 146096) / 146097;
