@@ -2,7 +2,10 @@
 // uniquing, the budget for shared containers, and the -b command line.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -302,5 +305,50 @@ TEST(BinaryCli, MessagesExitCodesAndOutput) {
           refused.output,
           "File " + in + " is not a binary plist!\r\nError: Unable convert file " + in + "\r\n");
     }
+  }
+}
+
+namespace {
+
+uint64_t Fnv1a(const std::string& bytes) {
+  uint64_t h = 0xCBF29CE484222325ull;
+  for (char ch : bytes) h = (h ^ uint8_t(ch)) * 0x100000001B3ull;
+  return h;
+}
+
+std::string Hex(uint64_t v) {
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(v));
+  return text;
+}
+
+// The document -c or -j writes of a binary plist, in memory.
+std::string Document(const Bytes& file, bplist::OutputFormat format) {
+  bplist::XmlWriter out(uint64_t(1) << 30);
+  bplist::ConvertBuffer(file.data(), file.size(), out, bplist::Parallelism(), bplist::Limits(),
+                        format);
+  out.Flush();
+  return out.Text();
+}
+
+}  // namespace
+
+// Every corpus file, its XML and its JSON become binary plists whose
+// digests, listed in binary.fnv beside the corpus (made on Linux), match on
+// every platform: Windows writes the same bytes.
+TEST(BinaryWriter, CorpusDigestsMatchOnEveryPlatform) {
+  std::map<std::string, std::string> digests;
+  std::istringstream list(testutil::ReadFile(std::string(TARNWICK_CORPUS_DIR) + "/../binary.fnv"));
+  for (std::string name, a, b, c; list >> name >> a >> b >> c;)
+    digests[name] = a + " " + b + " " + c;
+  std::vector<std::string> files = testutil::FilesIn(TARNWICK_CORPUS_DIR);
+  EXPECT_EQ(digests.size(), files.size());
+  for (const std::string& path : files) {
+    SCOPED_TRACE(path);
+    Bytes file = testutil::ReadBytes(path);
+    std::string got = Hex(Fnv1a(ToBinary(std::string(file.begin(), file.end()))));
+    for (bplist::OutputFormat format : {bplist::OutputFormat::Xml, bplist::OutputFormat::Json})
+      got += " " + Hex(Fnv1a(ToBinary(Document(file, format))));
+    EXPECT_EQ(got, digests[path.substr(path.rfind('/') + 1)]);
   }
 }
