@@ -15,6 +15,11 @@ namespace {
 // room for a binary plist that shares its containers a little.
 constexpr uint64_t kValueBudgetBase = uint64_t(1) << 22;
 constexpr uint64_t kValuesPerInputByte = 4;
+// Text bytes per value in a typical property list, and the most values
+// room is made for before reading, so that a huge input does not ask for
+// more address space than a 32-bit process has.
+constexpr size_t kTextBytesPerValue = 40;
+constexpr size_t kMostReserved = size_t(1) << 23;
 
 std::string_view BytesOf(const ValueTree& t, const Value& v) {
   return std::string_view(t.bytes).substr(size_t(v.at), size_t(v.count));
@@ -311,6 +316,12 @@ ReadResult ReadAnyPlist(const uint8_t* data, size_t size, ValueTree* tree) {
 BinaryResult ConvertToBinary(const uint8_t* data, size_t size, XmlWriter& out) {
   BinaryResult r;
   ValueTree tree;
+  // Room for what a text of this size is likely to hold, so the tree does
+  // not grow by copying; pages not used are never touched.
+  size_t expected =
+      size / kTextBytesPerValue < kMostReserved ? size / kTextBytesPerValue : kMostReserved;
+  tree.values.reserve(expected);
+  tree.kids.reserve(expected);
   ReadResult read = ReadAnyPlist(data, size, &tree);
   if (!read.ok) {
     r.notPlist = read.notPlist;
