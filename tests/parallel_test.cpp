@@ -285,7 +285,8 @@ TEST(Parallel, ExhaustedMemoryEndsCleanlyOrGoesOnAlone) {
   bplist::Parallelism p = testutil::SplittingTunings()[2].second;
   p.Threads = 16;  // 3 processors or more: 64 batches, 16 contexts, 15 helpers
   std::string document;
-  const long total = (1L << 40) - ConvertFailing(file, p, 1L << 40, false, &document);
+  // 2^30 allocations never come: a long holds it on Windows too, where it has 32 bits.
+  const long total = (1L << 30) - ConvertFailing(file, p, 1L << 30, false, &document);
   ASSERT_GT(total, 100);
   size_t converted = 0, outOfMemory = 0;
   for (long n = 1; n <= total; ++n) {
