@@ -9,10 +9,29 @@
 // after printing the reason where there is one; a file already at OutputP is
 // then left as it was. A failed file operation or exhausted memory throws
 // bplist::RuntimeFailure or std::bad_alloc. With `unarchive`, a keyed
-// archive is written as the object graph it encodes.
-bool BinaryToXML(const std::string& InputP, const std::string& OutputP, bool unarchive = false);
+// archive is written as the object graph it encodes; with `sorted`, each
+// dictionary's entries in the order of their keys.
+bool BinaryToXML(const std::string& InputP, const std::string& OutputP, bool unarchive = false,
+                 bool sorted = false);
 // The same with a JSON document instead of the XML one.
-bool BinaryToJSON(const std::string& InputP, const std::string& OutputP, bool unarchive = false);
+bool BinaryToJSON(const std::string& InputP, const std::string& OutputP, bool unarchive = false,
+                  bool sorted = false);
 // Converts the XML, JSON or binary property list at InputP into a binary
 // plist at OutputP, as BinaryToXML does.
 bool PlistToBinary(const std::string& InputP, const std::string& OutputP);
+
+// What the conversion of one file of a folder came to.
+enum class FileConversion {
+  kConverted,
+  kFailed,         // the lines BinaryToXML prints for it are in *messages
+  kNotBinaryPlist  // it does not begin with the signature; nothing is said
+};
+
+// Converts InputP into OutputP as BinaryToXML or BinaryToJSON (`json`) do,
+// on the calling thread alone, for one file among many converted at once:
+// the lines that they would print are appended to *messages instead,
+// failure line included, and an input that cannot be read is a failed file
+// (its message names the cause). A failed write of the output, or exhausted
+// memory, throws as they do.
+FileConversion ConvertOneOfMany(const std::string& InputP, const std::string& OutputP, bool json,
+                                bool unarchive, bool sorted, std::string* messages);

@@ -1,11 +1,13 @@
 // tarnwick: converts a binary property list into an XML property list, or
-// with -j into a JSON document; with -b any property list into a binary one.
+// with -j into a JSON document; with -d every binary plist under a folder;
+// with -b any property list into a binary one.
 #include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "BPlist.h"
+#include "Folders.h"
 #include "Version.h"
 #include "bplist/Platform.h"
 #include "bplist/RuntimeFailure.h"
@@ -30,6 +32,53 @@ void PrintUsage() {
   bplist::PrintLine("-c [input] [output]");
 }
 
+// What a conversion verb asks for: a dash, then letters, each at most once,
+// in any order.
+struct Verb {
+  bool folders = false;    // d: the two paths are folders
+  bool unarchive = false;  // k: a keyed archive as the object graph it encodes
+  bool sorted = false;     // s: dictionary entries in the order of their keys
+  bool json = false;       // j: JSON; c, or neither, XML
+  bool binary = false;     // b: a binary plist from any property list
+};
+
+// Reads `option` as a verb; false when it is not one (no letter, a letter
+// twice, both c and j, or a letter with no meaning).
+bool ParseVerb(const std::string& option, Verb* verb) {
+  if (option.size() < 2 || option[0] != '-') return false;
+  std::string seen;
+  for (size_t i = 1; i < option.size(); ++i) {
+    char letter = option[i];
+    if (seen.find(letter) != std::string::npos) return false;
+    seen += letter;
+    switch (letter) {
+      case 'd':
+        verb->folders = true;
+        break;
+      case 'k':
+        verb->unarchive = true;
+        break;
+      case 's':
+        verb->sorted = true;
+        break;
+      case 'j':
+        verb->json = true;
+        break;
+      case 'c':
+        break;
+      case 'b':
+        verb->binary = true;
+        break;
+      default:
+        return false;
+    }
+  }
+  // b stands alone: it is a third output beside c and j, and keyed
+  // archives, folders and sorted keys are not written to binary.
+  if (verb->binary) return seen == "b";
+  return !(verb->json && seen.find('c') != std::string::npos);
+}
+
 int Run(const std::vector<std::string>& args) {
   size_t count = args.size();
   if (count == 1 || count == 3) {
@@ -38,19 +87,20 @@ int Run(const std::vector<std::string>& args) {
       PrintAbout();
       return kExitOk;
     }
-    // -b: any property list (XML, JSON or binary) as a binary plist.
-    if (option == "-b" && count == 3) {
-      if (PlistToBinary(args[1], args[2])) return kExitOk;
-      bplist::PrintLine("Error: Unable convert file " + args[1]);
-      return kExitConversionFailed;
-    }
-    // -k and -kj: a keyed archive as the object graph it encodes, any other
-    // file as -c and -j.
-    bool json = option == "-j" || option == "-kj";
-    if ((json || option == "-c" || option == "-k") && count == 3) {
-      bool unarchive = option == "-k" || option == "-kj";
-      bool ok = json ? BinaryToJSON(args[1], args[2], unarchive)
-                     : BinaryToXML(args[1], args[2], unarchive);
+    Verb verb;
+    if (count == 3 && ParseVerb(option, &verb)) {
+      if (verb.folders) {
+        switch (ConvertFolder(args[1], args[2], verb.json, verb.unarchive, verb.sorted)) {
+          case FolderOutcome::kAllConverted:
+            return kExitOk;
+          case FolderOutcome::kSomeFailed:
+          case FolderOutcome::kRefused:
+            return kExitConversionFailed;
+        }
+      }
+      bool ok = verb.binary ? PlistToBinary(args[1], args[2])
+                : verb.json ? BinaryToJSON(args[1], args[2], verb.unarchive, verb.sorted)
+                            : BinaryToXML(args[1], args[2], verb.unarchive, verb.sorted);
       if (ok) return kExitOk;
       bplist::PrintLine("Error: Unable convert file " + args[1]);
       return kExitConversionFailed;

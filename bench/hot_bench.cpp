@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "bplist/Convert.h"
+#include "bplist/OutputBuffer.h"
 #include "bplist/Texts.h"
-#include "bplist/XmlWriter.h"
 #include "tests/PlistBuilder.h"
 
 namespace {
@@ -102,7 +102,7 @@ BENCHMARK(BM_DateText);
 // Base64 of 1 MiB of random data into a writer that only counts.
 void BM_PutBase64(benchmark::State& state) {
   const Bytes data = RandomBytes(1 << 20);
-  bplist::XmlWriter out(-1, "");
+  bplist::OutputBuffer out(-1, "");
   for (auto _ : state) bplist::PutBase64(out, data.data(), data.size());
   benchmark::DoNotOptimize(out.Written());
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(data.size()));
@@ -137,7 +137,7 @@ const std::vector<std::string> kUtf8Words = {"Café",  "Zürich",      "Ελλά
 void BM_PutEscaped8(benchmark::State& state) {
   const std::string text = Prose(state.range(0) == 0 ? kAsciiWords : kUtf8Words);
   const auto* p = reinterpret_cast<const uint8_t*>(text.data());
-  bplist::XmlWriter out(-1, "");
+  bplist::OutputBuffer out(-1, "");
   for (auto _ : state) bplist::PutEscaped8(out, p, text.size());
   benchmark::DoNotOptimize(out.Written());
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));
@@ -169,7 +169,7 @@ Bytes Utf16Prose() {
 
 void BM_PutEscaped16(benchmark::State& state) {
   const Bytes units = Utf16Prose();
-  bplist::XmlWriter out(-1, "");
+  bplist::OutputBuffer out(-1, "");
   for (auto _ : state) bplist::PutEscaped16(out, units.data(), units.size() / 2);
   benchmark::DoNotOptimize(out.Written());
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(units.size()));
@@ -245,7 +245,7 @@ void BM_ConvertBuffer(benchmark::State& state) {
     parallel.MinInput = 0;
   }
   for (auto _ : state) {
-    bplist::XmlWriter out(-1, "");
+    bplist::OutputBuffer out(-1, "");
     bplist::ConvertResult result = bplist::ConvertBuffer(file.data(), file.size(), out, parallel);
     if (result.outcome != bplist::Outcome::Converted) {
       state.SkipWithError(("conversion did not succeed: " + result.reason).c_str());

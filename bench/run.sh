@@ -10,7 +10,8 @@
 # Environment: RUNS (timed runs per command, default 5), N (records in the
 # main file, default 100000), SMALL_RUNS (runs per command on the small file,
 # default 1000), TARNWICK_BENCH_BUILD (build directory, default
-# build-bench at the top of the tree). Generated inputs are cached in
+# build-bench at the top of the tree), ONLY (a list of the sections
+# "sorted" and "folders" to run alone, after the build and the records file). Generated inputs are cached in
 # bench/out/ and remade when make_plist.py changes.
 set -euo pipefail
 
@@ -217,6 +218,80 @@ mib_row() { # KEY LABEL BYTES: one timed command with its figures
     "$(calc %.1f "${rss[$1]} / 1024")" "$(calc %.4f "${median[$1]} * $mib / $3")"
 }
 
+# ---- sorted keys and folders -----------------------------------------------------
+
+# -s against -c on the records file, alternating.
+bench_sorted() {
+  echo
+  echo "== sorted keys: tarnwick -s against -c on the records file, alternating =="
+  measure_alternating sort_s sort_c "$(printf '%q ' "$out/tw-s.xml" "$out/tw-c.xml")" \
+    "$((2 * runs))" 2 1 -- "$tw" -s "$records" "$out/tw-s.xml" -- "$tw" -c "$records" "$out/tw-c.xml"
+  measure sort_rss "$out/tw-s.xml" "$tw" -s "$records" "$out/tw-s.xml"
+  rm -f "$out"/tw-s.xml "$out"/tw-c.xml
+  row "command" "wall s" "" "peak RSS MiB" ""
+  row "tarnwick -s IN OUT" "$(calc %.3f "${median[sort_s]}")" "" "$(calc %.1f "${rss[sort_rss]} / 1024")" ""
+  row "tarnwick -c IN OUT" "$(calc %.3f "${median[sort_c]}")" "" "" ""
+  target "-s wall time / -c's" "$(calc %.3f "${median[sort_s]} / ${median[sort_c]}")" \
+    "<= 1.3 (alternating)" "${median[sort_s]} <= 1.3 * ${median[sort_c]}"
+}
+
+# A folder of FOLDER_FILES small plists (the corpus's files under 8 KiB
+# copied over and over into nested folders): tarnwick -dc on all processors and on one,
+# against a shell loop of tarnwick -c per file.
+bench_folders() {
+  local files=${FOLDER_FILES:-10000} tree=$out/folder-tree one_cpu
+  if [ "$(cat "$tree.count" 2>/dev/null)" != "$files small" ]; then
+    rm -rf "$tree"
+    python3 - "$root/tests/corpus/binary" "$tree" "$files" <<'EOF2'
+import os, shutil, sys
+corpus, tree, files = sys.argv[1], sys.argv[2], int(sys.argv[3])
+plists = sorted(os.path.join(corpus, f) for f in os.listdir(corpus)
+                if os.path.isfile(os.path.join(corpus, f)) and os.path.getsize(os.path.join(corpus, f)) < 8192)
+for i in range(files):
+    folder = os.path.join(tree, "%02d" % (i % 40), "%02d" % (i // 40 % 25))
+    os.makedirs(folder, exist_ok=True)
+    shutil.copy(plists[i % len(plists)], os.path.join(folder, "%05d-%s" % (i, os.path.basename(plists[i % len(plists)]))))
+EOF2
+    echo "$files small" >"$tree.count"
+  fi
+  cat >"$out/folder-loop.sh" <<'EOF2'
+# The shell loop the manual page used to show: one process per file.
+tw=$1 tree=$2 dest=$3
+mkdir -p "$dest"
+i=0
+find "$tree" -type f | while read -r f; do
+  i=$((i + 1))
+  "$tw" -c "$f" "$dest/$i.xml" >/dev/null || true
+done
+EOF2
+  one_cpu=$(python3 -c 'import os; print(min(os.sched_getaffinity(0)))')
+  local saved=$runs
+  runs=1
+  timed loop "rm -rf $(printf '%q' "$out/folder-loop")" sh "$out/folder-loop.sh" "$tw" "$tree" "$out/folder-loop"
+  runs=$saved
+  timed dir_all "rm -rf $(printf '%q' "$out/folder-out")" "$tw" -dc "$tree" "$out/folder-out"
+  timed dir_one "rm -rf $(printf '%q' "$out/folder-out")" taskset -c "$one_cpu" "$tw" -dc "$tree" "$out/folder-out"
+  rm -rf "$out/folder-loop" "$out/folder-out"
+  echo
+  echo "== a folder of $files small plists ($(du -sm "$tree" | cut -f1) MiB, 1,000 folders), process start included =="
+  row "command" "wall s" "cpu s" "peak RSS MiB" "ms per file"
+  for k in loop dir_one dir_all; do
+    local label
+    case $k in
+      loop) label="shell loop of tarnwick -c (1 run)" ;;
+      dir_one) label="tarnwick -dc, 1 thread (taskset)" ;;
+      dir_all) label="tarnwick -dc, $(nproc) threads" ;;
+    esac
+    row "$label" "$(calc %.3f "${median[$k]}")" "$(calc %.3f "${cpu[$k]}")" \
+      "$(calc %.1f "${rss[$k]} / 1024")" "$(calc %.3f "${median[$k]} * 1000 / $files")"
+  done
+  target "shell loop / -dc" "$(calc %.1f "${median[loop]} / ${median[dir_all]}")" ">= 10" \
+    "${median[loop]} >= 10 * ${median[dir_all]}"
+  printf '  %-38s %10s   (no target)\n' "-dc 1 thread / $(nproc) threads" \
+    "$(calc %.2f "${median[dir_one]} / ${median[dir_all]}")"
+  target "-dc peak RSS MiB" "$(calc %.1f "${rss[dir_all]} / 1024")" "<= 32" "${rss[dir_all]} <= 32768"
+}
+
 # ---- the run ---------------------------------------------------------------
 
 mkdir -p "$out"
@@ -231,6 +306,11 @@ tw=$build/tarnwick
 records=$out/records-$n.plist
 records4=$out/records-$n4.plist
 make_input "$records" "$n"
+if [ -n "${ONLY:-}" ]; then
+  for section in $ONLY; do "bench_$section"; done
+  ((${#missed[@]} == 0)) || echo "targets missed (${#missed[@]}): $(printf '%s; ' "${missed[@]}")"
+  exit 0
+fi
 make_input "$records4" "$n4"
 huge_files=(int-n15-x1 real-n15-x1 int-n13-x1024 int-n15-x1024 real-n13-x1024 real-n15-x1024
   string-64m string-256m data-64m data-256m)
@@ -371,6 +451,9 @@ target "-k wall time / -c's" "$(calc %.3f "${median[keyed_k]} / ${median[keyed_c
 archive_limit_kib=$(calc %.0f "$archive_size / 1024 + 32 * 1024")
 target "-k peak RSS MiB" "$(calc %.1f "${rss[keyed_tw]} / 1024")" \
   "<= input+32 = $(calc %.1f "$archive_limit_kib / 1024")" "${rss[keyed_tw]} <= $archive_limit_kib"
+
+bench_sorted
+bench_folders
 
 echo
 echo "== binary output: tarnwick -b against plistutil -f bin and plistlib, the records file's XML =="

@@ -31,7 +31,7 @@ void PutBigEndian(char* p, uint64_t v, unsigned width) {
 }
 
 // A marker with its count in the low nibble, or 1111 and an integer object.
-void PutMarker(XmlWriter& out, uint8_t nibble, uint64_t count) {
+void PutMarker(OutputBuffer& out, uint8_t nibble, uint64_t count) {
   char* p = out.Reserve(10);
   if (count < kExtendedCount) {
     p[0] = char(nibble << 4 | count);
@@ -46,7 +46,7 @@ void PutMarker(XmlWriter& out, uint8_t nibble, uint64_t count) {
 }
 
 // A marker byte followed by `width` bytes of v.
-void PutFixed(XmlWriter& out, uint8_t marker, uint64_t v, unsigned width) {
+void PutFixed(OutputBuffer& out, uint8_t marker, uint64_t v, unsigned width) {
   char* p = out.Reserve(1 + width);
   p[0] = char(marker);
   PutBigEndian(p + 1, v, width);
@@ -55,7 +55,7 @@ void PutFixed(XmlWriter& out, uint8_t marker, uint64_t v, unsigned width) {
 
 // References to the objects of `count` kids starting at kids[at], taking
 // every `step`-th.
-void PutRefs(XmlWriter& out, const ValueTree& t, const std::vector<uint32_t>& objOf, uint64_t at,
+void PutRefs(OutputBuffer& out, const ValueTree& t, const std::vector<uint32_t>& objOf, uint64_t at,
              uint64_t count, uint64_t step, unsigned refSize) {
   constexpr uint64_t kChunk = 4096;
   for (uint64_t done = 0; done < count;) {
@@ -68,7 +68,7 @@ void PutRefs(XmlWriter& out, const ValueTree& t, const std::vector<uint32_t>& ob
   }
 }
 
-void PutObject(XmlWriter& out, const ValueTree& t, const Value& v,
+void PutObject(OutputBuffer& out, const ValueTree& t, const Value& v,
                const std::vector<uint32_t>& objOf, unsigned refSize) {
   switch (v.kind) {
     case ValueKind::Dict:
@@ -130,7 +130,7 @@ void PutObject(XmlWriter& out, const ValueTree& t, const Value& v,
 
 }  // namespace
 
-void WriteBinary(const ValueTree& t, XmlWriter& out) {
+void WriteBinary(const ValueTree& t, OutputBuffer& out) {
   // Pre-order numbering without recursion: a container takes the next
   // number, then its keys, then its values (each with all it holds).
   std::vector<uint32_t> objOf(t.values.size(), kNoObject);

@@ -1,9 +1,10 @@
 // The compiler-specific bit operations the engine uses, each behind a small
 // inline helper with a portable fallback, so a port to another compiler
-// touches this file alone.
+// touches this file alone; and the big-endian reads built on them.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 namespace bplist {
 
@@ -36,6 +37,23 @@ inline void PrefetchRead(const void* p) {
 #else
   (void)p;
 #endif
+}
+
+// Reads `width` (1 to 8) bytes at p as a big-endian unsigned number.
+inline uint64_t ReadBigEndian(const uint8_t* p, unsigned width) {
+  uint64_t v = 0;
+  for (unsigned i = 0; i < width; ++i) v = v << 8 | p[i];
+  return v;
+}
+
+// Reads `width` (1 to 8) bytes at p as a big-endian unsigned number, with
+// one eight-byte load: p[0, 8) must all lie inside the file. Object
+// references and offset-table entries always have the 32-byte trailer after
+// them, so they can be read this way.
+inline uint64_t ReadBigEndianPadded(const uint8_t* p, unsigned width) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return ByteSwap64(v) >> (64 - 8 * width);
 }
 
 }  // namespace bplist

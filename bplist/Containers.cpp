@@ -1,9 +1,156 @@
 // Dictionaries and arrays: their counts, reference blocks and indentation.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
 #include "bplist/Context.h"
+#include "bplist/Texts.h"
 
 namespace bplist {
 
 namespace {
+
+// A dictionary entry while its dictionary is sorted: its references, and
+// where its key's text lies.
+struct SortEntry {
+  enum Kind : uint8_t {
+    kBytes,     // 8-bit text whose bytes are its code units (ASCII, or read as Latin-1)
+    kUtf8,      // 8-bit text that is UTF-8
+    kUtf16,     // big-endian UTF-16 code units
+    kInteger,   // an integer's value bytes, compared as its decimal text
+    kNotAText,  // any other key, or none: after the texts, in file order
+  };
+  uint64_t key;
+  uint64_t value;
+  uint64_t start;
+  uint64_t count;
+  // kBytes: the first eight code units, big-endian, zeros after a shorter
+  // text; most keys differ there, so most comparisons read nothing else.
+  uint64_t prefix;
+  uint32_t index;  // the entry's place in the file's order
+  Kind kind;
+};
+
+// Reads the UTF-16 code units of a key's text one at a time.
+class Units {
+ public:
+  Units(const uint8_t* binary, const SortEntry& e)
+      : p_(binary + e.start),
+        end_(p_ + e.count * (e.kind == SortEntry::kUtf16 ? 2 : 1)),
+        kind_(e.kind) {
+    if (kind_ == SortEntry::kInteger) {
+      char* end = PutIntegerText(text_, p_, size_t(e.count));
+      p_ = reinterpret_cast<const uint8_t*>(text_);
+      end_ = reinterpret_cast<const uint8_t*>(end);
+      kind_ = SortEntry::kBytes;
+    }
+  }
+
+  // The next code unit, or -1 after the last.
+  long Next() {
+    if (low_ != 0) {
+      long unit = low_;
+      low_ = 0;
+      return unit;
+    }
+    if (p_ == end_) return -1;
+    if (kind_ == SortEntry::kUtf16) {
+      long unit = long(p_[0]) << 8 | p_[1];
+      p_ += 2;
+      return unit;
+    }
+    uint32_t b = *p_++;
+    if (kind_ == SortEntry::kBytes || b < 0x80) return long(b);
+    // Well-formed UTF-8 (checked before): a lead byte, then its continuations.
+    int more = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : 1;
+    uint32_t cp = b & (0x3F >> more);
+    for (int i = 0; i < more; ++i) cp = cp << 6 | (*p_++ & 0x3F);
+    if (cp < 0x10000) return long(cp);
+    low_ = long(0xDC00 | ((cp - 0x10000) & 0x3FF));
+    return long(0xD800 | ((cp - 0x10000) >> 10));
+  }
+
+ private:
+  const uint8_t* p_;
+  const uint8_t* end_;
+  SortEntry::Kind kind_;
+  long low_ = 0;
+  char text_[kMaxIntegerText];
+};
+
+// Whether key a comes before key b: texts before other keys, texts by their
+// UTF-16 code units.
+bool KeyBefore(const uint8_t* binary, const SortEntry& a, const SortEntry& b) {
+  if (a.kind == SortEntry::kNotAText || b.kind == SortEntry::kNotAText)
+    return b.kind == SortEntry::kNotAText && a.kind != SortEntry::kNotAText;
+  // One text, however many objects or references name it.
+  if (a.start == b.start && a.count == b.count && a.kind == b.kind) return false;
+  if (a.kind == SortEntry::kBytes && b.kind == SortEntry::kBytes) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    uint64_t n = std::min(a.count, b.count);
+    int order = n == 0 ? 0 : std::memcmp(binary + a.start, binary + b.start, size_t(n));
+    return order != 0 ? order < 0 : a.count < b.count;
+  }
+  Units ua(binary, a), ub(binary, b);
+  for (;;) {
+    long x = ua.Next(), y = ub.Next();
+    if (x != y) return x < y;
+    if (x < 0) return false;
+  }
+}
+
+// Where the text of the key at object Pos lies, when it is a string whose
+// characters lie inside the object data.
+void FindKeyText(const Context& c, uint64_t Pos, SortEntry* e) {
+  e->kind = SortEntry::kNotAText;
+  uint64_t o;
+  if (!Peek(c, Pos, &o)) return;
+  uint8_t nibble = c.Binary[o] >> 4;
+  if (nibble == kNibbleInt) {
+    // Written as its decimal text, widths of 1 to 16 bytes.
+    uint64_t width = uint64_t(1) << (c.Binary[o] & 0x0F);
+    if (width > 16 || width > c.End - (o + 1)) return;
+    e->start = o + 1;
+    e->count = width;
+    e->kind = SortEntry::kInteger;
+    return;
+  }
+  if (nibble != kNibbleString && nibble != kNibbleUtf16) return;
+  uint64_t count = c.Binary[o] & 0x0F, start = o + 1;
+  if (count == kExtendedCount) {
+    // The count's integer object: a marker 0x1n, then 2^n bytes.
+    if (o + 2 > c.End || (c.Binary[o + 1] >> 4) != kNibbleInt) return;
+    uint64_t width = uint64_t(1) << (c.Binary[o + 1] & 0x0F);
+    if (width > 8 || width > c.End - (o + 2)) return;
+    count = ReadBigEndian(c.Binary + o + 2, unsigned(width));
+    start = o + 2 + width;
+  }
+  uint64_t unit = nibble == kNibbleUtf16 ? 2 : 1;
+  if (count > (c.End - start) / unit) return;
+  e->start = start;
+  e->count = count;
+  if (nibble == kNibbleUtf16) {
+    e->kind = SortEntry::kUtf16;
+    return;
+  }
+  // ASCII text, and text that is not UTF-8 (read as Latin-1), has its bytes
+  // as its code units.
+  const uint8_t* text = c.Binary + start;
+  uint8_t high = 0;
+  for (uint64_t i = 0; i < count; ++i) high |= text[i];
+  e->kind = high >= 0x80 && IsUtf8(text, size_t(count)) ? SortEntry::kUtf8 : SortEntry::kBytes;
+  e->prefix = 0;
+  for (uint64_t i = 0; i < 8; ++i) e->prefix = e->prefix << 8 | (i < count ? text[i] : 0);
+}
+
+// Dictionaries of up to this many entries are sorted by insertion, which
+// needs no memory of its own; larger ones by std::stable_sort.
+constexpr size_t kInsertionSortEntries = 24;
+
+// Puts dictionary e's key and value references, two per entry, into
+// c.SortedOrders[c.SortLevel] in the order SortPairs gives them, and returns
+// them; null when that is the file's order.
+const uint64_t* SortEntries(Context& c, const Entries& e);
 
 // Finds the reference block of the container at o: `perEntry` references for
 // each of its entries. Returns false (damaged) when it runs past the end.
@@ -71,12 +218,110 @@ bool WriteAllEntries(Context& c, const Entries& e) {
   return MaySplit(c, e) ? WriteEntriesInParallel(c, e) : WriteEntries(c, e, 0, e.count);
 }
 
+const uint64_t* SortEntries(Context& c, const Entries& e) {
+  // One set of buffers per level of nesting, kept for the dictionaries that
+  // follow: an array of records with the same keys sorts them once.
+  if (c.SortedOrders.size() <= c.SortLevel) c.SortedOrders.resize(c.SortLevel + 1);
+  SortBuffers& b = c.SortedOrders[c.SortLevel];
+  size_t n = size_t(e.count);
+  uint64_t values = e.start + e.count * c.T.ObjRefSize;
+  bool same = b.valid && b.keys.size() == n;
+  for (size_t i = 0; same && i < n; ++i) same = b.keys[i] == Reference(c, e.start, i);
+  if (same) {
+    if (b.inOrder) return nullptr;
+    for (size_t i = 0; i < n; ++i) {
+      uint32_t from = b.positions[i];
+      b.order[2 * i] = b.keys[from];
+      b.order[2 * i + 1] = Reference(c, values, from);
+    }
+    return b.order.data();
+  }
+  b.keys.resize(n);
+  b.order.resize(2 * n);
+  for (size_t i = 0; i < n; ++i) {
+    b.keys[i] = b.order[2 * i] = Reference(c, e.start, i);
+    b.order[2 * i + 1] = Reference(c, values, i);
+  }
+  b.valid = n <= UINT32_MAX;
+  b.inOrder = !SortPairs(c, &b.order, nullptr, &b.positions);
+  return b.inOrder ? nullptr : b.order.data();
+}
+
 }  // namespace
+
+bool SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* texts,
+               std::vector<uint32_t>* positions) {
+  // Sorting does not nest, so one buffer serves each thread.
+  thread_local std::vector<SortEntry> entries;
+  entries.resize(pairs->size() / 2);
+  uint64_t textBytes = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    SortEntry& s = entries[i];
+    s.key = (*pairs)[2 * i];
+    s.value = (*pairs)[2 * i + 1];
+    s.index = uint32_t(i);
+    FindKeyText(c, texts != nullptr ? texts[i] : s.key, &s);
+    if (s.kind != SortEntry::kNotAText) textBytes += s.count;
+  }
+  // Keys whose texts alone pass the whole work budget are written in file
+  // order, where the budget stops them, so that comparing them costs no
+  // more than writing them. The bound is the same on every thread.
+  if (textBytes > c.WorkBudget - c.OutputStart) return false;
+  auto before = [&](const SortEntry& a, const SortEntry& b) { return KeyBefore(c.Binary, a, b); };
+  bool moved = false;
+  if (entries.size() <= kInsertionSortEntries) {
+    // Positions are moved, not the entries.
+    uint8_t at[kInsertionSortEntries];
+    size_t n = entries.size();
+    for (size_t i = 0; i < n; ++i) at[i] = uint8_t(i);
+    for (size_t i = 1; i < n; ++i) {
+      uint8_t next = at[i];
+      size_t j = i;
+      for (; j > 0 && before(entries[next], entries[at[j - 1]]); --j) at[j] = at[j - 1];
+      at[j] = next;
+      moved |= j != i;
+    }
+    if (!moved) return false;
+    if (positions != nullptr) positions->assign(at, at + n);
+    for (size_t i = 0; i < n; ++i) {
+      (*pairs)[2 * i] = entries[at[i]].key;
+      (*pairs)[2 * i + 1] = entries[at[i]].value;
+    }
+    return true;
+  }
+  if (!std::is_sorted(entries.begin(), entries.end(), before)) {
+    std::stable_sort(entries.begin(), entries.end(), before);
+    moved = true;
+  }
+  if (!moved) return false;
+  if (positions != nullptr) positions->resize(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (positions != nullptr) (*positions)[i] = entries[i].index;
+    (*pairs)[2 * i] = entries[i].key;
+    (*pairs)[2 * i + 1] = entries[i].value;
+  }
+  return true;
+}
 
 bool OverBudget(Context& c) {
   if (c.Damage.empty()) c.TooLarge = true;
   return Damaged(c, "expands past the limit of " +
                         std::to_string((c.WorkBudget - c.OutputStart) >> 20) + " MiB of output");
+}
+
+namespace {
+
+// A document's budget is all it gets: past it the file is too large.
+class Refuse final : public BudgetHook {
+ public:
+  bool Reached(Context& c) override { return OverBudget(c); }
+};
+
+}  // namespace
+
+BudgetHook& DocumentBudget() {
+  static Refuse refuse;
+  return refuse;
 }
 
 bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end) {
@@ -85,6 +330,12 @@ bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end) {
       if (i + 2 < end) Prefetch(c, Reference(c, e.start, i + 1), Reference(c, e.start, i + 2));
       if (!WithinBudget(c, 1) || !WriteObject(c, Reference(c, e.start, i), Role::Element))
         return false;
+    }
+    return true;
+  }
+  if (e.order != nullptr) {
+    for (uint64_t i = begin; i < end; ++i) {
+      if (!WithinBudget(c, 2) || !WriteEntry(c, e.order[2 * i], e.order[2 * i + 1])) return false;
     }
     return true;
   }
@@ -112,8 +363,13 @@ bool GetArray(Context& c, uint64_t o) {
 bool GetDict(Context& c, uint64_t o) {
   Entries e{0, 0, true};
   if (!GetReferences(c, o, 2, &e.count, &e.start)) return false;
+  if (c.Sorted && e.count > 1) e.order = SortEntries(c, e);
   OpenDict(c);
-  if (!WriteAllEntries(c, e)) return false;
+  // Dictionaries nested in this one sort into the next level's buffer.
+  ++c.SortLevel;
+  bool ok = WriteAllEntries(c, e);
+  --c.SortLevel;
+  if (!ok) return false;
   CloseDict(c);
   return true;
 }

@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "bplist/Bits.h"
+#include "bplist/Budget.h"
 #include "bplist/Convert.h"
 #include "bplist/Format.h"
+#include "bplist/OutputBuffer.h"
 #include "bplist/Parallelism.h"
-#include "bplist/XmlWriter.h"
 
 namespace bplist {
 
@@ -32,20 +33,6 @@ struct Trailer {
   uint64_t OffsetTableOffset = 0;  // the table lies between header and trailer
 };
 
-// Work is measured in bytes of text: every byte written, plus
-// kWorkPerElement for each element, key and value a container refers to
-// (skipped null and fill elements write nothing but take about as long as
-// writing eight bytes), plus the bytes read of counts wider than eight
-// bytes. A file whose shared objects would make more work than the budget
-// (Limits) is refused as too large.
-constexpr uint64_t kWorkPerElement = 8;
-
-// The helper threads of one conversion (Parallel.cpp); the deleter stops them.
-class Helpers;
-struct StopHelpers {
-  void operator()(Helpers* h) const;
-};
-
 // The keyed archive being unarchived (Keyed.h).
 struct Archive;
 
@@ -57,27 +44,45 @@ enum class JsonPending : uint8_t {
   Comma,    // a comma and a new line: a value after another one
 };
 
+// The sorted entries of a dictionary (-s): a key and a value reference per
+// entry, and the last sorted dictionary's keys and the places they took,
+// which a dictionary with the same keys takes over.
+struct SortBuffers {
+  std::vector<uint64_t> order;
+  std::vector<uint64_t> keys;
+  std::vector<uint32_t> positions;
+  bool valid = false;    // keys and positions describe a dictionary
+  bool inOrder = false;  // its keys were in order already
+};
+
 // One conversion in progress.
-struct Context {
+struct Context : BudgetState {
   // The budget (Limits) is worked out from the input's size. Honest files
   // stay below it: their output is a few times their size, and only long
   // runs of tiny elements nested a hundred levels deep, or one long number
   // text shared by a large share of all references, come near the default.
-  Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, XmlWriter& out,
+  Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, OutputBuffer& out,
           const Parallelism& parallel, const Limits& limits, OutputFormat format);
   // A context converting batches of a container that `parent` is writing:
   // the same file, its own output; the caller sets its place.
-  Context(const Context& parent, XmlWriter& out);
+  Context(const Context& parent, OutputBuffer& out);
 
   const uint8_t* Binary;  // the whole file
   Trailer T;
   // Objects lie in [kHeaderSize, End): between the header and the offset table.
   uint64_t End;
-  XmlWriter& Out;
+  OutputBuffer& Out;
   OutputFormat Format;
   // JSON only: dates, data, UIDs and reals that are not finite are written as
   // tagged objects, so a reader can tell them from strings (TypedTags).
   bool Typed = false;
+  // Each dictionary's entries are written in the order of their keys
+  // (SortEntries) rather than the file's.
+  bool Sorted = false;
+  // The sorted entries of the dictionaries being written, one set of
+  // buffers per level of nesting (SortLevel, the current one), kept for reuse.
+  std::vector<SortBuffers> SortedOrders;
+  size_t SortLevel = 0;
   // Current indentation in spaces; grows by four per open container in XML,
   // by two in JSON.
   size_t DictSpace = 0;
@@ -86,14 +91,6 @@ struct Context {
   // Containers on the path from the top object to the one being written,
   // outermost first: the nesting depth, and the cycle check.
   std::vector<uint64_t> Path;
-  // Work beyond the bytes written (see kWorkPerElement).
-  uint64_t Work = 0;
-  // Where the output stood when the conversion began; the most that the
-  // work, counted from there, may reach.
-  uint64_t OutputStart;
-  uint64_t WorkBudget;
-  // The work at the last budget check.
-  uint64_t LastBudgetCheck = 0;
   // Why the file is damaged; empty while nothing is found.
   std::string Damage;
   // Set with Damage when the failure is the work budget: the file is sound
@@ -110,13 +107,8 @@ struct Context {
   // and the bytes of batches copied to Out, which were counted when made.
   WorkDone Done;
   uint64_t Copied = 0;
-  // Set in a context converting batches into memory: the split it works for,
-  // which its budget checks consult now and then (BudgetReached), and the
-  // work of the current batch it has reported so far.
-  Helpers* Split = nullptr;
-  uint64_t Reported = 0;
   // Started at the first split, kept until the conversion ends.
-  std::unique_ptr<Helpers, StopHelpers> Pool;
+  std::unique_ptr<SplitThreads> Pool;
   // Set while a keyed archive is written as the object graph it encodes:
   // UIDs are followed and archived objects become plain values.
   Archive* Keyed = nullptr;
@@ -149,23 +141,6 @@ std::string DecodeTrailer(const uint8_t* data, uint64_t size, Trailer* t);
 // Records `reason` as the damage found (the first one wins) and returns
 // false, so writers can `return Damaged(...)`.
 bool Damaged(Context& c, const std::string& reason);
-
-// Reads `width` (1 to 8) bytes at p as a big-endian unsigned number.
-inline uint64_t ReadBigEndian(const uint8_t* p, unsigned width) {
-  uint64_t v = 0;
-  for (unsigned i = 0; i < width; ++i) v = v << 8 | p[i];
-  return v;
-}
-
-// Reads `width` (1 to 8) bytes at p as a big-endian unsigned number, with
-// one eight-byte load: p[0, 8) must all lie inside the file. Object
-// references and offset-table entries always have the 32-byte trailer after
-// them, so they can be read this way.
-inline uint64_t ReadBigEndianPadded(const uint8_t* p, unsigned width) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return ByteSwap64(v) >> (64 - 8 * width);
-}
 
 // True when [pos, pos + len) lies inside the object area.
 inline bool Inside(const Context& c, uint64_t pos, uint64_t len) {
@@ -208,26 +183,33 @@ struct Entries {
   uint64_t start;
   uint64_t count;
   bool isDict;
+  // A dictionary's key and value references in the order to write them,
+  // two per entry, when they are not in the file's order.
+  const uint64_t* order = nullptr;
 };
 
 // Records that the document expands past the budget (the first failure
 // wins, as in Damaged) and returns false.
 bool OverBudget(Context& c);
 
-// Called when the work passes c.WorkBudget: OverBudget, or for a batch
-// converted into memory, which gets its budget a piece at a time, either a
-// further piece or false (the batch is given up, to be converted again in
-// its turn) when the batches of its split have made more work than could
-// ever be written.
-bool BudgetReached(Context& c);
-
 // Counts the `objects` of the entry about to be visited, and refuses to go
 // on once shared objects have made too much work.
 inline bool WithinBudget(Context& c, uint64_t objects) {
   c.Work += kWorkPerElement * objects;
   c.LastBudgetCheck = WorkSoFar(c);
-  return c.LastBudgetCheck <= c.WorkBudget || BudgetReached(c);
+  return c.LastBudgetCheck <= c.WorkBudget || c.Hook->Reached(c);
 }
+
+// Puts `pairs`, a key and a value reference per dictionary entry, in the
+// order of the keys' texts as UTF-16 code units, equal texts in file order.
+// texts[i] is the object holding entry i's key text (the key itself when
+// `texts` is null). A key that is not a string, or cannot be read, comes
+// after the strings, and the walk reports it as it would in file order.
+// Returns false, leaving `pairs` as they were, when that is their order.
+// When it sorts, *positions (if given) receives each entry's place in the
+// file's order.
+bool SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* texts,
+               std::vector<uint32_t>* positions = nullptr);
 
 // Writes entries [begin, end) of a container, on this thread.
 bool WriteEntries(Context& c, const Entries& e, uint64_t begin, uint64_t end);

@@ -17,31 +17,34 @@ constexpr std::string_view kXmlHeader =
 
 }  // namespace
 
-Context::Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, XmlWriter& out,
+Context::Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, OutputBuffer& out,
                  const Parallelism& parallel, const Limits& limits, OutputFormat format)
     : Binary(binary),
       T(trailer),
       End(trailer.OffsetTableOffset),
       Out(out),
       Format(format),
-      OutputStart(out.Written()),
-      WorkBudget(OutputStart + limits.BudgetBase + limits.BudgetPerInputByte * size),
       Parallel(parallel),
       MaySplit(true) {
+  OutputStart = out.Written();
+  WorkBudget = OutputStart + limits.BudgetBase + limits.BudgetPerInputByte * size;
+  Hook = &DocumentBudget();
   Path.reserve(kMaxDepth);
 }
 
-Context::Context(const Context& parent, XmlWriter& out)
+Context::Context(const Context& parent, OutputBuffer& out)
     : Binary(parent.Binary),
       T(parent.T),
       End(parent.End),
       Out(out),
       Format(parent.Format),
       Typed(parent.Typed),
-      OutputStart(out.Written()),
-      WorkBudget(parent.WorkBudget),
+      Sorted(parent.Sorted),
       Parallel(parent.Parallel),
       MaySplit(false) {
+  OutputStart = out.Written();
+  WorkBudget = parent.WorkBudget;
+  Hook = &DocumentBudget();
   Path.reserve(kMaxDepth);
 }
 
@@ -99,9 +102,9 @@ bool GetExtendedCount(Context& c, uint64_t o, uint64_t* count, uint64_t* start) 
   return true;
 }
 
-ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
+ConvertResult ConvertBuffer(const uint8_t* data, size_t size, OutputBuffer& out,
                             const Parallelism& parallel, const Limits& limits, OutputFormat format,
-                            bool unarchive, bool typed) {
+                            bool unarchive, bool typed, bool sorted) {
   ConvertResult result;
   Trailer trailer;
   std::string damage = DecodeTrailer(data, size, &trailer);
@@ -112,6 +115,7 @@ ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
   }
   Context c(data, size, trailer, out, parallel, limits, format);
   c.Typed = typed && format == OutputFormat::Json;
+  c.Sorted = sorted;
   bool xml = format == OutputFormat::Xml;
   // JSON counts the prologue as work too (CountAsXml).
   if (xml) {
@@ -128,6 +132,13 @@ ConvertResult ConvertBuffer(const uint8_t* data, size_t size, XmlWriter& out,
   }
   result.work = c.Done;
   result.work.bytes += out.Written() - c.OutputStart - c.Copied;
+  // Written in another order, a file with several faults may meet another
+  // one first. The file order decides which is reported, so that a file
+  // fails the same way sorted or not.
+  if (sorted && result.outcome != Outcome::Converted) {
+    OutputBuffer dry(platform::kNoFile, "", size);
+    return ConvertBuffer(data, size, dry, parallel, limits, format, unarchive, typed, false);
+  }
   return result;
 }
 

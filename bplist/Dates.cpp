@@ -154,7 +154,7 @@ bool DateText(double seconds, std::string* text) {
   return true;
 }
 
-void PutBase64(XmlWriter& out, const uint8_t* p, size_t n) {
+void PutBase64(OutputBuffer& out, const uint8_t* p, size_t n) {
   // Whole groups of three bytes, a chunk at a time straight into the buffer.
   constexpr size_t kChunkGroups = 16384;
   size_t groups = n / 3;

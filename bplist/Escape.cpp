@@ -170,7 +170,7 @@ size_t PlainPrefixOf(const uint8_t* p, size_t n) {
 }
 
 template <typename Escapes>
-void PutEscaped8Of(XmlWriter& out, const uint8_t* p, size_t n) {
+void PutEscaped8Of(OutputBuffer& out, const uint8_t* p, size_t n) {
   // Most strings need nothing done: find the first byte that does.
   size_t i = PlainPrefixOf<Escapes>(p, n);
   out.Put(std::string_view(reinterpret_cast<const char*>(p), i));
@@ -212,7 +212,7 @@ void PutEscaped8Of(XmlWriter& out, const uint8_t* p, size_t n) {
 }
 
 template <typename Escapes>
-void PutEscaped16Of(XmlWriter& out, const uint8_t* p, size_t units) {
+void PutEscaped16Of(OutputBuffer& out, const uint8_t* p, size_t units) {
   size_t i = 0;
   while (i < units) {
     size_t stop = std::min(units, i + kChunk);
@@ -242,10 +242,10 @@ void PutEscaped16Of(XmlWriter& out, const uint8_t* p, size_t units) {
 size_t PlainPrefix(const uint8_t* p, size_t n) {
   return PlainPrefixOf<XmlEscapes>(p, n);
 }
-void PutEscaped8(XmlWriter& out, const uint8_t* p, size_t n) {
+void PutEscaped8(OutputBuffer& out, const uint8_t* p, size_t n) {
   PutEscaped8Of<XmlEscapes>(out, p, n);
 }
-void PutEscaped16(XmlWriter& out, const uint8_t* p, size_t units) {
+void PutEscaped16(OutputBuffer& out, const uint8_t* p, size_t units) {
   PutEscaped16Of<XmlEscapes>(out, p, units);
 }
 namespace {
@@ -299,10 +299,10 @@ uint64_t XmlTextSize16(const uint8_t* p, size_t units) {
 size_t JsonPlainPrefix(const uint8_t* p, size_t n) {
   return PlainPrefixOf<JsonEscapes>(p, n);
 }
-void PutJsonEscaped8(XmlWriter& out, const uint8_t* p, size_t n) {
+void PutJsonEscaped8(OutputBuffer& out, const uint8_t* p, size_t n) {
   PutEscaped8Of<JsonEscapes>(out, p, n);
 }
-void PutJsonEscaped16(XmlWriter& out, const uint8_t* p, size_t units) {
+void PutJsonEscaped16(OutputBuffer& out, const uint8_t* p, size_t units) {
   PutEscaped16Of<JsonEscapes>(out, p, units);
 }
 

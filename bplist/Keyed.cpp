@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "bplist/Texts.h"
+#include "bplist/Url.h"
 
 namespace bplist {
 
@@ -366,11 +367,25 @@ bool WriteDictionary(Context& c, uint64_t o, bool* done) {
     return true;
   *done = true;
   if (!RoomForContainer(c)) return false;
+  // Sorted, by the texts the keys stand for.
+  std::vector<uint64_t> order;
+  if (c.Sorted && count > 1) {
+    std::vector<uint64_t> texts(size_t(count), kNoObject);
+    order.resize(size_t(2 * count));
+    for (uint64_t i = 0; i < count; ++i) {
+      order[size_t(2 * i)] = Ref(c, keys, i);
+      order[size_t(2 * i + 1)] = Ref(c, values, i);
+      uint64_t pos, ko;
+      if (Resolve(c, order[size_t(2 * i)], &pos, &ko)) texts[size_t(i)] = pos;
+    }
+    if (!SortPairs(c, &order, texts.data())) order.clear();
+  }
   size_t space = c.DictSpace;
   OpenDict(c);
   bool ok = true;
   for (uint64_t i = 0; ok && i < count; ++i) {
-    uint64_t key = Ref(c, keys, i), value = Ref(c, values, i);
+    uint64_t key = order.empty() ? Ref(c, keys, i) : order[size_t(2 * i)];
+    uint64_t value = order.empty() ? Ref(c, values, i) : order[size_t(2 * i + 1)];
     ok = WithinBudget(c, 2);
     if (!ok) break;
     if (LeftOut(c, StandsFor(c, key), StandsFor(c, value)))
@@ -653,10 +668,11 @@ bool WriteFound(Context& c, uint64_t top, Role role, bool* plain) {
 // Converts the nested archive p[0, n) into `out`, from c's place in the
 // document and with the work c has left. Returns its outcome; *isArchive
 // says whether it was an archive at all.
-bool ConvertNested(Context& c, const uint8_t* p, uint64_t n, const Trailer& t, XmlWriter& out,
+bool ConvertNested(Context& c, const uint8_t* p, uint64_t n, const Trailer& t, OutputBuffer& out,
                    Role role, bool* isArchive) {
   Context k(p, n, t, out, c.Parallel, Limits(), c.Format);
   k.MaySplit = false;
+  k.Sorted = c.Sorted;
   k.DictSpace = c.DictSpace;
   k.Pending = c.Pending;
   k.Path.assign(c.Path.size(), kNoObject);
@@ -689,7 +705,7 @@ bool WriteNestedArchive(Context& c, const uint8_t* p, uint64_t n, Role role, boo
     return true;
   bool isArchive;
   {
-    XmlWriter dry(platform::kNoFile, "", size_t(n));
+    OutputBuffer dry(platform::kNoFile, "", size_t(n));
     bool ok = ConvertNested(c, p, n, t, dry, role, &isArchive);
     if (WorkSoFar(c) > c.WorkBudget) return OverBudget(c);
     if (!ok || !isArchive) return true;
@@ -703,7 +719,7 @@ bool WriteNestedArchive(Context& c, const uint8_t* p, uint64_t n, Role role, boo
 // limit is reported for a file -c converts (or that passes the work left
 // first), and the failure -c meets for any other.
 void CheckPlainly(Context& c) {
-  XmlWriter dry(platform::kNoFile, "");
+  OutputBuffer dry(platform::kNoFile, "");
   Context plain(c.Binary, 0, c.T, dry, c.Parallel, Limits(), c.Format);
   uint64_t used = WorkSoFar(c);
   plain.WorkBudget = plain.OutputStart + (used < c.WorkBudget ? c.WorkBudget - used : 0);

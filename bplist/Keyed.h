@@ -55,8 +55,4 @@ struct Archive {
   std::unordered_map<uint64_t, ClassRecord> classes;
 };
 
-// Resolves `reference` against `base` as a browser resolves a link (RFC
-// 3986, section 5.2): the URL text of an NSURL with a base.
-std::string ResolveUrl(std::string_view base, std::string_view reference);
-
 }  // namespace bplist

@@ -58,7 +58,7 @@ bool WriteToCaller(void* context, const char* bytes, size_t size) {
 }
 
 // Any property list to a binary plist; the caller catches what it throws.
-int ToBinary(const uint8_t* bytes, size_t size, XmlWriter& out, tarnwick_error* error) {
+int ToBinary(const uint8_t* bytes, size_t size, OutputBuffer& out, tarnwick_error* error) {
   static const uint8_t kNothing = 0;
   BinaryResult r = ConvertToBinary(size != 0 ? bytes : &kNothing, size, out);
   if (r.notPlist) return Finish(error, TARNWICK_NOT_BPLIST, "not a property list");
@@ -96,7 +96,7 @@ int Convert(const void* data, size_t size, int format, unsigned options, Sink si
   if (!binary && (size < kSignatureSize || std::memcmp(bytes, kSignature, kSignatureSize) != 0))
     return Finish(error, TARNWICK_NOT_BPLIST, "not a binary plist");
   try {
-    XmlWriter out(sink, size);
+    OutputBuffer out(sink, size);
     if (binary) return ToBinary(bytes, size, out, error);
     Parallelism parallel = (options & TARNWICK_ALL_THREADS) != 0 ? ForThisMachine() : Parallelism();
     ConvertResult r = ConvertBuffer(bytes, size, out, parallel, Limits(), FormatOf(format),

@@ -1,10 +1,10 @@
 // Decimal texts of integers, UIDs and reals.
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
 #include "bplist/Bits.h"
-#include "bplist/Context.h"
 #include "bplist/Texts.h"
 
 namespace bplist {

@@ -38,6 +38,13 @@ struct Parallelism {
   uint64_t BatchLimit = uint64_t(8) << 20;
 };
 
+// The helper threads a conversion keeps from its first split to its end,
+// with what they need (Parallel.cpp).
+class SplitThreads {
+ public:
+  virtual ~SplitThreads() = default;
+};
+
 // Threads as many as the processors this process may run on.
 Parallelism ForThisMachine();
 

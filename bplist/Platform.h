@@ -143,6 +143,10 @@ class InPlaceOutput {
   bool owned_ = false;  // closed when the object goes
 };
 
+// Temporary files that may exist at once and still be removed when the
+// process is interrupted; a folder conversion runs no more files at once.
+constexpr unsigned kMaxTempFiles = 64;
+
 // A temporary file beside the file it will replace, removed unless it is put
 // in place, and also when the process is interrupted (a signal, Ctrl-C or a
 // closed console) while it exists.
@@ -169,6 +173,41 @@ class TempFile {
   std::string path_;
   FileHandle file_ = kNoFile;
   bool placed_ = false;
+  int slot_ = -1;  // its place among the files an interruption removes
 };
+
+// ---- Folders -----------------------------------------------------------------
+
+// The separator this system's paths show between folder names.
+char FolderSeparator();
+
+// What an entry of a folder is. A link to a file counts as the file; a link
+// to a folder, or to nothing, is kOther, so that a walk never leaves the
+// tree it was given and never loops.
+enum class EntryKind { kFile, kFolder, kOther };
+
+struct FolderEntry {
+  std::string name;  // the entry's name alone, UTF-8
+  EntryKind kind;
+};
+
+// The entries of folder `path` but "." and "..", in no particular order. A
+// failure raises the failure of "reading" `path`.
+std::vector<FolderEntry> ListFolder(const std::string& path);
+
+// Creates folder `path` unless a folder is there already; its parent must
+// exist. A failure raises the failure of "creating" `path`.
+void MakeFolder(const std::string& path);
+
+// `path` made absolute, with links resolved as far as it exists, in a form
+// that equals another's exactly when the two name the same place (on
+// Windows in upper case, as its file names compare).
+std::string ComparablePath(const std::string& path);
+
+// Whether standard error is a terminal, where a progress line may be shown.
+bool ProgressShown();
+
+// Writes `text` to standard error, ignoring errors.
+void WriteProgress(std::string_view text);
 
 }  // namespace bplist::platform

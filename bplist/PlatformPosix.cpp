@@ -1,6 +1,8 @@
 // The platform seam on POSIX systems (Linux, macOS, the BSDs). Calls only
 // Linux has are guarded and have a portable fallback.
+#include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -59,20 +61,36 @@ constexpr int kCleanupSignals[] = {
 // whose numbers are known only when the program runs).
 sigset_t gCleanupSet;
 
-// The path of the temporary file that exists now, for the signal handler;
-// null when there is none. A lock-free atomic may be read in a handler.
-std::atomic<const char*> gTempPath{nullptr};
+// The paths of the temporary files that exist now, for the signal handler;
+// a free slot is null. Lock-free atomics may be read in a handler.
+std::atomic<const char*> gTempPaths[kMaxTempFiles];
 static_assert(std::atomic<const char*>::is_always_lock_free);
 
-// Removes the temporary file, then ends the process as the signal would
+// Takes a free slot for `path` and returns its index, or -1 when every slot
+// is taken (the file is then not removed on an interruption).
+int RegisterTemp(const char* path) {
+  for (unsigned i = 0; i < kMaxTempFiles; ++i) {
+    const char* none = nullptr;
+    if (gTempPaths[i].compare_exchange_strong(none, path)) return int(i);
+  }
+  return -1;
+}
+
+void UnregisterTemp(int slot) {
+  if (slot >= 0) gTempPaths[slot].store(nullptr);
+}
+
+// Removes the temporary files, then ends the process as the signal would
 // have: the handler was reset to the default on entry, and the signal raised
 // again is delivered as soon as the handler returns. Of C++ linkage, so that
 // it stays inside this file: with C linkage the name would be global even
 // here, and clash with a function of the same name in a program linking the
 // static library.
 void RemoveTempAndRaise(int sig) {
-  const char* path = gTempPath.load();
-  if (path != nullptr) unlink(path);
+  for (auto& slot : gTempPaths) {
+    const char* path = slot.load();
+    if (path != nullptr) unlink(path);
+  }
   raise(sig);
 }
 
@@ -207,6 +225,11 @@ class WriteBack {
     std::lock_guard<std::mutex> hold(lock_);
     fd_ = fd;
     written_ = started_ = 0;
+  }
+  // Stops following `fd`; another file followed meanwhile stays followed.
+  void Forget(int fd) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (fd_ == fd) fd_ = -1;
   }
   void Written(int fd, size_t n) {
     std::lock_guard<std::mutex> hold(lock_);
@@ -411,7 +434,7 @@ TempFile::TempFile(const std::string& target) : target_(target) {
   CleanupSignalsBlocked blocked;
   int fd = mkstemp(&path_[0]);
   if (fd < 0) RaiseInOutError(errno, "creating", target);
-  gTempPath.store(path_.c_str());
+  slot_ = RegisterTemp(path_.c_str());
   fcntl(fd, F_SETFD, FD_CLOEXEC);
   file_ = fd;
   struct stat old;
@@ -419,11 +442,14 @@ TempFile::TempFile(const std::string& target) : target_(target) {
 }
 
 TempFile::~TempFile() {
-  gWriteBack.Follow(-1);
-  if (file_ != kNoFile) ::close(Fd(file_));
+  if (file_ != kNoFile) {
+    gWriteBack.Forget(Fd(file_));
+    ::close(Fd(file_));
+  }
   CleanupSignalsBlocked blocked;
   if (!placed_) ::unlink(path_.c_str());
-  gTempPath.store(nullptr);
+  UnregisterTemp(slot_);
+  slot_ = -1;
 }
 
 void TempFile::PutInPlace() {
@@ -440,14 +466,89 @@ void TempFile::PutInPlace() {
   // Most of it is on its way already (WriteBack); the size is the only
   // metadata the data needs. A new file has nothing to lose and is not
   // waited for.
-  gWriteBack.Follow(-1);
+  gWriteBack.Forget(fd);
   if (replaces && SyncData(fd) != 0) RaiseInOutError(errno, "writing", target_);
   file_ = kNoFile;
   if (::close(fd) != 0) RaiseInOutError(errno, "closing", target_);
   CleanupSignalsBlocked blocked;
   if (::rename(path_.c_str(), target_.c_str()) != 0) RaiseInOutError(errno, "renaming", target_);
   placed_ = true;
-  gTempPath.store(nullptr);
+  UnregisterTemp(slot_);
+  slot_ = -1;
+}
+
+// ---- Folders -----------------------------------------------------------------
+
+char FolderSeparator() {
+  return '/';
+}
+
+std::vector<FolderEntry> ListFolder(const std::string& path) {
+  DIR* dir = opendir(path.c_str());
+  if (dir == nullptr) RaiseInOutError(errno, "reading", path);
+  std::vector<FolderEntry> entries;
+  std::string prefix = path.empty() || path.back() == '/' ? path : path + "/";
+  for (;;) {
+    errno = 0;
+    struct dirent* d = readdir(dir);
+    if (d == nullptr) break;
+    std::string name = d->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st;
+    EntryKind kind = EntryKind::kOther;
+    std::string full = prefix + name;
+    if (lstat(full.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode))
+        kind = EntryKind::kFolder;
+      else if (S_ISREG(st.st_mode))
+        kind = EntryKind::kFile;
+      else if (S_ISLNK(st.st_mode) && KindOf(full) == PathKind::kRegularFile)
+        kind = EntryKind::kFile;
+    }
+    entries.push_back({std::move(name), kind});
+  }
+  int err = errno;
+  closedir(dir);
+  if (err != 0) RaiseInOutError(err, "reading", path);
+  return entries;
+}
+
+void MakeFolder(const std::string& path) {
+  if (mkdir(path.c_str(), 0777) == 0) return;
+  int err = errno;
+  if (err == EEXIST && KindOf(path) == PathKind::kDirectory) return;
+  RaiseInOutError(err == EEXIST ? ENOTDIR : err, "creating", path);
+}
+
+// The existing part resolved by realpath, the rest appended as given.
+std::string ComparablePath(const std::string& path) {
+  std::string absolute = path;
+  if (absolute.empty() || absolute[0] != '/') {
+    char here[PATH_MAX];
+    if (getcwd(here, sizeof here) == nullptr) RaiseInOutError(errno, "resolving", path);
+    absolute = std::string(here) + "/" + absolute;
+  }
+  std::string rest;
+  for (;;) {
+    char resolved[PATH_MAX];
+    if (realpath(absolute.c_str(), resolved) != nullptr) {
+      std::string head = resolved;
+      if (rest.empty()) return head;
+      return head == "/" ? head + rest : head + "/" + rest;
+    }
+    size_t slash = absolute.rfind('/');
+    std::string last = absolute.substr(slash + 1);
+    if (!last.empty() && last != ".") rest = rest.empty() ? last : last + "/" + rest;
+    absolute.resize(slash == 0 ? 1 : slash);
+  }
+}
+
+bool ProgressShown() {
+  return isatty(STDERR_FILENO) == 1;
+}
+
+void WriteProgress(std::string_view text) {
+  WriteBytes(STDERR_FILENO, text.data(), text.size());
 }
 
 }  // namespace bplist::platform

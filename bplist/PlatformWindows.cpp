@@ -8,6 +8,8 @@
 #include <io.h>
 #include <shellapi.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <cwchar>
 #include <new>
@@ -144,11 +146,11 @@ bool WriteBytes(HANDLE h, const char* data, size_t n) {
   return true;
 }
 
-// The temporary file that an interruption must remove: its wide path while
-// it exists and is not yet in place. The lock keeps the console-event
-// thread and PutInPlace from acting on it at once.
+// The temporary files that an interruption must remove: their wide paths
+// while they exist and are not yet in place, a free slot null. The lock
+// keeps the console-event thread and PutInPlace from acting on one at once.
 SRWLOCK tempLock = SRWLOCK_INIT;
-std::wstring* liveTemp = nullptr;
+std::wstring* liveTemps[kMaxTempFiles] = {};
 
 // Runs on a thread of its own on Ctrl-C, Ctrl-Break or the closing of the
 // console: removes the temporary file (it was opened so that it may be
@@ -159,20 +161,27 @@ std::wstring* liveTemp = nullptr;
 // run the runtime's exit code while other threads may hold its locks.
 BOOL WINAPI OnConsoleEvent(DWORD) {
   AcquireSRWLockExclusive(&tempLock);
-  if (liveTemp != nullptr) DeleteFileW(liveTemp->c_str());
+  for (std::wstring* live : liveTemps)
+    if (live != nullptr) DeleteFileW(live->c_str());
   TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
   return TRUE;
 }
 
-void SetLiveTemp(std::wstring* path) {
+// Registers `path` for removal on an interruption and returns its slot, or
+// -1 when every slot is taken (the path is then not registered).
+int SetLiveTemp(std::wstring* path) {
   AcquireSRWLockExclusive(&tempLock);
-  liveTemp = path;
+  int slot = -1;
+  for (unsigned i = 0; i < kMaxTempFiles && slot < 0; ++i)
+    if (liveTemps[i] == nullptr) slot = int(i);
+  if (slot >= 0) liveTemps[slot] = path;
   ReleaseSRWLockExclusive(&tempLock);
+  return slot;
 }
 
 // Eight hexadecimal digits that differ between calls and processes.
 std::string RandomSuffix() {
-  static unsigned counter = 0;
+  static std::atomic<unsigned> counter{0};
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
   uint64_t x = uint64_t(now.QuadPart) ^ (uint64_t(GetCurrentProcessId()) << 32) ^ ++counter;
@@ -376,16 +385,19 @@ TempFile::TempFile(const std::string& target) : target_(target) {
   if (h == INVALID_HANDLE_VALUE) RaiseInOutError(int(GetLastError()), "creating", target);
   file_ = Handle(h);
   path_ = Narrow(wide.c_str());
-  SetLiveTemp(new std::wstring(wide));
+  slot_ = SetLiveTemp(new std::wstring(wide));
 }
 
 TempFile::~TempFile() {
-  AcquireSRWLockExclusive(&tempLock);
-  std::wstring* wide = liveTemp;
-  liveTemp = nullptr;
-  ReleaseSRWLockExclusive(&tempLock);
+  std::wstring* wide = nullptr;
+  if (slot_ >= 0) {
+    AcquireSRWLockExclusive(&tempLock);
+    wide = liveTemps[slot_];
+    liveTemps[slot_] = nullptr;
+    ReleaseSRWLockExclusive(&tempLock);
+  }
   if (file_ != kNoFile) CloseHandle(Handle(file_));
-  if (wide != nullptr && !placed_) DeleteFileW(wide->c_str());
+  if (!placed_) DeleteFileW(wide != nullptr ? wide->c_str() : SystemPath(path_).c_str());
   delete wide;
 }
 
@@ -401,16 +413,115 @@ void TempFile::PutInPlace() {
   file_ = kNoFile;
   if (!CloseHandle(h)) RaiseInOutError(int(GetLastError()), "closing", target_);
   AcquireSRWLockExclusive(&tempLock);
-  BOOL moved = MoveFileExW(liveTemp->c_str(), target.c_str(),
+  BOOL moved = MoveFileExW(SystemPath(path_).c_str(), target.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   DWORD err = GetLastError();
   // Once in place, the file is the output, which an interruption keeps.
-  std::wstring* placedPath = moved ? liveTemp : nullptr;
-  if (moved) liveTemp = nullptr;
+  std::wstring* placedPath = nullptr;
+  if (moved && slot_ >= 0) {
+    placedPath = liveTemps[slot_];
+    liveTemps[slot_] = nullptr;
+    slot_ = -1;
+  }
   ReleaseSRWLockExclusive(&tempLock);
   delete placedPath;
   if (!moved) RaiseInOutError(int(err), "renaming", target_);
   placed_ = true;
+}
+
+// ---- Folders -----------------------------------------------------------------
+
+char FolderSeparator() {
+  return '\\';
+}
+
+std::vector<FolderEntry> ListFolder(const std::string& path) {
+  std::string prefix = path;
+  if (!prefix.empty() && prefix.back() != '\\' && prefix.back() != '/') prefix += '\\';
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileExW(SystemPath(prefix + "*").c_str(), FindExInfoBasic, &found,
+                                 FindExSearchNameMatch, nullptr, 0);
+  std::vector<FolderEntry> entries;
+  if (find == INVALID_HANDLE_VALUE) {
+    DWORD err = GetLastError();
+    if (err == ERROR_FILE_NOT_FOUND || err == ERROR_NO_MORE_FILES) return entries;
+    RaiseInOutError(int(err), "reading", path);
+  }
+  do {
+    std::string name = Narrow(found.cFileName);
+    if (name == "." || name == "..") continue;
+    DWORD a = found.dwFileAttributes;
+    EntryKind kind = EntryKind::kFile;
+    // A junction or a link to a folder is not followed.
+    if (a & FILE_ATTRIBUTE_DIRECTORY) {
+      kind = a & FILE_ATTRIBUTE_REPARSE_POINT ? EntryKind::kOther : EntryKind::kFolder;
+    } else if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
+      kind = KindOf(prefix + name) == PathKind::kRegularFile ? EntryKind::kFile : EntryKind::kOther;
+    }
+    entries.push_back({std::move(name), kind});
+  } while (FindNextFileW(find, &found));
+  DWORD err = GetLastError();
+  FindClose(find);
+  if (err != ERROR_NO_MORE_FILES) RaiseInOutError(int(err), "reading", path);
+  return entries;
+}
+
+void MakeFolder(const std::string& path) {
+  if (CreateDirectoryW(SystemPath(path).c_str(), nullptr)) return;
+  DWORD err = GetLastError();
+  if (err == ERROR_ALREADY_EXISTS && KindOf(path) == PathKind::kDirectory) return;
+  RaiseInOutError(int(err == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : err), "creating", path);
+}
+
+// The full path, the part that exists as the system names it once links are
+// resolved, in upper case.
+std::string ComparablePath(const std::string& path) {
+  std::wstring wide = Widen(path);
+  DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return path;
+  std::wstring full(n, L'\0');
+  full.resize(GetFullPathNameW(wide.c_str(), n, &full[0], nullptr));
+  std::replace(full.begin(), full.end(), L'/', L'\\');
+  std::wstring rest;
+  std::wstring head = full;
+  for (;;) {
+    HANDLE h = CreateFileW(SystemPath(Narrow(head.c_str())).c_str(), 0,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      std::wstring final(32768, L'\0');
+      DWORD got = GetFinalPathNameByHandleW(h, &final[0], DWORD(final.size()), 0);
+      CloseHandle(h);
+      if (got > 0 && got < final.size()) {
+        final.resize(got);
+        if (final.rfind(L"\\\\?\\UNC\\", 0) == 0)
+          final = L"\\\\" + final.substr(8);
+        else if (final.rfind(L"\\\\?\\", 0) == 0)
+          final = final.substr(4);
+        head = final;
+      }
+      break;
+    }
+    size_t sep = head.find_last_of(L'\\');
+    if (sep == std::wstring::npos || sep + 1 >= head.size()) break;
+    rest = rest.empty() ? head.substr(sep + 1) : head.substr(sep + 1) + L"\\" + rest;
+    head.resize(sep);
+    if (!head.empty() && head.back() == L':') break;
+  }
+  while (head.size() > 3 && head.back() == L'\\') head.pop_back();
+  std::wstring joined = rest.empty()           ? head
+                        : head.back() == L'\\' ? head + rest
+                                               : head + L"\\" + rest;
+  if (!joined.empty()) CharUpperBuffW(&joined[0], DWORD(joined.size()));
+  return Narrow(joined.c_str());
+}
+
+bool ProgressShown() {
+  return IsConsole(GetStdHandle(STD_ERROR_HANDLE));
+}
+
+void WriteProgress(std::string_view text) {
+  WriteBytes(GetStdHandle(STD_ERROR_HANDLE), text.data(), text.size());
 }
 
 }  // namespace bplist::platform

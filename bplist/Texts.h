@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "bplist/XmlWriter.h"
+#include "bplist/OutputBuffer.h"
 
 namespace bplist {
 
@@ -58,7 +58,7 @@ std::string JsonFloatText(uint32_t bits);
 bool JsonDateText(double seconds, std::string* text);
 
 // Writes the padded standard base64 of p[0, n) to out, on one line.
-void PutBase64(XmlWriter& out, const uint8_t* p, size_t n);
+void PutBase64(OutputBuffer& out, const uint8_t* p, size_t n);
 
 // True when p[0, n) is well-formed UTF-8 (no overlong forms, surrogates or
 // values past U+10FFFF).
@@ -70,11 +70,11 @@ size_t PlainPrefix(const uint8_t* p, size_t n);
 // Writes an 8-bit string as UTF-8 with & < > escaped: unchanged when it is
 // valid UTF-8, each byte taken as Latin-1 otherwise. Characters XML cannot
 // carry become U+FFFD.
-void PutEscaped8(XmlWriter& out, const uint8_t* p, size_t n);
+void PutEscaped8(OutputBuffer& out, const uint8_t* p, size_t n);
 
 // Writes `units` big-endian UTF-16 code units at p as escaped UTF-8;
 // surrogate pairs are joined, anything XML cannot carry becomes U+FFFD.
-void PutEscaped16(XmlWriter& out, const uint8_t* p, size_t units);
+void PutEscaped16(OutputBuffer& out, const uint8_t* p, size_t units);
 
 // The number of bytes PutEscaped8 and PutEscaped16 write for the same text,
 // without writing it.
@@ -88,7 +88,7 @@ size_t JsonPlainPrefix(const uint8_t* p, size_t n);
 // PutEscaped16 do for XML: " \ and C0 controls escaped, text that is not
 // valid UTF-8 taken as Latin-1, unpaired surrogates as U+FFFD, everything
 // else kept.
-void PutJsonEscaped8(XmlWriter& out, const uint8_t* p, size_t n);
-void PutJsonEscaped16(XmlWriter& out, const uint8_t* p, size_t units);
+void PutJsonEscaped8(OutputBuffer& out, const uint8_t* p, size_t n);
+void PutJsonEscaped16(OutputBuffer& out, const uint8_t* p, size_t units);
 
 }  // namespace bplist

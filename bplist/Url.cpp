@@ -1,9 +1,9 @@
 // Resolving a relative URL against its base (RFC 3986, section 5.2), for
 // NSURL objects archived with a base.
+#include "bplist/Url.h"
+
 #include <string>
 #include <string_view>
-
-#include "bplist/Keyed.h"
 
 namespace bplist {
 

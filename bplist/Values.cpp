@@ -313,7 +313,7 @@ ReadResult ReadAnyPlist(const uint8_t* data, size_t size, ValueTree* tree) {
   return none;
 }
 
-BinaryResult ConvertToBinary(const uint8_t* data, size_t size, XmlWriter& out) {
+BinaryResult ConvertToBinary(const uint8_t* data, size_t size, OutputBuffer& out) {
   BinaryResult r;
   ValueTree tree;
   // Room for what a text of this size is likely to hold, so the tree does

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bplist/Convert.h"
-#include "bplist/XmlWriter.h"
+#include "bplist/OutputBuffer.h"
 
 namespace bplist {
 
@@ -90,7 +90,7 @@ ReadResult ReadAnyPlist(const uint8_t* data, size_t size, ValueTree* tree);
 // numbered in pre-order (a dictionary's keys, then its values), strings,
 // data, numbers and dates that are equal bit for bit stored once,
 // references and offsets in the fewest bytes that hold them, the trailer.
-void WriteBinary(const ValueTree& tree, XmlWriter& out);
+void WriteBinary(const ValueTree& tree, OutputBuffer& out);
 
 // The result of ConvertToBinary: a ConvertResult, and whether the input is
 // no property list at all.
@@ -101,7 +101,7 @@ struct BinaryResult {
 
 // Reads the property list data[0, size) in any of the three formats and
 // writes it to `out` as a binary plist.
-BinaryResult ConvertToBinary(const uint8_t* data, size_t size, XmlWriter& out);
+BinaryResult ConvertToBinary(const uint8_t* data, size_t size, OutputBuffer& out);
 
 // Building a tree in document order, for the readers: Open a container, add
 // its entries (containers nested inside as they come), Close it.

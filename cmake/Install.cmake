@@ -5,8 +5,9 @@
 # and the Python module where the Python found when configuring looks for
 # modules under the prefix installed to (asked when installing), or else in
 # PREFIX/lib/pythonX.Y/site-packages. On Windows one flat
-# folder: tarnwick.exe, tarnwick.dll with its import library, tarnwick.h and
-# the Python module beside the DLL, README.md and LICENSE, as the ZIP holds.
+# folder: tarnwick.exe with its drop helper tarnwick-drop.cmd, tarnwick.dll
+# with its import library, tarnwick.h and the Python module beside the DLL,
+# README.md and LICENSE, as the ZIP holds.
 # The browser page, made by scripts/build-web.sh and named with
 # TARNWICK_WEB_PAGE, goes with the documentation on Linux and beside
 # tarnwick.exe on Windows.
@@ -31,7 +32,8 @@ if(WIN32)
   endif()
   install(TARGETS tarnwick tarnwick_shared RUNTIME DESTINATION . ARCHIVE DESTINATION .)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/include/tarnwick.h
-                ${CMAKE_CURRENT_BINARY_DIR}/tarnwick.py README.md LICENSE DESTINATION .)
+                ${CMAKE_CURRENT_BINARY_DIR}/tarnwick.py README.md LICENSE
+                windows/tarnwick-drop.cmd DESTINATION .)
   return()
 endif()
 

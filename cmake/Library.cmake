@@ -1,13 +1,13 @@
 # libtarnwick, the engine behind the C interface of include/tarnwick.h: a
 # shared library (libtarnwick.so.0 with that SONAME, or tarnwick.dll with its
 # import library libtarnwick.dll.a) and a static one (libtarnwick.a), both
-# made of the engine's objects. The shared library exports the interface
+# made of the engine's objects and the C interface's. The shared library exports the interface
 # alone: the engine's symbols are hidden, a version script keeps the C++
 # runtime's inline symbols in, and on Windows a .def file lists the exports.
 include(GNUInstallDirs)
 
-add_library(tarnwick_shared SHARED $<TARGET_OBJECTS:bplist>)
-add_library(tarnwick_static STATIC $<TARGET_OBJECTS:bplist>)
+add_library(tarnwick_shared SHARED $<TARGET_OBJECTS:bplist> $<TARGET_OBJECTS:tarnwick_c>)
+add_library(tarnwick_static STATIC $<TARGET_OBJECTS:bplist> $<TARGET_OBJECTS:tarnwick_c>)
 set_target_properties(tarnwick_shared PROPERTIES
   OUTPUT_NAME tarnwick EXPORT_NAME tarnwick
   VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <string>
 
-#include "bplist/XmlWriter.h"
+#include "bplist/OutputBuffer.h"
 
 namespace fuzzcheck {
 
@@ -63,13 +63,13 @@ inline void ExpectSame(const std::string& got, const std::string& expected, cons
 // bytes per input byte, must fit the pipe it is read back through.
 constexpr size_t kMaxStringInput = 8192;
 
-// Returns what `put` writes to an XmlWriter, passed through a pipe opened
+// Returns what `put` writes to an OutputBuffer, passed through a pipe opened
 // once; at most kMaxStringInput * 6 bytes, which the pipe holds.
 template <class F>
 std::string Written(F&& put) {
   static int ends[2] = {-1, -1};
   if (ends[0] < 0 && pipe(ends) != 0) __builtin_trap();
-  static bplist::XmlWriter out(ends[1], "pipe");
+  static bplist::OutputBuffer out(ends[1], "pipe");
   uint64_t start = out.Written();
   put(out);
   out.Flush();

@@ -30,7 +30,7 @@ inline void CheckTextPlist(TextReader read, const uint8_t* data, size_t size) {
     return;
   }
   // Writers kept from run to run, so no run pays for their buffers.
-  static bplist::XmlWriter binary(kBinaryLimit), again(kBinaryLimit);
+  static bplist::OutputBuffer binary(kBinaryLimit), again(kBinaryLimit);
   binary.Clear();
   again.Clear();
   bplist::WriteBinary(tree, binary);
@@ -45,7 +45,7 @@ inline void CheckTextPlist(TextReader read, const uint8_t* data, size_t size) {
   }
   again.Flush();
   ExpectSame(again.Text() == bytes ? "same" : "differs", "same", "rewritten file");
-  bplist::XmlWriter xml(bplist::platform::kNoFile, "dry run", bytes.size());
+  bplist::OutputBuffer xml(bplist::platform::kNoFile, "dry run", bytes.size());
   bplist::ConvertResult converted = bplist::ConvertBuffer(b, bytes.size(), xml);
   // Only a date past what the converter writes fails (the outcome without
   // a reason); a damaged file never.

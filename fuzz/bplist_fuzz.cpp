@@ -2,8 +2,9 @@
 // BinaryToJSON do after they have loaded a file, writing each document to a
 // dry-run writer that only counts bytes, on one thread and with the fuzz
 // build's small work budget. Both formats run the same checks, so they must
-// agree on the outcome unless one of them runs out of budget. An input that
-// names NSKeyedArchiver is converted again as -k and -kj do.
+// agree on the outcome unless one of them runs out of budget. The XML is
+// made again with sorted keys, as -s makes it, which must end the same way.
+// An input that names NSKeyedArchiver is converted again as -k and -kj do.
 // Any crash, sanitizer report, leak, uncaught exception, slow input, work
 // past the budget or memory blow-up is a finding. The mutator (StructureMutator.cpp) keeps most
 // inputs' offset table and trailer valid.
@@ -17,8 +18,8 @@
 #include "FuzzLimits.h"
 #include "bplist/Context.h"
 #include "bplist/Convert.h"
+#include "bplist/OutputBuffer.h"
 #include "bplist/Platform.h"
-#include "bplist/XmlWriter.h"
 
 namespace {
 
@@ -48,23 +49,23 @@ void Count(const uint8_t* data, size_t size, const bplist::ConvertResult& result
   if (!bplist::DecodeTrailer(data, size, &trailer).empty()) ++outcomes.trailer;
 }
 
-// Converts the input in `format`, as -k and -kj do with `unarchive`, and
-// checks the result.
+// Converts the input in `format`, as -k and -kj do with `unarchive` and -s
+// with `sorted`, and checks the result.
 bplist::ConvertResult Convert(const uint8_t* data, size_t size, bplist::OutputFormat format,
-                              bool unarchive) {
+                              bool unarchive, bool sorted = false) {
   // One writer serves every input: its megabyte buffer, allocated afresh
   // each time, would cost more than most conversions. A dry run writes
   // nothing, and the flush below empties the buffer, so every input starts
   // from the same state; the converter counts its budget from the writer's
   // position at the start.
-  static bplist::XmlWriter out(bplist::platform::kNoFile, "");
+  static bplist::OutputBuffer out(bplist::platform::kNoFile, "");
   static const bplist::Limits limits = fuzzlimits::Small();
   bplist::ConvertResult result;
   fuzzcheck::Timed(
       "ConvertBuffer",
       [&] {
         result = bplist::ConvertBuffer(data, size, out, bplist::Parallelism(), limits, format,
-                                       unarchive);
+                                       unarchive, false, sorted);
       },
       fuzzcheck::kSlowConversionNanos);
   out.Flush();
@@ -90,6 +91,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bplist::ConvertResult xml = Convert(data, size, bplist::OutputFormat::Xml, false);
   Count(data, size, xml);
   ExpectAgreement(xml, Convert(data, size, bplist::OutputFormat::Json, false));
+  // Sorted keys change the order of the work alone, so even the budget's
+  // outcome is the same.
+  bplist::ConvertResult sorted = Convert(data, size, bplist::OutputFormat::Xml, false, true);
+  if (sorted.outcome != xml.outcome || sorted.reason != xml.reason) __builtin_trap();
   // Inputs that name NSKeyedArchiver again as -k and -kj.
   static constexpr char kArchiver[] = "NSKeyedArchiver";
   if (memmem(data, size, kArchiver, sizeof kArchiver - 1))

@@ -11,13 +11,13 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > fuzzcheck::kMaxStringInput) return 0;
   // Timed on a dry-run writer, which a repeated run leaves as it was.
-  static bplist::XmlWriter dryRun(bplist::platform::kNoFile, "");
+  static bplist::OutputBuffer dryRun(bplist::platform::kNoFile, "");
   fuzzcheck::Timed("PutEscaped16", [&] {
     bplist::PutEscaped16(dryRun, data, size / 2);
     dryRun.Flush();
   });
   std::string text = fuzzcheck::Written(
-      [&](bplist::XmlWriter& out) { bplist::PutEscaped16(out, data, size / 2); });
+      [&](bplist::OutputBuffer& out) { bplist::PutEscaped16(out, data, size / 2); });
   fuzzcheck::ExpectSame(text, exact::Escaped16(data, size / 2), "UTF-16 string");
   return 0;
 }

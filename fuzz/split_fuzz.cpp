@@ -9,7 +9,7 @@
 
 #include "FuzzLimits.h"
 #include "bplist/Convert.h"
-#include "bplist/XmlWriter.h"
+#include "bplist/OutputBuffer.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ bplist::Parallelism Splitting() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bplist::XmlWriter single(kMaxDocument), split(kMaxDocument);
+  static bplist::OutputBuffer single(kMaxDocument), split(kMaxDocument);
   static const bplist::Parallelism splitting = Splitting();
   static const bplist::Limits limits = fuzzlimits::Small();
   for (bplist::OutputFormat format : {bplist::OutputFormat::Xml, bplist::OutputFormat::Json}) {

@@ -49,7 +49,7 @@ echo "== windows x86_64 package"
 # pipefail fails when grep stops reading early and the lister meets a closed pipe.
 listing=$(python3 -m zipfile -l build-windows/tarnwick-*-win64.zip)
 echo "$listing"
-zip_files="tarnwick.exe tarnwick.dll libtarnwick.dll.a tarnwick.h tarnwick.py README.md LICENSE"
+zip_files="tarnwick.exe tarnwick-drop.cmd tarnwick.dll libtarnwick.dll.a tarnwick.h tarnwick.py README.md LICENSE"
 ((${#web_page[@]} == 0)) || zip_files+=" tarnwick.html"
 for f in $zip_files; do
   grep -q "/$f " <<<"$listing" ||

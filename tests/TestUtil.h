@@ -181,13 +181,13 @@ inline MemoryResult ConvertWith(const testplist::Bytes& file,
                                 const bplist::Parallelism& parallel = bplist::Parallelism(),
                                 const bplist::Limits& limits = bplist::Limits(),
                                 bplist::OutputFormat format = bplist::OutputFormat::Xml,
-                                bool unarchive = false) {
+                                bool unarchive = false, bool sorted = false) {
   MemoryResult m;
   ScratchStream stream;
   {
-    bplist::XmlWriter out(stream.handle(), "");
-    bplist::ConvertResult r =
-        bplist::ConvertBuffer(file.data(), file.size(), out, parallel, limits, format, unarchive);
+    bplist::OutputBuffer out(stream.handle(), "");
+    bplist::ConvertResult r = bplist::ConvertBuffer(file.data(), file.size(), out, parallel, limits,
+                                                    format, unarchive, false, sorted);
     out.Flush();
     m.outcome = r.outcome;
     m.reason = r.reason;
@@ -222,14 +222,15 @@ inline std::vector<std::pair<std::string, bplist::Parallelism>> SplittingTunings
 
 // Converts `file` on one thread and on several with every splitting tuning;
 // expects the same outcome, reason and document from each, and returns the
-// single thread's.
+// single thread's. With `sorted`, dictionary keys are sorted (-s).
 inline MemoryResult ExpectSameOnThreads(const testplist::Bytes& file,
                                         const bplist::Limits& limits = bplist::Limits(),
-                                        bplist::OutputFormat format = bplist::OutputFormat::Xml) {
-  MemoryResult single = ConvertWith(file, bplist::Parallelism(), limits, format);
+                                        bplist::OutputFormat format = bplist::OutputFormat::Xml,
+                                        bool sorted = false) {
+  MemoryResult single = ConvertWith(file, bplist::Parallelism(), limits, format, false, sorted);
   for (const auto& [name, parallel] : SplittingTunings()) {
     SCOPED_TRACE(name);
-    MemoryResult split = ConvertWith(file, parallel, limits, format);
+    MemoryResult split = ConvertWith(file, parallel, limits, format, false, sorted);
     EXPECT_EQ(int(split.outcome), int(single.outcome));
     EXPECT_EQ(split.reason, single.reason);
     EXPECT_TRUE(split.xml == single.xml) << "the documents differ";

@@ -29,7 +29,7 @@ bplist::ReadResult ReadText(const std::string& text) {
 
 // The binary plist -b makes of `text`, or "" when refused.
 std::string ToBinary(const std::string& text) {
-  bplist::XmlWriter out(uint64_t(1) << 30);
+  bplist::OutputBuffer out(uint64_t(1) << 30);
   bplist::BinaryResult r =
       bplist::ConvertToBinary(reinterpret_cast<const uint8_t*>(text.data()), text.size(), out);
   if (r.result.outcome != bplist::Outcome::Converted) return "";
@@ -324,7 +324,7 @@ std::string Hex(uint64_t v) {
 
 // The document -c or -j writes of a binary plist, in memory.
 std::string Document(const Bytes& file, bplist::OutputFormat format) {
-  bplist::XmlWriter out(uint64_t(1) << 30);
+  bplist::OutputBuffer out(uint64_t(1) << 30);
   bplist::ConvertBuffer(file.data(), file.size(), out, bplist::Parallelism(), bplist::Limits(),
                         format);
   out.Flush();

@@ -19,7 +19,7 @@
 #include "PlistBuilder.h"
 #include "TestUtil.h"
 #include "bplist/Convert.h"
-#include "bplist/XmlWriter.h"
+#include "bplist/OutputBuffer.h"
 
 namespace {
 

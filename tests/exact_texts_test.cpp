@@ -13,9 +13,9 @@
 
 #include "ExactReference.h"
 #include "TestUtil.h"
+#include "bplist/OutputBuffer.h"
 #include "bplist/Platform.h"
 #include "bplist/Texts.h"
-#include "bplist/XmlWriter.h"
 
 namespace {
 
@@ -188,11 +188,11 @@ TEST(ExactTexts, IntegersAndUidsOfEveryWidth) {
 // Writes every case through one writer on a temporary file and returns
 // each case's text.
 std::vector<std::string> Written(size_t cases,
-                                 const std::function<void(bplist::XmlWriter&, size_t)>& put) {
+                                 const std::function<void(bplist::OutputBuffer&, size_t)>& put) {
   testutil::ScratchStream stream;
   std::vector<uint64_t> ends;
   {
-    bplist::XmlWriter out(stream.handle(), "");
+    bplist::OutputBuffer out(stream.handle(), "");
     for (size_t i = 0; i < cases; ++i) {
       put(out, i);
       ends.push_back(out.Written());
@@ -239,7 +239,7 @@ TEST(ExactTexts, EightBitStrings) {
                                                       {0xEF, 0xBF, 0xBE}};
   cases.push_back(LongString(200000, alphabet));
   cases.push_back(LongString(200001, {{'b'}, {0xE9}, {0x85}, {'>'}}));
-  std::vector<std::string> got = Written(cases.size(), [&](bplist::XmlWriter& out, size_t i) {
+  std::vector<std::string> got = Written(cases.size(), [&](bplist::OutputBuffer& out, size_t i) {
     bplist::PutEscaped8(out, cases[i].data(), cases[i].size());
   });
   Mismatches m;
@@ -265,7 +265,7 @@ TEST(ExactTexts, Utf16Strings) {
       {0, 'a'},     {0, '&'},     {0, 0x0D},   {0, 1}, {0x4E, 0x2D}, {0xD8, 0x3D, 0xDE, 0x00},
       {0xD8, 0x3D}, {0xDE, 0x00}, {0xFF, 0xFE}};
   cases.push_back(LongString(400000, alphabet));
-  std::vector<std::string> got = Written(cases.size(), [&](bplist::XmlWriter& out, size_t i) {
+  std::vector<std::string> got = Written(cases.size(), [&](bplist::OutputBuffer& out, size_t i) {
     bplist::PutEscaped16(out, cases[i].data(), cases[i].size() / 2);
   });
   Mismatches m;

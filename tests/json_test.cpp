@@ -236,7 +236,7 @@ TEST(Json, SeamCallsMixWithFileObjects) {
       "    \"2001-01-01T00:00:01.5Z\"\r\n  ],\r\n  \"d\": []\r\n}";
   for (OutputFormat format : {OutputFormat::Xml, OutputFormat::Json}) {
     testutil::ScratchStream stream;
-    bplist::XmlWriter out(stream.handle(), "");
+    bplist::OutputBuffer out(stream.handle(), "");
     bplist::Parallelism parallel;
     bplist::Context c(file.data(), file.size(), trailer, out, parallel, bplist::Limits(), format);
     bplist::OpenDict(c);

@@ -13,6 +13,7 @@
 
 #include "PlistBuilder.h"
 #include "TestUtil.h"
+#include "bplist/Url.h"
 #include "fuzz/FuzzLimits.h"
 
 namespace {

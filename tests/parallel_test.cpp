@@ -3,6 +3,7 @@
 // whichever thread converts them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +23,7 @@
 namespace {
 std::atomic<bool> gArmed{false};
 std::atomic<bool> gOthersOnly{false};
-std::atomic<long> gCountdown{0};
+std::atomic<int64_t> gCountdown{0};
 thread_local bool tArming = false;
 
 void* Allocate(size_t n) {
@@ -160,6 +161,25 @@ TEST(Parallel, SplitDocumentsMatchOneThread) {
   }
 }
 
+// Sorted keys (-s): a split dictionary is sorted before its entries are
+// handed out, so every thread count gives one document, its keys in order.
+TEST(Parallel, SortedSplitDictionaryMatchesOneThread) {
+  const Bytes file = WideDict(1500);
+  for (auto format : {bplist::OutputFormat::Xml, bplist::OutputFormat::Json}) {
+    MemoryResult single = ExpectSameOnThreads(file, bplist::Limits(), format, true);
+    ASSERT_EQ(int(single.outcome), int(Outcome::Converted)) << single.reason;
+    std::vector<std::string> keys;
+    std::istringstream lines(single.xml);
+    for (std::string line; std::getline(lines, line);) {
+      size_t k = line.find(format == bplist::OutputFormat::Xml ? "<key>k" : "\"k");
+      if (k != std::string::npos)
+        keys.push_back(line.substr(k, line.find_first_of("<\"", k + 2) - k));
+    }
+    EXPECT_EQ(keys.size(), 1500u);
+    EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end()));
+  }
+}
+
 // The 64-bit FNV-1a digest of a document, as hex digits ("-" for none).
 std::string Digest(const MemoryResult& m) {
   if (m.outcome != Outcome::Converted) return "-";
@@ -251,8 +271,8 @@ bool AppendPiece(void* context, const char* bytes, size_t size) {
 // Converts `file` in memory with the `n`-th allocation failing (counted on
 // other threads alone with othersOnly): *document is the document, or
 // "out of memory". Returns the allocations left uncounted.
-long ConvertFailing(const Bytes& file, const bplist::Parallelism& p, long n, bool othersOnly,
-                    std::string* document) {
+int64_t ConvertFailing(const Bytes& file, const bplist::Parallelism& p, int64_t n, bool othersOnly,
+                       std::string* document) {
   document->clear();
   document->reserve(size_t(1) << 20);  // the appends allocate nothing
   tArming = true;
@@ -260,7 +280,7 @@ long ConvertFailing(const Bytes& file, const bplist::Parallelism& p, long n, boo
   gCountdown = n;
   gArmed = true;
   try {
-    bplist::XmlWriter out(bplist::Sink{AppendPiece, document}, file.size());
+    bplist::OutputBuffer out(bplist::Sink{AppendPiece, document}, file.size());
     bplist::ConvertResult r = bplist::ConvertBuffer(file.data(), file.size(), out, p,
                                                     bplist::Limits(), bplist::OutputFormat::Xml);
     out.Flush();
@@ -285,11 +305,11 @@ TEST(Parallel, ExhaustedMemoryEndsCleanlyOrGoesOnAlone) {
   bplist::Parallelism p = testutil::SplittingTunings()[2].second;
   p.Threads = 16;  // 3 processors or more: 64 batches, 16 contexts, 15 helpers
   std::string document;
-  // 2^30 allocations never come: a long holds it on Windows too, where it has 32 bits.
-  const long total = (1L << 30) - ConvertFailing(file, p, 1L << 30, false, &document);
+  const int64_t total =
+      (int64_t(1) << 40) - ConvertFailing(file, p, int64_t(1) << 40, false, &document);
   ASSERT_GT(total, 100);
   size_t converted = 0, outOfMemory = 0;
-  for (long n = 1; n <= total; ++n) {
+  for (int64_t n = 1; n <= total; ++n) {
     ConvertFailing(file, p, n, false, &document);
     if (document == "out of memory") {
       ++outOfMemory;
@@ -300,13 +320,13 @@ TEST(Parallel, ExhaustedMemoryEndsCleanlyOrGoesOnAlone) {
   }
   EXPECT_GT(outOfMemory, 0u);
   EXPECT_GT(converted, 0u);
-  for (long n = 1; n <= 400; ++n) {
+  for (int64_t n = 1; n <= 400; ++n) {
     bool reached = ConvertFailing(file, p, n, true, &document) <= 0;
     ASSERT_TRUE(document == single.xml) << "failing helper allocation " << n << ": " << document;
     if (!reached) break;
   }
-  std::printf("allocation failures: %ld points, %zu converted, %zu out of memory\n", total,
-              converted, outOfMemory);
+  std::printf("allocation failures: %lld points, %zu converted, %zu out of memory\n",
+              (long long)total, converted, outOfMemory);
 }
 
 }  // namespace

@@ -141,7 +141,7 @@ TEST(WorkBound, SmallFilesMakeLittleWork) {
       for (const auto& [threadsName, parallel] : threads) {
         SCOPED_TRACE(c.name + (smallBudget ? ", small budget, " : ", medium budget, ") +
                      threadsName);
-        bplist::XmlWriter dry(-1, "");
+        bplist::OutputBuffer dry(-1, "");
         const bplist::ConvertResult r =
             bplist::ConvertBuffer(c.file.data(), c.file.size(), dry, parallel, limits);
         if (!smallBudget) {
@@ -162,7 +162,7 @@ TEST(WorkBound, SmallFilesMakeLittleWork) {
 // every visit, with the helper threads started once.
 TEST(WorkBound, SharedContainerStartsThreadsOnce) {
   const Bytes file = SharedIntegers(100, 3000);
-  bplist::XmlWriter dry(-1, "");
+  bplist::OutputBuffer dry(-1, "");
   const bplist::ConvertResult r =
       bplist::ConvertBuffer(file.data(), file.size(), dry, SplitEveryVisit());
   ASSERT_EQ(int(r.outcome), int(Outcome::Converted)) << r.reason;
@@ -202,7 +202,7 @@ TEST(WorkBound, HonestExpandingFilesConvert) {
   };
   for (const auto& [name, file] : cases) {
     SCOPED_TRACE(name);
-    bplist::XmlWriter dry(-1, "");
+    bplist::OutputBuffer dry(-1, "");
     const bplist::ConvertResult r = bplist::ConvertBuffer(file.data(), file.size(), dry);
     EXPECT_EQ(int(r.outcome), int(Outcome::Converted)) << r.reason;
   }
@@ -235,7 +235,7 @@ uint64_t LeastBudget(const Bytes& file, bplist::OutputFormat format, bool unarch
     bplist::Limits limits;
     limits.BudgetBase = base;
     limits.BudgetPerInputByte = 0;
-    bplist::XmlWriter dry(-1, "");
+    bplist::OutputBuffer dry(-1, "");
     return bplist::ConvertBuffer(file.data(), file.size(), dry, parallel, limits, format, unarchive)
                .outcome == Outcome::Converted;
   };
@@ -292,7 +292,7 @@ TEST(WorkBound, EveryFormatMeetsTheBudgetAtTheSamePlace) {
   // With the budget of the program's tests, -c refuses it and -j did not.
   const Bytes shared = SharedIntegers(400, 1000);
   for (auto format : {bplist::OutputFormat::Xml, bplist::OutputFormat::Json}) {
-    bplist::XmlWriter dry(-1, "");
+    bplist::OutputBuffer dry(-1, "");
     EXPECT_EQ(
         int(bplist::ConvertBuffer(shared.data(), shared.size(), dry, {}, MediumBudget(), format)
                 .outcome),

@@ -8,19 +8,19 @@
 #include <string>
 
 #include "TestUtil.h"
-#include "bplist/XmlWriter.h"
+#include "bplist/OutputBuffer.h"
 
 namespace {
 
 using bplist::MemoryLimitReached;
-using bplist::XmlWriter;
+using bplist::OutputBuffer;
 
 // Hands the text of `memory` to a writer on a temporary file and returns
 // the file's bytes.
-std::string Drain(const XmlWriter& memory) {
+std::string Drain(const OutputBuffer& memory) {
   testutil::ScratchStream stream;
   {
-    XmlWriter out(stream.handle(), "");
+    OutputBuffer out(stream.handle(), "");
     out.Put("<");
     out.PutText(memory);
     out.Put(">");
@@ -31,7 +31,7 @@ std::string Drain(const XmlWriter& memory) {
 }
 
 TEST(Writer, InMemoryTextReachesTheDocumentUnchanged) {
-  const std::string big(3 * XmlWriter::kBufferSize + 5, 'x');
+  const std::string big(3 * OutputBuffer::kBufferSize + 5, 'x');
   struct Row {
     const char* name;
     std::string text;
@@ -43,7 +43,7 @@ TEST(Writer, InMemoryTextReachesTheDocumentUnchanged) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    XmlWriter memory(uint64_t(1) << 30);
+    OutputBuffer memory(uint64_t(1) << 30);
     memory.Put("");  // a fresh writer has no buffer yet
     for (size_t i = 0; i < row.text.size(); i += 1000) memory.Put(row.text.substr(i, 1000));
     EXPECT_EQ(memory.Written(), row.text.size());
@@ -52,7 +52,7 @@ TEST(Writer, InMemoryTextReachesTheDocumentUnchanged) {
 }
 
 TEST(Writer, InMemoryLimitAndReuse) {
-  XmlWriter small(100);
+  OutputBuffer small(100);
   char* line = small.BeginLine(4, 20);
   std::memcpy(line, "under the limit", 15);
   small.EndLine(line + 15);
@@ -60,7 +60,7 @@ TEST(Writer, InMemoryLimitAndReuse) {
   EXPECT_THROW(small.Put(std::string(200, 'y')), MemoryLimitReached);
 
   // Swapping hands over text and storage; clearing keeps nothing.
-  XmlWriter other(100);
+  OutputBuffer other(100);
   small.Clear();
   small.Put("kept");
   small.Swap(other);
@@ -74,14 +74,14 @@ TEST(Writer, InMemoryLimitAndReuse) {
 // Reservations of every size up to the largest, each filled to the brim,
 // through writers sized for an empty, a small and a large input.
 TEST(Writer, BufferSizedForTheInputTakesAnyReservation) {
-  for (size_t inputSize : {size_t(0), size_t(300), XmlWriter::kBufferSize}) {
+  for (size_t inputSize : {size_t(0), size_t(300), OutputBuffer::kBufferSize}) {
     SCOPED_TRACE(inputSize);
     std::string expected;
     testutil::ScratchStream stream;
     {
-      XmlWriter out(stream.handle(), "", inputSize);
-      for (size_t n : {size_t(10), size_t(5000), XmlWriter::kBufferSize / 2, size_t(7),
-                       XmlWriter::kBufferSize, size_t(3)}) {
+      OutputBuffer out(stream.handle(), "", inputSize);
+      for (size_t n : {size_t(10), size_t(5000), OutputBuffer::kBufferSize / 2, size_t(7),
+                       OutputBuffer::kBufferSize, size_t(3)}) {
         char fill = char('a' + expected.size() % 26);
         std::memset(out.Reserve(n), fill, n);
         out.Commit(n);

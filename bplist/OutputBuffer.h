@@ -1,4 +1,6 @@
-// The one buffered writer every line of the document goes through.
+// The buffer every byte of a document goes through, in front of the
+// document's destination: a file, memory, the library caller's callback, or
+// nothing at all (a dry run, which only counts).
 #pragma once
 
 #include <cstddef>
@@ -26,7 +28,28 @@ struct Sink {
 // Raised by a writer to a Sink whose write refused a piece.
 struct OutputRefused {};
 
-class XmlWriter {
+// Where the text goes once it leaves the buffer. Each piece is handed on
+// whole, in order; a destination that cannot take it raises.
+class Destination {
+ public:
+  virtual ~Destination() = default;
+  virtual void Take(std::string_view text) = 0;
+};
+
+// The destination that keeps the text in memory, up to a limit.
+class MemoryDestination final : public Destination {
+ public:
+  explicit MemoryDestination(uint64_t limit) : limit_(limit) {}
+  void Take(std::string_view text) override;
+  uint64_t limit() const { return limit_; }
+
+  std::string kept;
+
+ private:
+  uint64_t limit_;
+};
+
+class OutputBuffer {
  public:
   // Largest size of the buffer; also the most that Reserve may ask for.
   static constexpr size_t kBufferSize = 1 << 20;
@@ -37,16 +60,16 @@ class XmlWriter {
   // document it suggests (up to kBufferSize), so a small file's conversion
   // prepares no buffer made for a large one. A reservation larger than the
   // buffer grows it to kBufferSize.
-  XmlWriter(platform::FileHandle file, std::string path, size_t inputSize = kBufferSize);
+  OutputBuffer(platform::FileHandle file, std::string path, size_t inputSize = kBufferSize);
   // Keeps what it is given in memory, up to `limit` bytes; more raises
   // MemoryLimitReached. PutText hands the text on to another writer. The
   // buffer is allocated when first needed.
-  explicit XmlWriter(uint64_t limit);
+  explicit OutputBuffer(uint64_t limit);
   // Hands the text to `sink` in pieces of up to kBufferSize bytes; a piece
   // refused raises OutputRefused.
-  XmlWriter(Sink sink, size_t inputSize);
-  XmlWriter(const XmlWriter&) = delete;
-  XmlWriter& operator=(const XmlWriter&) = delete;
+  OutputBuffer(Sink sink, size_t inputSize);
+  OutputBuffer(const OutputBuffer&) = delete;
+  OutputBuffer& operator=(const OutputBuffer&) = delete;
 
   // A writer without a buffer yet (flushAt_ 0) takes even empty text the
   // long way, which allocates the buffer.
@@ -90,13 +113,13 @@ class XmlWriter {
   uint64_t Written() const { return flushed_ + used_; }
 
   // Writes all the text an in-memory writer holds, as if given to Put.
-  void PutText(const XmlWriter& from);
+  void PutText(const OutputBuffer& from);
   // The text an in-memory writer holds, for comparing documents.
   std::string Text() const;
   // Forgets the text an in-memory writer holds, keeping its storage.
   void Clear();
   // Exchanges the text and storage of two in-memory writers.
-  void Swap(XmlWriter& other);
+  void Swap(OutputBuffer& other);
 
   // Starts discarding: text given from now on is counted by Written() but
   // never reaches the file or memory. Used for parts of the file that are
@@ -117,13 +140,14 @@ class XmlWriter {
   void PutLong(std::string_view text);
   // Flushes, then grows a buffer too small for `n` bytes to kBufferSize.
   void MakeRoom(size_t n);
-  // Hands `text` to the file, or keeps it in memory; while muted, counts it.
+  // Hands `text` to the destination; while muted, only counts it.
   void Emit(std::string_view text);
   void EmitKept(std::string_view text);
 
-  platform::FileHandle file_ = platform::kNoFile;
-  Sink sink_;
-  std::string path_;
+  // Null for a dry run. memory_ is the same destination when the text is
+  // kept in memory, else null.
+  std::unique_ptr<Destination> destination_;
+  MemoryDestination* memory_ = nullptr;
   std::unique_ptr<char[]> buffer_;
   size_t capacity_ = 0;
   size_t used_ = 0;
@@ -132,10 +156,6 @@ class XmlWriter {
   // Zero while there is no buffer.
   size_t flushAt_ = kBufferSize;
   uint64_t flushed_ = 0;
-  // An in-memory writer keeps its flushed text in kept_, up to limit_ bytes.
-  bool inMemory_ = false;
-  uint64_t limit_ = 0;
-  std::string kept_;
   // While muted, the buffer's bytes from mutedFrom_ on, and mutedFlushed_
   // bytes counted in flushed_, are discarded text.
   bool muted_ = false;
