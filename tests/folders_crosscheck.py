@@ -330,7 +330,7 @@ def check_sorted_files(work, rng):
             keys = pairs_in_order(b.stdout, True)
             check(all(k == sorted(k, key=utf16_key) for k in keys), "%s order on %s" % (sort, name))
     # Arguments that are not verbs keep the usage text.
-    for bad in ["-", "-cc", "-cj", "-C", "-x", "-h", "-dd", "-b", "-db", "-sjc", "-ss"]:
+    for bad in ["-", "-cc", "-cj", "-C", "-x", "-h", "-dd", "-db", "-bs", "-kb", "-sjc", "-ss"]:
         r = run([bad, "a", "b"])
         check(r.returncode == 2 and r.stdout.startswith(b"Usage:"), "%s is a verb" % bad)
 
