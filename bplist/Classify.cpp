@@ -53,8 +53,8 @@ bool PushPath(Context& c, uint64_t Pos) {
   // At most kMaxDepth to look through (about twice that in a keyed
   // archive), and every level adds four spaces to the two lines a container
   // writes at least.
-  for (uint64_t outer : c.Path)
-    if (outer == Pos) return Damaged(c, "object " + std::to_string(Pos) + " contains itself");
+  for (size_t i = c.CycleFrom; i < c.Path.size(); ++i)
+    if (c.Path[i] == Pos) return Damaged(c, "object " + std::to_string(Pos) + " contains itself");
   c.Path.push_back(Pos);
   return true;
 }
@@ -119,7 +119,7 @@ bool WriteLocated(Context& c, uint64_t Pos, uint64_t o, Role role) {
     case DATE:
       return GetDate(c, o, AsKey);
     case DATA:
-      return GetData(c, o, AsKey);
+      return c.OpensData && !AsKey ? WriteDataValue(c, o, role) : GetData(c, o, AsKey);
     case UTF:
       return GetUnicode(c, o, AsKey);
     case UID:

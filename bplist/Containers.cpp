@@ -365,6 +365,7 @@ bool GetDict(Context& c, uint64_t o) {
   if (!GetReferences(c, o, 2, &e.count, &e.start)) return false;
   if (c.Sorted && e.count > 1) e.order = SortEntries(c, e);
   OpenDict(c);
+  if (c.Keyed) WriteIdentity(c);
   // Dictionaries nested in this one sort into the next level's buffer.
   ++c.SortLevel;
   bool ok = WriteAllEntries(c, e);

@@ -11,10 +11,10 @@
 
 #include "bplist/Bits.h"
 #include "bplist/Budget.h"
-#include "bplist/Convert.h"
 #include "bplist/Format.h"
 #include "bplist/OutputBuffer.h"
 #include "bplist/Parallelism.h"
+#include "bplist/Place.h"
 
 namespace bplist {
 
@@ -36,14 +36,6 @@ struct Trailer {
 // The keyed archive being unarchived (Keyed.h).
 struct Archive;
 
-// What a JSON document needs before the next value, which depends on what
-// came before it in its container.
-enum class JsonPending : uint8_t {
-  None,     // nothing: the top value, or a value right after its key
-  Newline,  // a new line: the first value of a container
-  Comma,    // a comma and a new line: a value after another one
-};
-
 // The sorted entries of a dictionary (-s): a key and a value reference per
 // entry, and the last sorted dictionary's keys and the places they took,
 // which a dictionary with the same keys takes over.
@@ -56,7 +48,7 @@ struct SortBuffers {
 };
 
 // One conversion in progress.
-struct Context : BudgetState {
+struct Context : BudgetState, Place {
   // The budget (Limits) is worked out from the input's size. Honest files
   // stay below it: their output is a few times their size, and only long
   // runs of tiny elements nested a hundred levels deep, or one long number
@@ -72,7 +64,6 @@ struct Context : BudgetState {
   // Objects lie in [kHeaderSize, End): between the header and the offset table.
   uint64_t End;
   OutputBuffer& Out;
-  OutputFormat Format;
   // JSON only: dates, data, UIDs and reals that are not finite are written as
   // tagged objects, so a reader can tell them from strings (TypedTags).
   bool Typed = false;
@@ -83,14 +74,14 @@ struct Context : BudgetState {
   // buffers per level of nesting (SortLevel, the current one), kept for reuse.
   std::vector<SortBuffers> SortedOrders;
   size_t SortLevel = 0;
-  // Current indentation in spaces; grows by four per open container in XML,
-  // by two in JSON.
-  size_t DictSpace = 0;
-  // JSON only: what the next value needs before it.
-  JsonPending Pending = JsonPending::None;
   // Containers on the path from the top object to the one being written,
   // outermost first: the nesting depth, and the cycle check.
   std::vector<uint64_t> Path;
+  // Where the cycle check starts looking on the path. A keyed archive's
+  // view moves it past each UID it follows: a container met again beyond
+  // that point contains itself in the file, while one met again before it
+  // was reached through a UID, a loop the view cuts at the UIDs it meets.
+  size_t CycleFrom = 0;
   // Why the file is damaged; empty while nothing is found.
   std::string Damage;
   // Set with Damage when the failure is the work budget: the file is sound
@@ -112,6 +103,11 @@ struct Context : BudgetState {
   // Set while a keyed archive is written as the object graph it encodes:
   // UIDs are followed and archived objects become plain values.
   Archive* Keyed = nullptr;
+  // Set under -k and -kj: data whose bytes are a binary property list is
+  // written as that file's document (WriteDataValue). Nesting counts the
+  // files this one is nested in.
+  bool OpensData = false;
+  unsigned Nesting = 0;
 };
 
 // The work done so far, counted from the output's start.
@@ -273,6 +269,12 @@ bool WriteArchive(Context& c);
 bool WriteArchived(Context& c, uint64_t Pos, uint64_t o, Role role);
 bool WriteReferenced(Context& c, uint64_t o, Role role);
 bool TakeArchiveEntry(Context& c, uint64_t key, uint64_t value, bool* ok);
+// Writes the data object at o where OpensData is set: the document of the
+// binary property list it holds, or the data itself.
+bool WriteDataValue(Context& c, uint64_t o, Role role);
+// Called by the dictionary writer right after it opens a dictionary: writes
+// the "$uid" entry of the shared archived object it is, when it is one.
+void WriteIdentity(Context& c);
 
 // The writers, one per type code; o is the object's marker position.
 bool GetDict(Context& c, uint64_t o);
@@ -331,37 +333,20 @@ inline void Line(Context& c, std::string_view text) {
   EndText(c, dst + text.size());
 }
 
-// The format seam: values that are not objects of the file, written in the
-// document's format, with separators and indentation as for the file's
-// objects; calls may be mixed with WriteObject in one container.
-
-// Opens and closes a dictionary or an array.
-void OpenDict(Context& c);
-void CloseDict(Context& c);
-void OpenArray(Context& c);
-void CloseArray(Context& c);
-// A dictionary key, or a string value, from UTF-8 text (text that is not
-// valid UTF-8 is taken as Latin-1, as for the file's strings).
-void PutKey(Context& c, std::string_view utf8);
-void PutString(Context& c, std::string_view utf8);
-// A date value or key, seconds since 2001-01-01T00:00:00Z. Returns false
-// (the object fails) for a value outside years 0000 to 9999.
-bool PutDate(Context& c, double secondsSince2001, bool AsKey = false);
-// JSON null; XML writes nothing.
-void PutNull(Context& c);
-// The number of containers open around the next value of the document.
-size_t DocumentDepth(const Context& c);
+// Puts c at `place` in the document: its format, indentation and JSON
+// separator.
+inline void MoveTo(Context& c, const Place& place) {
+  static_cast<Place&>(c) = place;
+}
 
 // Reads and checks what `write` writes without putting it in the document:
 // its text still counts as work. For entries that the document leaves out.
 template <typename Write>
 bool Unwritten(Context& c, Write write) {
   bool muted = c.Out.Mute();
-  JsonPending pending = c.Pending;
-  size_t space = c.DictSpace;
+  Place place = c;
   bool ok = write();
-  c.Pending = pending;
-  c.DictSpace = space;
+  MoveTo(c, place);
   if (muted) {
     uint64_t discarded = c.Out.Unmute();
     c.Work += discarded;

@@ -23,9 +23,9 @@ Context::Context(const uint8_t* binary, uint64_t size, const Trailer& trailer, O
       T(trailer),
       End(trailer.OffsetTableOffset),
       Out(out),
-      Format(format),
       Parallel(parallel),
       MaySplit(true) {
+  Format = format;
   OutputStart = out.Written();
   WorkBudget = OutputStart + limits.BudgetBase + limits.BudgetPerInputByte * size;
   Hook = &DocumentBudget();
@@ -37,11 +37,13 @@ Context::Context(const Context& parent, OutputBuffer& out)
       T(parent.T),
       End(parent.End),
       Out(out),
-      Format(parent.Format),
       Typed(parent.Typed),
       Sorted(parent.Sorted),
       Parallel(parent.Parallel),
-      MaySplit(false) {
+      MaySplit(false),
+      OpensData(parent.OpensData),
+      Nesting(parent.Nesting) {
+  Format = parent.Format;
   OutputStart = out.Written();
   WorkBudget = parent.WorkBudget;
   Hook = &DocumentBudget();

@@ -9,15 +9,9 @@
 #include "bplist/Budget.h"
 #include "bplist/OutputBuffer.h"
 #include "bplist/Parallelism.h"
+#include "bplist/Place.h"
 
 namespace bplist {
-
-// The document a conversion writes. Both come from one walk of the file;
-// the format decides only the texts around values.
-enum class OutputFormat {
-  Xml,   // an XML property list
-  Json,  // a JSON document
-};
 
 enum class Outcome {
   Converted,  // the whole document was written

@@ -7,8 +7,10 @@
 // so a damaged archive loses that object's decoding, never the file.
 #include "bplist/Keyed.h"
 
+#include <charconv>
 #include <cstring>
 
+#include "bplist/ShortestReal.h"
 #include "bplist/Texts.h"
 #include "bplist/Url.h"
 
@@ -19,8 +21,13 @@ namespace {
 // Stands on a nested archive's path for the containers around the data it
 // came from: counted for the depth bound, never an object number.
 constexpr uint64_t kNoObject = ~uint64_t(0);
-// Archives nested in data inside archives, at most; deeper ones stay data.
-constexpr unsigned kMaxNestedArchives = 8;
+// Property lists nested in data, one inside the other, opened at most;
+// deeper ones stay data.
+constexpr unsigned kMaxNestedFiles = 8;
+// A nested document is converted into memory and then copied into place, so
+// that one that does not convert whole can be written as data instead; one
+// larger than this is counted first and then written.
+constexpr uint64_t kNestedInMemory = uint64_t(64) << 20;
 // NSURL bases followed for one URL, at most.
 constexpr unsigned kMaxUrlBases = 16;
 // Strings archived inside strings (NSString in NSString), at most.
@@ -38,8 +45,17 @@ bool Find(const Context& c, uint64_t Pos, uint64_t* o) {
   return *o >= kHeaderSize && *o < c.End;
 }
 
+// Type codes by marker byte: looked up for nearly every reference followed.
+struct KindTable {
+  TypeCode kind[256];
+  KindTable() {
+    for (unsigned m = 0; m < 256; ++m) kind[m] = TypeOfObject(uint8_t(m));
+  }
+};
+const KindTable kKinds;
+
 TypeCode KindAt(const Context& c, uint64_t o) {
-  return TypeOfObject(c.Binary[o]);
+  return kKinds.kind[c.Binary[o]];
 }
 
 // The count of the object at o and where its contents start, each entry
@@ -98,6 +114,28 @@ uint64_t Entry(const Context& c, uint64_t n) {
   return Ref(c, c.Keyed->objects, n);
 }
 
+// True when object `key` is the string "$class", remembered once seen.
+bool IsClassKey(const Context& c, uint64_t key) {
+  uint64_t ko;
+  if (key == c.Keyed->classKey) return true;
+  if (!Find(c, key, &ko) || !IsText(c, ko, "$class")) return false;
+  c.Keyed->classKey = key;
+  return true;
+}
+
+// Finds the $class value of the dictionary at o.
+bool LookupClass(const Context& c, uint64_t o, uint64_t* value) {
+  uint64_t count, start;
+  if (KindAt(c, o) != DICT || !Contents(c, o, 2 * uint64_t(c.T.ObjRefSize), &count, &start))
+    return false;
+  for (uint64_t i = 0; i < count; ++i)
+    if (IsClassKey(c, Ref(c, start, i))) {
+      *value = Ref(c, start + count * c.T.ObjRefSize, i);
+      return true;
+    }
+  return false;
+}
+
 // Follows `ref` when it is a UID: *pos and *o receive the object it leads
 // to, or `ref` itself when it is no UID.
 bool Resolve(const Context& c, uint64_t ref, uint64_t* pos, uint64_t* o) {
@@ -114,6 +152,64 @@ bool OnPath(const Context& c, uint64_t Pos) {
   for (uint64_t outer : c.Path)
     if (outer == Pos) return true;
   return false;
+}
+
+// Whether $objects entry n, which becomes a dictionary, has been written
+// in full already where it would be written now: in the document, or for a
+// part left out of it, in the document or in such a part.
+bool AlreadyShown(const Context& c, uint64_t n) {
+  Shown shown = c.Keyed->shown[n];
+  return shown == Shown::Yes || (shown == Shown::Muted && c.Out.Muted());
+}
+
+// Records that $objects entry n (none when kNoObject) is about to be
+// written as a dictionary, and asks for its "$uid" entry when other UIDs
+// name it too.
+void Show(Context& c, uint64_t n) {
+  if (n == kNoObject) return;
+  Archive& a = *c.Keyed;
+  if (!c.Out.Muted()) {
+    a.shown[n] = Shown::Yes;
+  } else if (a.shown[n] == Shown::No) {
+    a.shown[n] = Shown::Muted;
+  }
+  if (a.named[n] > 1) a.identity = n;
+}
+
+// Counts the UIDs that name each $objects entry: those in $top (object
+// `top`), in the entries of $objects and in the containers stored in them,
+// except the values of $class keys, which name class records. Each
+// container of the file is looked through once.
+void CountNames(Context& c, uint64_t top) {
+  Archive& a = *c.Keyed;
+  a.named.assign(a.count, 0);
+  a.shown.assign(a.count, Shown::No);
+  std::vector<bool> seen(c.T.NumObjects);
+  std::vector<uint64_t> pending{top};
+  for (uint64_t n = 0; n < a.count; ++n) pending.push_back(Entry(c, n));
+  while (!pending.empty()) {
+    uint64_t pos = pending.back(), o, count, start, ro, n;
+    pending.pop_back();
+    if (pos >= seen.size() || seen[pos] || !Find(c, pos, &o)) continue;
+    seen[pos] = true;
+    // Marker nibbles rather than type codes: this runs over every reference.
+    bool dict = c.Binary[o] >> 4 == kNibbleDict;
+    uint64_t per = dict ? 2 : 1;
+    if ((!dict && c.Binary[o] >> 4 != kNibbleArray) ||
+        !Contents(c, o, per * c.T.ObjRefSize, &count, &start))
+      continue;
+    for (uint64_t i = dict ? count : 0; i < per * count; ++i) {
+      uint64_t ref = Ref(c, start, i);
+      if (dict && IsClassKey(c, Ref(c, start, i - count))) continue;
+      if (!Find(c, ref, &ro)) continue;
+      uint8_t nibble = c.Binary[ro] >> 4;
+      if (nibble == kNibbleUid && UidValue(c, ro, &n)) {
+        if (a.named[n] < 2) ++a.named[n];
+      } else if (nibble == kNibbleDict || nibble == kNibbleArray) {
+        pending.push_back(ref);
+      }
+    }
+  }
 }
 
 // --- Texts of strings, for URLs, keys and class names.
@@ -199,6 +295,16 @@ ArchivedClass ClassOfName(std::string_view name) {
       {"NSAttributedString", ArchivedClass::Attributed},
       {"NSMutableAttributedString", ArchivedClass::Attributed},
       {"NSNull", ArchivedClass::Null},
+      {"NSValue", ArchivedClass::Value},
+      {"NSIndexSet", ArchivedClass::IndexSet},
+      {"NSMutableIndexSet", ArchivedClass::IndexSet},
+      {"NSCountedSet", ArchivedClass::CountedSet},
+      {"NSTimeZone", ArchivedClass::TimeZone},
+      {"NSLocale", ArchivedClass::Locale},
+      {"NSDateComponents", ArchivedClass::DateComponents},
+      {"NSMeasurement", ArchivedClass::Measurement},
+      {"NSColor", ArchivedClass::Color},
+      {"NSFont", ArchivedClass::Font},
   };
   for (const auto& k : kClasses)
     if (name == k.name) return k.kind;
@@ -226,7 +332,7 @@ const ClassRecord& RecordOf(Context& c, uint64_t classRef) {
 // The class record of the dictionary at o, or null when it has no $class.
 const ClassRecord* InstanceClass(Context& c, uint64_t o) {
   uint64_t classRef;
-  if (!Lookup(c, o, "$class", &classRef)) return nullptr;
+  if (!LookupClass(c, o, &classRef)) return nullptr;
   return &RecordOf(c, classRef);
 }
 
@@ -294,7 +400,8 @@ bool StringField(Context& c, uint64_t o, uint64_t* ref, bool* bytes) {
 bool StringText(Context& c, uint64_t ref, std::string* text, unsigned nesting) {
   uint64_t pos, o, field;
   bool bytes;
-  if (!Resolve(c, ref, &pos, &o)) return false;
+  // $null is a string object, but stands for no text.
+  if (StandsFor(c, ref) != Stands::Value || !Resolve(c, ref, &pos, &o)) return false;
   TypeCode kind = KindAt(c, o);
   if (kind == STR || kind == UTF) return PlainText(c, o, text);
   const ClassRecord* record = kind == DICT ? InstanceClass(c, o) : nullptr;
@@ -309,7 +416,7 @@ bool StringText(Context& c, uint64_t ref, std::string* text, unsigned nesting) {
 // needs before it writes anything, sets *done once it writes, and leaves
 // *done false for an object to be written as its fields.
 
-bool WriteDictionary(Context& c, uint64_t o, bool* done);
+bool WriteDictionary(Context& c, uint64_t o, uint64_t n, bool* done);
 bool WriteArray(Context& c, uint64_t o, Role role, bool* done);
 bool WriteString(Context& c, uint64_t o, Role role, bool* done);
 bool WriteDate(Context& c, uint64_t o, bool* done);
@@ -317,11 +424,21 @@ bool WriteData(Context& c, uint64_t o, Role role, bool* done);
 bool WriteUuid(Context& c, uint64_t o, bool* done);
 bool WriteUrl(Context& c, uint64_t o, bool* done);
 bool WriteAttributed(Context& c, uint64_t o, Role role, bool* done);
+bool WriteValue(Context& c, uint64_t o, bool* done);
+bool WriteIndexSet(Context& c, uint64_t o, bool* done);
+bool WriteCountedSet(Context& c, uint64_t o, bool* done);
+bool WriteNamed(Context& c, uint64_t o, std::string_view field, bool* done);
+bool WriteDateComponents(Context& c, uint64_t o, bool* done);
+bool WriteMeasurement(Context& c, uint64_t o, bool* done);
+bool WriteColor(Context& c, uint64_t o, bool* done);
+bool WriteFont(Context& c, uint64_t o, bool* done);
 
-bool WriteAsValue(Context& c, uint64_t o, ArchivedClass kind, Role role, bool* done) {
+// Writes the archived object at o, $objects entry n (kNoObject when no UID
+// led to it), as the plain value of its class.
+bool WriteAsValue(Context& c, uint64_t o, uint64_t n, ArchivedClass kind, Role role, bool* done) {
   switch (kind) {
     case ArchivedClass::Dictionary:
-      return WriteDictionary(c, o, done);
+      return WriteDictionary(c, o, n, done);
     case ArchivedClass::Array:
       return WriteArray(c, o, role, done);
     case ArchivedClass::String:
@@ -344,6 +461,24 @@ bool WriteAsValue(Context& c, uint64_t o, ArchivedClass kind, Role role, bool* d
         PutNull(c);
       }
       return true;
+    case ArchivedClass::Value:
+      return WriteValue(c, o, done);
+    case ArchivedClass::IndexSet:
+      return WriteIndexSet(c, o, done);
+    case ArchivedClass::CountedSet:
+      return WriteCountedSet(c, o, done);
+    case ArchivedClass::TimeZone:
+      return WriteNamed(c, o, "NS.name", done);
+    case ArchivedClass::Locale:
+      return WriteNamed(c, o, "NS.identifier", done);
+    case ArchivedClass::DateComponents:
+      return WriteDateComponents(c, o, done);
+    case ArchivedClass::Measurement:
+      return WriteMeasurement(c, o, done);
+    case ArchivedClass::Color:
+      return WriteColor(c, o, done);
+    case ArchivedClass::Font:
+      return WriteFont(c, o, done);
     case ArchivedClass::Other:
       break;
   }
@@ -359,7 +494,7 @@ bool ArrayAt(Context& c, uint64_t ref, uint64_t* count, uint64_t* start) {
 
 bool WriteArchivedKey(Context& c, uint64_t ref);
 
-bool WriteDictionary(Context& c, uint64_t o, bool* done) {
+bool WriteDictionary(Context& c, uint64_t o, uint64_t n, bool* done) {
   uint64_t keysRef, valuesRef, count, valuesCount, keys, values;
   if (!Lookup(c, o, "NS.keys", &keysRef) || !Lookup(c, o, "NS.objects", &valuesRef) ||
       !ArrayAt(c, keysRef, &count, &keys) || !ArrayAt(c, valuesRef, &valuesCount, &values) ||
@@ -381,7 +516,9 @@ bool WriteDictionary(Context& c, uint64_t o, bool* done) {
     if (!SortPairs(c, &order, texts.data())) order.clear();
   }
   size_t space = c.DictSpace;
+  Show(c, n);
   OpenDict(c);
+  WriteIdentity(c);
   bool ok = true;
   for (uint64_t i = 0; ok && i < count; ++i) {
     uint64_t key = order.empty() ? Ref(c, keys, i) : order[size_t(2 * i)];
@@ -490,8 +627,6 @@ bool WriteDate(Context& c, uint64_t o, bool* done) {
   return true;
 }
 
-bool WriteNestedArchive(Context& c, const uint8_t* p, uint64_t n, Role role, bool* done);
-
 // The data object of the NSData at o: *pos its object number, *d where.
 bool DataField(const Context& c, uint64_t o, uint64_t* pos, uint64_t* d) {
   uint64_t ref;
@@ -499,11 +634,10 @@ bool DataField(const Context& c, uint64_t o, uint64_t* pos, uint64_t* d) {
          Resolve(c, ref, pos, d) && KindAt(c, *d) == DATA;
 }
 
+// NSData: its data, which the data writer opens when it holds a file.
 bool WriteData(Context& c, uint64_t o, Role role, bool* done) {
-  uint64_t pos, d, count, start;
-  if (!DataField(c, o, &pos, &d) || !Contents(c, d, 1, &count, &start)) return true;
-  bool ok = WriteNestedArchive(c, c.Binary + start, count, role, done);
-  if (*done || !ok) return ok;
+  uint64_t pos, d;
+  if (!DataField(c, o, &pos, &d)) return true;
   *done = true;
   return WriteObject(c, pos, role);
 }
@@ -556,8 +690,431 @@ bool WriteUrl(Context& c, uint64_t o, bool* done) {
   return true;
 }
 
+// --- Values of the classes analysts meet, from the fields they archive.
+
+// The largest index and range bound NSIndexSet and ranges are written with.
+constexpr uint64_t kMaxIndex = uint64_t(INT64_MAX);
+// A run of at most this many indexes of an NSIndexSet is written as its
+// indexes, a longer one as a range.
+constexpr uint64_t kShortRun = 4;
+// NSDateComponentUndefined: an NSDateComponents field that is not set.
+constexpr int64_t kUndefinedComponent = INT64_MAX;
+
+// The number object `ref` is or leads to: *pos its object number, *kind INT
+// or RL. False for any other object.
+bool NumberAt(const Context& c, uint64_t ref, uint64_t* pos, TypeCode* kind) {
+  uint64_t o;
+  if (!Resolve(c, ref, pos, &o)) return false;
+  *kind = KindAt(c, o);
+  uint64_t width = uint64_t(1) << (c.Binary[o] & 0x0F);
+  return (*kind == INT || *kind == RL) && width <= 8 && Inside(c, o + 1, width);
+}
+
+// The value of the integer `ref` is or leads to, of at most 8 bytes.
+bool IntegerAt(const Context& c, uint64_t ref, int64_t* value) {
+  uint64_t pos, o;
+  TypeCode kind;
+  if (!NumberAt(c, ref, &pos, &kind) || kind != INT || !Find(c, pos, &o)) return false;
+  unsigned width = 1u << (c.Binary[o] & 0x0F);
+  *value = int64_t(ReadBigEndian(c.Binary + o + 1, width));
+  return true;
+}
+
+// The bytes of the data `ref` is or leads to, or of the NSData it leads to.
+bool BytesAt(Context& c, uint64_t ref, const uint8_t** p, uint64_t* n) {
+  uint64_t pos, o, start;
+  if (!Resolve(c, ref, &pos, &o)) return false;
+  const ClassRecord* record = KindAt(c, o) == DICT ? InstanceClass(c, o) : nullptr;
+  if (record && record->kind == ArchivedClass::Data && !DataField(c, o, &pos, &o)) return false;
+  if (KindAt(c, o) != DATA || !Contents(c, o, 1, n, &start)) return false;
+  *p = c.Binary + start;
+  return true;
+}
+
+// The unsigned numbers packed 7 bits a byte, low bits first, the high bit
+// set on every byte but a number's last (NSRangeData, NSAttributeInfo).
+bool PackedNumbers(const uint8_t* p, uint64_t n, std::vector<uint64_t>* out) {
+  uint64_t value = 0;
+  unsigned shift = 0;
+  for (uint64_t i = 0; i < n; ++i) {
+    if (shift > 63 || (shift == 63 && (p[i] & 0x7E) != 0)) return false;
+    value |= uint64_t(p[i] & 0x7F) << shift;
+    shift += 7;
+    if (p[i] < 0x80) {
+      out->push_back(value);
+      value = 0;
+      shift = 0;
+    }
+  }
+  return shift == 0;
+}
+
+// The decimal numbers of `text` between the characters in `separators`:
+// "{1, 2}" and "{{0, 0}, {10.5, 20}}" as the geometry of NSValue writes
+// them, "0 0 1" as NSColor keeps its components. False when any other
+// character is found, or `want` (when not zero) numbers are not.
+bool Numbers(std::string_view text, std::string_view separators, size_t want,
+             std::vector<double>* out) {
+  size_t at = 0;
+  while (at < text.size()) {
+    if (separators.find(text[at]) != std::string_view::npos) {
+      ++at;
+      continue;
+    }
+    double value;
+    const char* end = ReadDecimal(text.data() + at, text.data() + text.size(), &value);
+    if (end == text.data() + at) return false;
+    out->push_back(value);
+    at = size_t(end - text.data());
+  }
+  return want == 0 ? !out->empty() : out->size() == want;
+}
+
+// The number object `ref` is or leads to, written as the value of `key`.
+bool PutNumberField(Context& c, std::string_view key, uint64_t ref) {
+  uint64_t pos = ref;
+  TypeCode kind;
+  NumberAt(c, ref, &pos, &kind);
+  PutKey(c, key);
+  return WriteObject(c, pos, Role::Value);
+}
+
+// Opens the dictionary of a plain value, within the depth bound.
+bool OpenValue(Context& c, size_t* space) {
+  if (!RoomForContainer(c)) return false;
+  *space = c.DictSpace;
+  OpenDict(c);
+  return true;
+}
+
+bool CloseValue(Context& c, size_t space, bool ok) {
+  if (ok) CloseDict(c);
+  c.DictSpace = space;
+  return ok;
+}
+
+// Writes `names` with the numbers of `values` as a dictionary.
+bool PutReals(Context& c, const std::vector<std::string_view>& names,
+              const std::vector<double>& values) {
+  size_t space;
+  if (!OpenValue(c, &space)) return false;
+  for (size_t i = 0; i < names.size(); ++i) {
+    PutKey(c, names[i]);
+    PutReal(c, values[i]);
+  }
+  return CloseValue(c, space, true);
+}
+
+// NSValue: a range as its location and length, a point, size or rectangle
+// as the numbers of its text.
+bool WriteValue(Context& c, uint64_t o, bool* done) {
+  uint64_t location, length, ref, pos;
+  TypeCode kind;
+  if (Lookup(c, o, "NS.rangeval.location", &location) &&
+      Lookup(c, o, "NS.rangeval.length", &length)) {
+    if (!NumberAt(c, location, &pos, &kind) || kind != INT || !NumberAt(c, length, &pos, &kind) ||
+        kind != INT)
+      return true;
+    *done = true;
+    size_t space;
+    if (!OpenValue(c, &space)) return false;
+    bool ok = PutNumberField(c, "location", location) && PutNumberField(c, "length", length);
+    return CloseValue(c, space, ok);
+  }
+  static const struct {
+    const char* field;
+    std::vector<std::string_view> names;
+  } kGeometry[] = {
+      {"NS.pointval", {"x", "y"}},
+      {"NS.sizeval", {"width", "height"}},
+      {"NS.rectval", {"x", "y", "width", "height"}},
+  };
+  for (const auto& g : kGeometry) {
+    std::string text;
+    std::vector<double> values;
+    if (!Lookup(c, o, g.field, &ref)) continue;
+    if (!StringText(c, ref, &text) || !Numbers(text, "{}, ", g.names.size(), &values)) return true;
+    *done = true;
+    return PutReals(c, g.names, values);
+  }
+  return true;
+}
+
+// The ranges of the NSIndexSet at o, as location and length pairs.
+bool IndexRanges(Context& c, uint64_t o, std::vector<uint64_t>* ranges) {
+  uint64_t ref;
+  int64_t count, location, length;
+  if (!Lookup(c, o, "NSRangeCount", &ref) || !IntegerAt(c, ref, &count) || count < 0) return false;
+  if (count == 1) {
+    uint64_t lref, nref;
+    if (!Lookup(c, o, "NSLocation", &lref) || !Lookup(c, o, "NSLength", &nref) ||
+        !IntegerAt(c, lref, &location) || !IntegerAt(c, nref, &length))
+      return false;
+    *ranges = {uint64_t(location), uint64_t(length)};
+  } else if (count > 1) {
+    const uint8_t* p;
+    uint64_t n;
+    if (!Lookup(c, o, "NSRangeData", &ref) || !BytesAt(c, ref, &p, &n) ||
+        !PackedNumbers(p, n, ranges) || ranges->size() != 2 * uint64_t(count))
+      return false;
+  }
+  for (size_t i = 0; i < ranges->size(); i += 2)
+    if ((*ranges)[i] > kMaxIndex || (*ranges)[i + 1] > kMaxIndex - (*ranges)[i]) return false;
+  return true;
+}
+
+// NSIndexSet: an array of its indexes, each run longer than kShortRun as a
+// dictionary of its location and length.
+bool WriteIndexSet(Context& c, uint64_t o, bool* done) {
+  std::vector<uint64_t> ranges;
+  if (!IndexRanges(c, o, &ranges)) return true;
+  *done = true;
+  if (!RoomForContainer(c)) return false;
+  size_t space = c.DictSpace;
+  OpenArray(c);
+  bool ok = true;
+  for (size_t i = 0; ok && i < ranges.size(); i += 2) {
+    uint64_t location = ranges[i], length = ranges[i + 1];
+    if (length > kShortRun) {
+      ok = WithinBudget(c, 1) && RoomForContainer(c);
+      if (!ok) break;
+      size_t inner = c.DictSpace;
+      OpenDict(c);
+      PutKey(c, "location");
+      PutInteger(c, int64_t(location));
+      PutKey(c, "length");
+      PutInteger(c, int64_t(length));
+      CloseValue(c, inner, true);
+      continue;
+    }
+    for (uint64_t k = 0; ok && k < length; ++k)
+      if ((ok = WithinBudget(c, 1))) PutInteger(c, int64_t(location + k));
+  }
+  if (ok) CloseArray(c);
+  c.DictSpace = space;
+  return ok;
+}
+
+// The fields of the dictionary at o named `prefix` followed by the numbers
+// 0 to `count` - 1, in that order: false unless each is there once.
+bool NumberedFields(Context& c, uint64_t o, std::string_view prefix, uint64_t count,
+                    std::vector<uint64_t>* refs) {
+  uint64_t entries, start, ko, n, nstart;
+  if (!Contents(c, o, 2 * uint64_t(c.T.ObjRefSize), &entries, &start) || count > entries)
+    return false;
+  refs->assign(count, kNoObject);
+  for (uint64_t i = 0; i < entries; ++i) {
+    if (!Find(c, Ref(c, start, i), &ko) || KindAt(c, ko) != STR ||
+        !Contents(c, ko, 1, &n, &nstart) || n <= prefix.size() || n > prefix.size() + 19)
+      continue;
+    std::string_view key(reinterpret_cast<const char*>(c.Binary + nstart), n);
+    if (key.substr(0, prefix.size()) != prefix) continue;
+    uint64_t index = 0;
+    bool digits = true;
+    for (char d : key.substr(prefix.size())) {
+      digits = digits && d >= '0' && d <= '9';
+      index = index * 10 + uint64_t(d - '0');
+    }
+    if (!digits) continue;
+    if (index >= count || (*refs)[index] != kNoObject) return false;
+    (*refs)[index] = Ref(c, start + entries * c.T.ObjRefSize, i);
+  }
+  for (uint64_t ref : *refs)
+    if (ref == kNoObject) return false;
+  return true;
+}
+
+// NSCountedSet: an array of its objects, each as a dictionary of the object
+// and its count, from NS.count and NS.object0, NS.count0, ...
+bool WriteCountedSet(Context& c, uint64_t o, bool* done) {
+  uint64_t ref, pos;
+  int64_t count;
+  TypeCode kind;
+  std::vector<uint64_t> objects, counts;
+  if (!Lookup(c, o, "NS.count", &ref) || !IntegerAt(c, ref, &count) || count < 0 ||
+      !NumberedFields(c, o, "NS.object", uint64_t(count), &objects) ||
+      !NumberedFields(c, o, "NS.count", uint64_t(count), &counts))
+    return true;
+  for (uint64_t n : counts)
+    if (!NumberAt(c, n, &pos, &kind) || kind != INT) return true;
+  *done = true;
+  if (!RoomForContainer(c)) return false;
+  size_t space = c.DictSpace;
+  OpenArray(c);
+  bool ok = true;
+  for (size_t i = 0; ok && i < objects.size(); ++i) {
+    size_t inner;
+    ok = WithinBudget(c, 2) && OpenValue(c, &inner);
+    if (!ok) break;
+    PutKey(c, "object");
+    ok = WriteObject(c, objects[i], Role::Value) && PutNumberField(c, "count", counts[i]);
+    ok = CloseValue(c, inner, ok);
+  }
+  if (ok) CloseArray(c);
+  c.DictSpace = space;
+  return ok;
+}
+
+// NSTimeZone and NSLocale: the string of their name or identifier field.
+bool WriteNamed(Context& c, uint64_t o, std::string_view field, bool* done) {
+  uint64_t ref;
+  std::string text;
+  if (!Lookup(c, o, field, &ref) || !StringText(c, ref, &text)) return true;
+  *done = true;
+  PutString(c, text);
+  return true;
+}
+
+// NSDateComponents: a dictionary of the fields set, under their names
+// without "NS." (integers other than NSDateComponentUndefined, a leap
+// month when it is one, the calendar and time zone when not null).
+bool WriteDateComponents(Context& c, uint64_t o, bool* done) {
+  static const struct {
+    const char* field;
+    const char* name;
+  } kFields[] = {
+      {"NS.era", "era"},
+      {"NS.year", "year"},
+      {"NS.quarter", "quarter"},
+      {"NS.month", "month"},
+      {"NS.day", "day"},
+      {"NS.hour", "hour"},
+      {"NS.minute", "minute"},
+      {"NS.second", "second"},
+      {"NS.nanosec", "nanosecond"},
+      {"NS.weekOfYear", "weekOfYear"},
+      {"NS.weekOfMonth", "weekOfMonth"},
+      {"NS.yearForWOY", "yearForWeekOfYear"},
+      {"NS.weekday", "weekday"},
+      {"NS.weekdayOrdinal", "weekdayOrdinal"},
+  };
+  std::vector<std::pair<const char*, uint64_t>> set;
+  uint64_t ref, pos, lo;
+  int64_t value;
+  for (const auto& f : kFields) {
+    if (!Lookup(c, o, f.field, &ref)) continue;
+    if (!IntegerAt(c, ref, &value)) return true;
+    if (value != kUndefinedComponent) set.push_back({f.name, ref});
+  }
+  *done = true;
+  size_t space;
+  if (!OpenValue(c, &space)) return false;
+  bool ok = true;
+  for (const auto& [name, field] : set) ok = ok && PutNumberField(c, name, field);
+  if (ok && Lookup(c, o, "NS.isLeapMonth", &ref) && Resolve(c, ref, &pos, &lo) &&
+      c.Binary[lo] == kMarkerTrue) {
+    PutKey(c, "isLeapMonth");
+    ok = WriteObject(c, pos, Role::Value);
+  }
+  for (const char* object : {"NS.calendar", "NS.timezone"})
+    if (ok && Lookup(c, o, object, &ref) && StandsFor(c, ref) == Stands::Value) {
+      PutKey(c, std::strcmp(object, "NS.calendar") == 0 ? "calendar" : "timeZone");
+      ok = WriteObject(c, ref, Role::Value);
+    }
+  return CloseValue(c, space, ok);
+}
+
+// NSMeasurement: its value and the symbol of its unit.
+bool WriteMeasurement(Context& c, uint64_t o, bool* done) {
+  uint64_t value, unit, pos, uo, symbol;
+  TypeCode kind;
+  std::string text;
+  if (!Lookup(c, o, "NS.value", &value) || !NumberAt(c, value, &pos, &kind) ||
+      !Lookup(c, o, "NS.unit", &unit) || !Resolve(c, unit, &pos, &uo) ||
+      !Lookup(c, uo, "NS.symbol", &symbol) || !StringText(c, symbol, &text))
+    return true;
+  *done = true;
+  size_t space;
+  if (!OpenValue(c, &space)) return false;
+  bool ok = PutNumberField(c, "value", value);
+  if (ok) {
+    PutKey(c, "unit");
+    PutString(c, text);
+  }
+  return CloseValue(c, space, ok);
+}
+
+// NSColor: its colour space and the components the archive gives, or for a
+// colour of a catalog, the catalog, the colour's name and the colour it
+// falls back to.
+bool WriteColor(Context& c, uint64_t o, bool* done) {
+  static const char* const kSpaces[] = {
+      "", "calibratedRGB", "deviceRGB", "calibratedWhite", "deviceWhite", "deviceCMYK", "catalog"};
+  constexpr int64_t kCatalog = 6;
+  uint64_t ref, catalog, name, fallback;
+  int64_t space;
+  if (!Lookup(c, o, "NSColorSpace", &ref) || !IntegerAt(c, ref, &space)) return true;
+  std::string catalogText, nameText;
+  std::vector<double> components;
+  if (space == kCatalog) {
+    if (!Lookup(c, o, "NSCatalogName", &catalog) || !StringText(c, catalog, &catalogText) ||
+        !Lookup(c, o, "NSColorName", &name) || !StringText(c, name, &nameText))
+      return true;
+  } else {
+    const uint8_t* p = nullptr;
+    uint64_t n = 0;
+    bool found = false;
+    for (const char* field : {"NSComponents", "NSRGB", "NSWhite", "NSCMYK"})
+      if (!found && Lookup(c, o, field, &ref)) found = BytesAt(c, ref, &p, &n);
+    if (!found) return true;
+    while (n > 0 && p[n - 1] == 0) --n;
+    if (!Numbers(std::string_view(reinterpret_cast<const char*>(p), n), " ", 0, &components))
+      return true;
+  }
+  *done = true;
+  size_t open;
+  if (!OpenValue(c, &open)) return false;
+  PutKey(c, "colorSpace");
+  if (space >= 1 && space <= kCatalog) {
+    PutString(c, kSpaces[space]);
+  } else {
+    PutInteger(c, space);
+  }
+  bool ok = true;
+  if (space == kCatalog) {
+    PutKey(c, "catalog");
+    PutString(c, catalogText);
+    PutKey(c, "name");
+    PutString(c, nameText);
+    if (Lookup(c, o, "NSColor", &fallback) && StandsFor(c, fallback) == Stands::Value) {
+      PutKey(c, "color");
+      ok = WriteObject(c, fallback, Role::Value);
+    }
+  } else {
+    PutKey(c, "components");
+    ok = RoomForContainer(c);
+    if (ok) {
+      size_t inner = c.DictSpace;
+      OpenArray(c);
+      for (double v : components) PutReal(c, v);
+      CloseArray(c);
+      c.DictSpace = inner;
+    }
+  }
+  return CloseValue(c, open, ok);
+}
+
+// NSFont: its name and size.
+bool WriteFont(Context& c, uint64_t o, bool* done) {
+  uint64_t name, size, pos;
+  TypeCode kind;
+  std::string text;
+  if (!Lookup(c, o, "NSName", &name) || !StringText(c, name, &text) ||
+      !Lookup(c, o, "NSSize", &size) || !NumberAt(c, size, &pos, &kind))
+    return true;
+  *done = true;
+  size_t space;
+  if (!OpenValue(c, &space)) return false;
+  PutKey(c, "name");
+  PutString(c, text);
+  return CloseValue(c, space, PutNumberField(c, "size", size));
+}
+
+// NSAttributedString: its string; with attributes, a dictionary of the
+// string, the attributes and, from NSAttributeInfo, the runs they cover
+// (each its location, length and index among the attributes).
 bool WriteAttributed(Context& c, uint64_t o, Role role, bool* done) {
-  uint64_t ref, pos, so, field;
+  uint64_t ref, pos, so, field, attributes, info;
   bool bytes;
   if (!Lookup(c, o, "NSString", &ref) || !Resolve(c, ref, &pos, &so) || OnPath(c, pos)) return true;
   TypeCode kind = KindAt(c, so);
@@ -567,7 +1124,44 @@ bool WriteAttributed(Context& c, uint64_t o, Role role, bool* done) {
       (record && record->kind == ArchivedClass::String && StringField(c, so, &field, &bytes));
   if (!sound) return true;
   *done = true;
-  return WriteObject(c, ref, role);
+  if (!Lookup(c, o, "NSAttributes", &attributes) || StandsFor(c, attributes) != Stands::Value)
+    return WriteObject(c, ref, role);
+  std::vector<uint64_t> runs;
+  const uint8_t* p;
+  uint64_t n;
+  bool withRuns = Lookup(c, o, "NSAttributeInfo", &info) && BytesAt(c, info, &p, &n) &&
+                  PackedNumbers(p, n, &runs) && runs.size() % 2 == 0;
+  size_t space;
+  if (!OpenValue(c, &space)) return false;
+  PutKey(c, "string");
+  bool ok = WriteObject(c, ref, Role::Value);
+  if (ok) {
+    PutKey(c, "attributes");
+    ok = WriteObject(c, attributes, Role::Value);
+  }
+  if (ok && withRuns) {
+    PutKey(c, "runs");
+    ok = RoomForContainer(c);
+    size_t inner = c.DictSpace;
+    if (ok) OpenArray(c);
+    uint64_t location = 0;
+    for (size_t i = 0; ok && i < runs.size(); i += 2) {
+      size_t run;
+      ok = WithinBudget(c, 1) && OpenValue(c, &run);
+      if (!ok) break;
+      PutKey(c, "location");
+      PutInteger(c, int64_t(location & kMaxIndex));
+      PutKey(c, "length");
+      PutInteger(c, int64_t(runs[i] & kMaxIndex));
+      PutKey(c, "attributes");
+      PutInteger(c, int64_t(runs[i + 1] & kMaxIndex));
+      CloseValue(c, run, true);
+      location += runs[i];
+    }
+    if (ok) CloseArray(c);
+    c.DictSpace = inner;
+  }
+  return CloseValue(c, space, ok);
 }
 
 // --- Keys of NSDictionaries.
@@ -665,53 +1259,92 @@ bool WriteFound(Context& c, uint64_t top, Role role, bool* plain) {
   return WriteObject(c, top, role);
 }
 
-// Converts the nested archive p[0, n) into `out`, from c's place in the
-// document and with the work c has left. Returns its outcome; *isArchive
-// says whether it was an archive at all.
+// Converts the binary property list p[0, n) into `out`, from c's place in
+// the document and with the work c has left: a keyed archive as the objects
+// it holds, any other file as its plain document. Returns its outcome, and
+// adds its work to c's, the text given to `out` aside; *budget says whether
+// it ran out of the work left.
 bool ConvertNested(Context& c, const uint8_t* p, uint64_t n, const Trailer& t, OutputBuffer& out,
-                   Role role, bool* isArchive) {
+                   Role role, bool* budget) {
   Context k(p, n, t, out, c.Parallel, Limits(), c.Format);
+  k.Typed = c.Typed;
   k.MaySplit = false;
   k.Sorted = c.Sorted;
-  k.DictSpace = c.DictSpace;
-  k.Pending = c.Pending;
-  k.Path.assign(c.Path.size(), kNoObject);
+  k.OpensData = true;
+  k.Nesting = c.Nesting + 1;
+  MoveTo(k, c);
+  k.Path.assign(DocumentDepth(c), kNoObject);
   uint64_t used = WorkSoFar(c);
   k.WorkBudget = k.OutputStart + (used < c.WorkBudget ? c.WorkBudget - used : 0);
   Archive a;
-  a.level = c.Keyed->level + 1;
-  uint64_t top;
-  bool plain = false, ok = false;
-  *isArchive = FindArchive(k, &a, &top);
-  if (*isArchive) {
+  uint64_t top, o;
+  bool archive = FindArchive(k, &a, &top), plain = !archive, ok = false;
+  if (archive) {
     k.Keyed = &a;
+    CountNames(k, top);
     ok = WriteFound(k, top, role, &plain);
-    *isArchive = !plain;
+    k.Keyed = nullptr;
   }
-  if (&out == &c.Out) c.Pending = k.Pending;
-  c.Work += k.Work + (&out == &c.Out ? 0 : out.Written());
+  // A file of a lone null or fill object has no value to stand in place.
+  if (plain && Peek(k, k.T.TopObject, &o) && KindAt(k, o) != EMP && KindAt(k, o) != FILL) {
+    k.Path.resize(DocumentDepth(c));
+    ok = WriteObject(k, k.T.TopObject, role);
+  }
+  *budget = !ok && k.TooLarge && !k.TooDeep;
+  if (ok) c.Pending = k.Pending;
+  c.Work += k.Work;
   c.Done.objects += k.Done.objects;
-  c.Done.bytes += (&out == &c.Out ? 0 : out.Written()) + k.Done.bytes;
+  c.Done.bytes += k.Done.bytes;
   return ok;
 }
 
-// Writes data that is itself a binary keyed archive as the archive's
-// document, when the whole of it converts: tried first on a writer that
-// only counts, so a damaged one is written as data instead.
-bool WriteNestedArchive(Context& c, const uint8_t* p, uint64_t n, Role role, bool* done) {
+// Counts the text of a nested document that is not copied into the
+// document as work done.
+void Discarded(Context& c, uint64_t bytes) {
+  c.Work += bytes;
+  c.Done.bytes += bytes;
+}
+
+// Writes data p[0, n) that is itself a binary property list as that file's
+// document, when the whole of it converts (a damaged one, or one nested too
+// deep, is written as data instead): converted once into memory, then
+// copied into place. Sets *done once it writes.
+bool WriteOpened(Context& c, const uint8_t* p, uint64_t n, Role role, bool* done) {
   Trailer t;
-  if (c.Keyed->level >= kMaxNestedArchives || n < kHeaderSize + kTrailerSize ||
+  if (c.Nesting >= kMaxNestedFiles || n < kHeaderSize + kTrailerSize ||
       std::memcmp(p, kSignature, kSignatureSize) != 0 || !DecodeTrailer(p, n, &t).empty())
     return true;
-  bool isArchive;
+  bool budget = false, ok = false, fits = true;
+  JsonPending pending = c.Pending;
   {
-    OutputBuffer dry(platform::kNoFile, "", size_t(n));
-    bool ok = ConvertNested(c, p, n, t, dry, role, &isArchive);
-    if (WorkSoFar(c) > c.WorkBudget) return OverBudget(c);
-    if (!ok || !isArchive) return true;
+    OutputBuffer memory(kNestedInMemory);
+    try {
+      ok = ConvertNested(c, p, n, t, memory, role, &budget);
+    } catch (const MemoryLimitReached&) {
+      fits = false;
+    }
+    if (fits) {
+      if (!ok) Discarded(c, memory.Written());
+      if (budget || WorkSoFar(c) > c.WorkBudget) return OverBudget(c);
+      if (ok) {
+        *done = true;
+        c.Out.PutText(memory);
+      }
+      return true;
+    }
   }
+  c.Pending = pending;
+  OutputBuffer dry(platform::kNoFile, "", size_t(n));
+  ok = ConvertNested(c, p, n, t, dry, role, &budget);
+  Discarded(c, dry.Written());
+  if (budget || WorkSoFar(c) > c.WorkBudget) return OverBudget(c);
+  if (!ok) {
+    c.Pending = pending;
+    return true;
+  }
+  c.Pending = pending;
   *done = true;
-  return ConvertNested(c, p, n, t, c.Out, role, &isArchive) || OverBudget(c);
+  return ConvertNested(c, p, n, t, c.Out, role, &budget) || OverBudget(c);
 }
 
 // Called when an archive's document nests past the bound: converts the file
@@ -735,13 +1368,20 @@ void CheckPlainly(Context& c) {
 }  // namespace
 
 bool WriteArchived(Context& c, uint64_t Pos, uint64_t o, Role role) {
+  uint64_t n = c.Keyed->entering;
+  c.Keyed->entering = kNoObject;
+  if (n != kNoObject && Entry(c, n) != Pos) n = kNoObject;
   const ClassRecord* record = role == Role::Key ? nullptr : InstanceClass(c, o);
-  if (!record) return WriteContainer(c, Pos, o, true);
+  if (!record) {
+    Show(c, n);
+    return WriteContainer(c, Pos, o, true);
+  }
   if (!PushPath(c, Pos)) return false;
   bool done = false;
-  bool ok = record->named ? WriteAsValue(c, o, record->kind, role, &done) : true;
+  bool ok = record->named ? WriteAsValue(c, o, n, record->kind, role, &done) : true;
   if (ok && !done) {
     size_t space = c.DictSpace;
+    Show(c, n);
     ok = RoomForContainer(c) && GetDict(c, o);
     c.DictSpace = space;
   }
@@ -749,21 +1389,42 @@ bool WriteArchived(Context& c, uint64_t Pos, uint64_t o, Role role) {
   return ok;
 }
 
+bool WriteDataValue(Context& c, uint64_t o, Role role) {
+  uint64_t count, start;
+  bool done = false;
+  if (Contents(c, o, 1, &count, &start) && !WriteOpened(c, c.Binary + start, count, role, &done))
+    return false;
+  return done || GetData(c, o, false);
+}
+
 bool WriteReferenced(Context& c, uint64_t o, Role role) {
   uint64_t n = 0, pos = 0, to = 0;
   if (!UidValue(c, o, &n)) return GetUID(c, o, false);
   pos = Entry(c, n);
   if (!Locate(c, pos, &to)) return false;
-  if (OnPath(c, pos) || KindAt(c, to) == UID) return GetUID(c, o, false);
+  if (AlreadyShown(c, n) || KindAt(c, to) == UID || OnPath(c, pos)) return GetUID(c, o, false);
   if (EntryStands(c, n) == Stands::Null) {
     PutNull(c);
     return true;
   }
-  return WriteObject(c, pos, role);
+  if (KindAt(c, to) == DICT) c.Keyed->entering = n;
+  size_t cycleFrom = c.CycleFrom;
+  c.CycleFrom = c.Path.size();
+  bool ok = WriteObject(c, pos, role);
+  c.CycleFrom = cycleFrom;
+  return ok;
+}
+
+void WriteIdentity(Context& c) {
+  uint64_t n = c.Keyed->identity;
+  if (n == kNoObject) return;
+  c.Keyed->identity = kNoObject;
+  PutKey(c, "$uid");
+  PutInteger(c, int64_t(n));
 }
 
 bool TakeArchiveEntry(Context& c, uint64_t key, uint64_t value, bool* ok) {
-  uint64_t ko, vo;
+  uint64_t vo;
   // Keys here are not followed: a null or fill key is left out by the
   // engine, a UID key is written as its number.
   if (LeftOut(c, Stands::Value, StandsFor(c, value))) {
@@ -771,7 +1432,7 @@ bool TakeArchiveEntry(Context& c, uint64_t key, uint64_t value, bool* ok) {
         c, [&] { return WriteObject(c, key, Role::Key) && WriteObject(c, value, Role::Value); });
     return true;
   }
-  if (!Find(c, key, &ko) || !IsText(c, ko, "$class")) return false;
+  if (!IsClassKey(c, key)) return false;
   PutKey(c, "$class");
   const ClassRecord& record = RecordOf(c, value);
   if (record.named) {
@@ -787,8 +1448,10 @@ bool TakeArchiveEntry(Context& c, uint64_t key, uint64_t value, bool* ok) {
 bool WriteArchive(Context& c) {
   Archive a;
   uint64_t top;
+  c.OpensData = true;
   if (!FindArchive(c, &a, &top)) return GetTopObject(c);
   c.Keyed = &a;
+  CountNames(c, top);
   c.MaySplit = false;
   c.DictSpace = 0;
   bool plain = false;

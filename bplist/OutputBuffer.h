@@ -126,6 +126,7 @@ class OutputBuffer {
   // read and checked but left out of the document. Returns false, changing
   // nothing, when the writer discards already.
   bool Mute();
+  bool Muted() const { return muted_; }
   // Stops discarding and returns the bytes discarded since Mute, which
   // Written() no longer counts.
   uint64_t Unmute();

@@ -69,7 +69,8 @@ void OpenSplit(Helpers& h, Context& c, const Entries& e, uint64_t begin, uint64_
   job.c = &c;
   job.e = e;
   job.path = c.Path;
-  job.dictSpace = c.DictSpace;
+  job.place = c;
+  job.place.Pending = JsonPending::Newline;
   uint64_t at = WorkSoFar(c);
   // The batches' budget is what is left of the document's.
   job.budget = at < c.WorkBudget ? c.WorkBudget - at : 0;

@@ -301,6 +301,23 @@ void PutString(Context& c, std::string_view utf8) {
   PutText8(c, reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size(), false);
 }
 
+void PutInteger(Context& c, int64_t value) {
+  SameLine(c, false, kIntegerTags, std::to_string(value));
+}
+
+void PutReal(Context& c, double value) {
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  std::string xml = BinaryToReal(bits);
+  if (c.Format == OutputFormat::Xml) {
+    SameLine(c, false, kRealTags, xml);
+    return;
+  }
+  std::string text = JsonRealText(bits);
+  ShortLine(c, false, Tagged(c, false) && text[0] == '"' ? kTypedRealTags : kRealTags, text,
+            XmlSize(c, false, kRealTags, xml.size()));
+}
+
 void PutNull(Context& c) {
   if (c.Format == OutputFormat::Json) ShortLine(c, false, kNullTags, "", 0);  // none in XML
 }

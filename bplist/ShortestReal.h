@@ -7,6 +7,9 @@
 
 #include <charconv>
 #include <cstddef>
+#include <cstdlib>
+#include <string>
+#include <string_view>
 
 namespace bplist {
 
@@ -40,6 +43,26 @@ char* PutScientificText(char* first, Real v) {
   return std::to_chars(first, first + kMaxShortestText, v, std::chars_format::scientific).ptr;
 #else
   return ScientificTextPortable(first, v);
+#endif
+}
+
+// Reads the decimal number at the start of [first, last) as std::from_chars
+// does (no sign '+', no spaces, no hexadecimal): returns its end, or first
+// when none is there. Without a floating-point std::from_chars it reads the
+// same characters with strtod, which rounds as correctly where it is used.
+inline const char* ReadDecimal(const char* first, const char* last, double* value) {
+#if defined(__cpp_lib_to_chars)
+  auto [end, error] = std::from_chars(first, last, *value);
+  return error == std::errc() ? end : first;
+#else
+  const char* end = first;
+  while (end != last && (std::string_view("0123456789.eE-+").find(*end) != std::string_view::npos))
+    ++end;
+  if (end == first || *first == '+') return first;
+  std::string token(first, end);
+  char* stop = nullptr;
+  *value = std::strtod(token.c_str(), &stop);
+  return first + (stop - token.c_str());
 #endif
 }
 

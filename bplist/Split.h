@@ -92,9 +92,10 @@ void EndSplit(SpeedProbe& p, const Context& c);
 struct SplitJob {
   Context* c = nullptr;
   Entries e{0, 0, false};
-  // The container's place in the document, as every batch starts from it.
+  // The container's place in the document, as every batch starts from it:
+  // the containers on its path, and its place as its first value has it.
   std::vector<uint64_t> path;
-  size_t dictSpace = 0;
+  Place place;
   uint64_t budget = 0;
   // The split's work so far, as far as reported: batches converted into
   // memory and straight to the document. Once it passes the budget left

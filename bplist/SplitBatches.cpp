@@ -53,8 +53,7 @@ Batch& Claim(Helpers& h) {
 // comma when values come before it.
 void ResetToPlace(const SplitJob& job, Context& own) {
   own.Path.assign(job.path.begin(), job.path.end());
-  own.DictSpace = job.dictSpace;
-  own.Pending = JsonPending::Newline;
+  MoveTo(own, job.place);
   own.Damage.clear();
   own.TooLarge = false;
 }

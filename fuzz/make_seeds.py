@@ -17,9 +17,9 @@ interesting reals and dates, and the bare 8-byte reals and dates.
 import datetime
 import json
 import math
-import random
 import os
 import plistlib
+import random
 import shutil
 import struct
 import sys
@@ -177,10 +177,53 @@ def keyed_archives():
         {"NS.relative": U(22), "$class": U(16)},
         cls("NSOrderedSet"), "http://a/b/",
     ]
-    return {"keyed_archive": archive(objects, {"root": U(1)}),
-            "keyed_two_tops": archive(objects, {"a": U(5), "b": U(0)}),
-            "keyed_in_data": archive(["$null", {"NS.data": inner, "$class": U(2)}, cls("X")],
-                                     {"root": U(1)})}
+    seeds = {"keyed_archive": archive(objects, {"root": U(1)}),
+             "keyed_two_tops": archive(objects, {"a": U(5), "b": U(0)}),
+             "keyed_in_data": archive(["$null", {"NS.data": inner, "$class": U(2)}, cls("X")],
+                                      {"root": U(1)}),
+             "plain_in_data": plistlib.dumps({"d": [plistlib.dumps({"x": 1}, fmt=plistlib.FMT_BINARY)]},
+                                             fmt=plistlib.FMT_BINARY)}
+    nib = nib_like()
+    seeds["keyed_nib"] = nib
+    rng = random.Random(2026)
+    for i in range(4):  # the same graph with a few bytes of its objects changed
+        mutated = bytearray(nib)
+        for _ in range(3):
+            mutated[rng.randrange(8, len(nib) - 40)] = rng.randrange(256)
+        seeds["keyed_nib_mutated_%d" % i] = bytes(mutated)
+    return seeds
+
+
+def nib_like():
+    """A dense graph as compiled nibs hold one: views reached through their
+    window, superviews, subviews, the next key view and the next responder,
+    with colours, fonts, geometry values and index sets among their fields."""
+    U = plistlib.UID
+    objects = ["$null"]
+
+    def add(obj):
+        objects.append(obj)
+        return U(len(objects) - 1)
+
+    def cls(name):
+        return add({"$classname": name, "$classes": [name, "NSObject"]})
+
+    view, array, color, font, value, indexes = (cls(n) for n in (
+        "NSView", "NSMutableArray", "NSColor", "NSFont", "NSValue", "NSIndexSet"))
+    white = add({"NSColorSpace": 3, "NSWhite": b"0.5\x00", "$class": color})
+    catalog = add({"NSColorSpace": 6, "NSCatalogName": "System", "NSColorName": "controlColor",
+                   "NSColor": white, "$class": color})
+    monaco = add({"NSName": "Monaco", "NSSize": 10.0, "NSfFlags": 16, "$class": font})
+    frame = add({"NS.special": 3, "NS.rectval": "{{0, 0}, {100, 20}}", "$class": value})
+    rows = add({"NSRangeCount": 2, "NSRangeData": bytes([0, 3, 10, 20]), "$class": indexes})
+    views = [add(None) for _ in range(12)]
+    subviews = add({"NS.objects": views, "$class": array})
+    for i, slot in enumerate(views):
+        objects[slot.data] = {"NSSuperview": views[0], "NSNextKeyView": views[(i + 1) % 12],
+                              "NSNextResponder": views[(i + 5) % 12], "NSSubviews": subviews,
+                              "NSBackgroundColor": catalog, "NSFont": monaco, "NSFrame": frame,
+                              "NSSelection": rows, "NSvFlags": 256 + i, "$class": view}
+    return archive(objects, {"root": views[0]})
 
 
 def random_value(rng, depth):

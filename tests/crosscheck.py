@@ -153,15 +153,25 @@ def random_plists(count, seed=20240607):
     return plists
 
 
+def xml_text(text):
+    """A string as XML 1.0 carries it: the characters it cannot hold (C0
+    controls but tab, line feed and carriage return, surrogates, U+FFFE and
+    U+FFFF) as U+FFFD."""
+    return "".join("\ufffd" if (ord(ch) < 0x20 and ch not in "\t\n\r") or 0xD800 <= ord(ch) < 0xE000
+                   or ord(ch) in (0xFFFE, 0xFFFF) else ch for ch in text)
+
+
 def expected_value(value):
     """The value plistlib should read back from the XML."""
+    if isinstance(value, str):
+        return xml_text(value)
     if isinstance(value, plistlib.UID):
         return {"CF$UID": value.data}
     if isinstance(value, datetime.datetime):
         seconds = (value - EPOCH).total_seconds()  # the double stored in the file
         return EPOCH + datetime.timedelta(seconds=math.floor(seconds))
     if isinstance(value, dict):
-        return {k: expected_value(v) for k, v in value.items()}
+        return {xml_text(k): expected_value(v) for k, v in value.items()}
     if isinstance(value, list):
         return [expected_value(v) for v in value]
     return value

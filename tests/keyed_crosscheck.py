@@ -29,7 +29,7 @@ import sys
 import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from crosscheck import Converter, Failures, random_string  # noqa: E402
+from crosscheck import Converter, Failures, difference, random_string, xml_text  # noqa: E402
 from json_crosscheck import Fill, Null, Pairs, encode  # noqa: E402
 
 EPOCH = datetime.datetime(2001, 1, 1)
@@ -76,16 +76,82 @@ class Date:
         self.seconds = seconds
 
 
+# Property lists nested in data, one inside the other, that are opened.
+MAX_NESTED = 8
+
+
+def opened(data, level):
+    """The document that data holding a binary property list stands for in
+    a file nested `level` deep: an archive's objects, or any other file's
+    plain document; None when it stays data."""
+    if level >= MAX_NESTED or not data.startswith(b"bplist"):
+        return None
+    try:
+        inner = plistlib.loads(data)
+    except Exception:
+        return None
+    if is_archive(inner):
+        flat = Flattener(inner, level + 1).top(inner["$top"])
+        if flat is not PLAIN:
+            return flat
+    return open_plain(inner, level + 1)
+
+
+def open_plain(v, level):
+    """A plain document with the data in it opened."""
+    if isinstance(v, bytes):
+        inner = opened(v, level)
+        return v if inner is None else inner
+    if isinstance(v, dict):
+        return {k: open_plain(x, level) for k, x in v.items()}
+    if isinstance(v, list):
+        return [open_plain(x, level) for x in v]
+    return v
+
+
 def is_archive(top):
     return (isinstance(top, dict) and top.get("$archiver") == "NSKeyedArchiver"
             and isinstance(top.get("$objects"), list) and isinstance(top.get("$top"), dict))
 
 
-class Flattener:
-    """The object graph of one archive, written out as plain values."""
+def count_names(archive):
+    """How many UIDs name each entry of $objects: those among the values in
+    $top and in every entry of $objects (the containers stored in them
+    included, each once), except the values of $class keys."""
+    counts, seen = {}, set()
 
-    def __init__(self, archive):
+    def walk(v):
+        if isinstance(v, UID):
+            counts[v.data] = counts.get(v.data, 0) + 1
+        elif isinstance(v, (dict, list)) and id(v) not in seen:
+            seen.add(id(v))
+            for k, x in (v.items() if isinstance(v, dict) else enumerate(v)):
+                if k != "$class" or isinstance(v, list):
+                    walk(x)
+
+    walk(archive["$top"])
+    for obj in archive["$objects"]:
+        if isinstance(obj, (dict, list)):
+            walk(obj)
+    return counts
+
+
+class Flattener:
+    """The object graph of one archive, written out as plain values. An
+    object that becomes a dictionary is written in full at its first
+    appearance, with "$uid" when more than one UID names it, and as its
+    plain UID after that; every other value is written wherever it appears."""
+
+    def __init__(self, archive, level=0):
+        self.level = level  # files this archive is nested in
         self.objects = archive["$objects"]
+        self.named = count_names(archive)
+        self.shown = set()
+
+    def show(self, n, fields):
+        """Records that entry n is written in full as the dictionary `fields`."""
+        self.shown.add(n)
+        return {"$uid": n, **fields} if self.named.get(n, 0) > 1 else fields
 
     def top(self, top):
         if list(top) == ["root"]:
@@ -110,6 +176,9 @@ class Flattener:
             return NULL
         if isinstance(v, Fill):
             return FILL
+        if isinstance(v, bytes):
+            inner = opened(v, self.level)
+            return v if inner is None else inner
         return v
 
     def object(self, n, path):
@@ -117,18 +186,27 @@ class Flattener:
             return {"CF$UID": n}  # a reference past $objects stays a plain UID
         if n in path:
             return Loop({"CF$UID": n})
+        if n in self.shown:
+            return {"CF$UID": n}
         obj = self.objects[n]
         if isinstance(obj, str) and obj == "$null":
             return NULL
         if isinstance(obj, (Null, Fill)):
             return self.value(obj, path)
-        if not isinstance(obj, dict) or "$class" not in obj:
+        if isinstance(obj, dict) and "$class" not in obj:
+            self.shown.add(n)
+            return self.show(n, self.entries(obj.items(), path + (n,)))
+        if not isinstance(obj, dict):
             return self.value(obj, path + (n,))
         path = path + (n,)
         name = self.class_name(obj["$class"])
-        plain = self.plain(obj, name, path) if name is not None else None
+        before = set(self.shown)
+        plain = self.plain(obj, name, path, n) if name is not None else None
+        if not isinstance(plain, (list, dict)):
+            self.shown = before  # texts and failed decodings write no dictionary
         if plain is not None:
             return plain
+        self.shown.add(n)
         fields = {}
         for k, x in obj.items():
             if isinstance(k, (Null, Fill)):
@@ -138,7 +216,131 @@ class Flattener:
                 fields[k] = name if name is not None else {"CF$UID": x.data} if isinstance(x, UID) else x
             else:
                 fields[k] = self.value(x, path)
-        return fields
+        return self.show(n, fields)
+
+    def deref(self, v):
+        """A field's value one UID further on; None for a UID past $objects."""
+        if isinstance(v, UID):
+            return self.objects[v.data] if v.data < len(self.objects) else None
+        return v
+
+    def text(self, v):
+        """The text of a string field (a string or an NSString), else None."""
+        before = set(self.shown)
+        try:
+            t = self.value(v, ()) if v is not None else None
+        except RecursionError:
+            t = None
+        self.shown = before
+        return t if isinstance(t, str) else None
+
+    def data_bytes(self, v):
+        """The bytes of a data field: data, or an NSData's."""
+        d = self.deref(v)
+        if isinstance(d, dict) and self.class_name(d.get("$class")) in DATAS:
+            d = self.deref(d.get("NS.data"))
+        return d if isinstance(d, bytes) else None
+
+    def ns_value(self, obj):
+        location, length = self.deref(obj.get("NS.rangeval.location")), self.deref(obj.get("NS.rangeval.length"))
+        if "NS.rangeval.location" in obj and "NS.rangeval.length" in obj:
+            return {"location": location, "length": length} if is_int(location) and is_int(length) else None
+        for field, names in (("NS.pointval", ("x", "y")), ("NS.sizeval", ("width", "height")),
+                             ("NS.rectval", ("x", "y", "width", "height"))):
+            if field in obj:
+                text = self.text(obj[field])
+                values = numbers(text, len(names)) if text is not None else None
+                return dict(zip(names, values)) if values is not None else None
+        return None
+
+    def index_set(self, obj):
+        count = self.deref(obj.get("NSRangeCount"))
+        if not is_int(count) or count < 0:
+            return None
+        if count == 0:
+            ranges = []
+        elif count == 1:
+            location, length = self.deref(obj.get("NSLocation")), self.deref(obj.get("NSLength"))
+            if not is_int(location) or not is_int(length):
+                return None
+            ranges = [(location, length)]
+        else:
+            packed = unpack(self.data_bytes(obj.get("NSRangeData")))
+            if packed is None or len(packed) != 2 * count:
+                return None
+            ranges = list(zip(packed[::2], packed[1::2]))
+        out = []
+        for location, length in ranges:
+            if length > 4:
+                out.append({"location": location, "length": length})
+            else:
+                out.extend(range(location, location + length))
+        return out
+
+    def counted_set(self, obj, path):
+        count = self.deref(obj.get("NS.count"))
+        if not is_int(count) or count < 0:
+            return None
+        keys = ["NS.object%d" % i for i in range(count)] + ["NS.count%d" % i for i in range(count)]
+        if any(k not in obj for k in keys) or not all(is_int(self.deref(obj["NS.count%d" % i])) for i in range(count)):
+            return None
+        return [{"object": self.value(obj["NS.object%d" % i], path), "count": self.deref(obj["NS.count%d" % i])}
+                for i in range(count)]
+
+    def date_components(self, obj, path):
+        names = (("NS.era", "era"), ("NS.year", "year"), ("NS.quarter", "quarter"), ("NS.month", "month"),
+                 ("NS.day", "day"), ("NS.hour", "hour"), ("NS.minute", "minute"), ("NS.second", "second"),
+                 ("NS.nanosec", "nanosecond"), ("NS.weekOfYear", "weekOfYear"), ("NS.weekOfMonth", "weekOfMonth"),
+                 ("NS.yearForWOY", "yearForWeekOfYear"), ("NS.weekday", "weekday"),
+                 ("NS.weekdayOrdinal", "weekdayOrdinal"))
+        out = {}
+        for field, name in names:
+            if field in obj:
+                v = self.deref(obj[field])
+                if not is_int(v):
+                    return None
+                if v != 2**63 - 1:  # NSDateComponentUndefined
+                    out[name] = v
+        if self.deref(obj.get("NS.isLeapMonth")) is True:
+            out["isLeapMonth"] = True
+        for field, name in (("NS.calendar", "calendar"), ("NS.timezone", "timeZone")):
+            if field in obj:
+                v = self.value(obj[field], path)
+                if v is not NULL and v is not FILL:
+                    out[name] = v
+        return out
+
+    def color(self, obj, path):
+        space = self.deref(obj.get("NSColorSpace"))
+        if not is_int(space):
+            return None
+        names = {1: "calibratedRGB", 2: "deviceRGB", 3: "calibratedWhite", 4: "deviceWhite", 5: "deviceCMYK",
+                 6: "catalog"}
+        out = {"colorSpace": names.get(space, space)}
+        if space == 6:
+            catalog, name = self.text(obj.get("NSCatalogName")), self.text(obj.get("NSColorName"))
+            if catalog is None or name is None:
+                return None
+            out.update(catalog=catalog, name=name)
+            if "NSColor" in obj:
+                fallback = self.value(obj["NSColor"], path)
+                if fallback is not NULL and fallback is not FILL:
+                    out["color"] = fallback
+            return out
+        for field in ("NSComponents", "NSRGB", "NSWhite", "NSCMYK"):
+            if field in obj:
+                data = self.data_bytes(obj[field])
+                if data is None:
+                    continue
+                try:
+                    values = [float(t) for t in data.rstrip(b"\0").decode("ascii").split(" ") if t]
+                except ValueError:
+                    return None
+                if not values:
+                    return None
+                out["components"] = values
+                return out
+        return None
 
     def class_name(self, ref):
         if not isinstance(ref, UID) or ref.data >= len(self.objects):
@@ -150,7 +352,14 @@ class Flattener:
 
     def key_text(self, k, path):
         """The text an NSDictionary's key is written as, or None when its
-        entry is left out (a null or fill key)."""
+        entry is left out (a null or fill key); a key shows no object."""
+        before = set(self.shown)
+        try:
+            return self.key_text_of(k, path)
+        finally:
+            self.shown = before
+
+    def key_text_of(self, k, path):
         if isinstance(k, UID) and k.data < len(self.objects):
             record = self.objects[k.data]
             if isinstance(record, dict) and self.class_name(record.get("$class")) in DATAS:
@@ -174,7 +383,7 @@ class Flattener:
             return str(k.data)  # a key that cannot be a text: its UID's number
         raise NonStringKey()
 
-    def plain(self, obj, name, path):
+    def plain(self, obj, name, path, n):
         """The plain value of an object of a known class, or None when it is
         not one or its fields do not fit (then its raw fields are written)."""
         get = lambda key: self.value(obj[key], path)  # noqa: E731
@@ -182,12 +391,13 @@ class Flattener:
             keys, values = obj["NS.keys"], obj["NS.objects"]
             if len(keys) != len(values):
                 return None
+            self.shown.add(n)
             resolved = {}
             for k, x in zip(keys, values):
                 key = self.key_text(k, path)
                 if key is not None:
                     resolved[key] = self.value(x, path)
-            return resolved
+            return self.show(n, resolved)
         if name in ARRAYS:
             if isinstance(obj.get("NS.objects"), list):
                 return [self.value(x, path) for x in obj["NS.objects"]]
@@ -196,8 +406,45 @@ class Flattener:
                 return [get("NS.object.%d" % i) for i in range(len(numbered))]
             return None
         if name in ATTRIBUTED:
+            before = set(self.shown)
             s = get("NSString") if "NSString" in obj else None
-            return s if isinstance(s, str) else None
+            if not isinstance(s, str):
+                return None
+            attributes = self.deref(obj.get("NSAttributes"))
+            if attributes is None or attributes == "$null" or isinstance(attributes, (Null, Fill)):
+                self.shown = before
+                return s
+            value = {"string": s, "attributes": get("NSAttributes")}
+            info = unpack(self.data_bytes(obj.get("NSAttributeInfo")))
+            if info is not None and len(info) % 2 == 0:
+                runs, at = [], 0
+                for length, index in zip(info[::2], info[1::2]):
+                    runs.append({"location": at, "length": length, "attributes": index})
+                    at += length
+                value["runs"] = runs
+            return value
+        if name == "NSValue":
+            return self.ns_value(obj)
+        if name in ("NSIndexSet", "NSMutableIndexSet"):
+            return self.index_set(obj)
+        if name == "NSCountedSet":
+            return self.counted_set(obj, path)
+        if name in ("NSTimeZone", "NSLocale"):
+            text = self.text(obj.get("NS.name" if name == "NSTimeZone" else "NS.identifier"))
+            return text
+        if name == "NSDateComponents":
+            return self.date_components(obj, path)
+        if name == "NSMeasurement":
+            value, unit = self.deref(obj.get("NS.value")), self.deref(obj.get("NS.unit"))
+            symbol = self.text(unit.get("NS.symbol")) if isinstance(unit, dict) else None
+            if not is_number(value) or symbol is None:
+                return None
+            return {"value": value, "unit": symbol}
+        if name == "NSColor":
+            return self.color(obj, path)
+        if name == "NSFont":
+            font, size = self.text(obj.get("NSName")), self.deref(obj.get("NSSize"))
+            return {"name": font, "size": size} if font is not None and is_number(size) else None
         if name in STRINGS:
             if "NS.string" in obj:
                 s = get("NS.string")
@@ -207,16 +454,8 @@ class Flattener:
             return None
         if name == "NSDate" and isinstance(obj.get("NS.time"), (int, float)):
             return Date(float(obj["NS.time"]))
-        if name in DATAS and isinstance(obj.get("NS.data"), (bytes, UID)):
-            data = get("NS.data")
-            if isinstance(data, bytes) and data.startswith(b"bplist"):
-                try:
-                    inner = plistlib.loads(data)
-                except Exception:
-                    return data
-                if is_archive(inner):
-                    return Flattener(inner).top(inner["$top"])
-            return data if isinstance(data, bytes) else None
+        if name in DATAS and isinstance(self.deref(obj.get("NS.data")), bytes):
+            return get("NS.data")  # opened when it holds a property list
         if name == "NSUUID" and isinstance(obj.get("NS.uuidbytes"), bytes) and len(obj["NS.uuidbytes"]) == 16:
             h = obj["NS.uuidbytes"].hex().upper()
             return "%s-%s-%s-%s-%s" % (h[:8], h[8:12], h[12:16], h[16:20], h[20:])
@@ -230,18 +469,55 @@ class Flattener:
         return None
 
 
+def is_int(v):
+    return isinstance(v, int) and not isinstance(v, bool)
+
+
+def is_number(v):
+    return is_int(v) or isinstance(v, float)
+
+
+def unpack(data):
+    """Unsigned numbers kept 7 bits a byte, low bits first, the high bit
+    marking every byte of a number but its last; None when one is cut off."""
+    if data is None:
+        return None
+    out, value, shift = [], 0, 0
+    for byte in data:
+        value |= (byte & 0x7F) << shift
+        shift += 7
+        if byte < 0x80:
+            out.append(value)
+            value, shift = 0, 0
+    return out if shift == 0 else None
+
+
+def numbers(text, want):
+    """The numbers of a geometry text such as "{{0, 0}, {10, 20}}"."""
+    tokens = [t for t in text.replace("{", " ").replace("}", " ").replace(",", " ").split() if t]
+    try:
+        values = [float(t) for t in tokens]
+    except ValueError:
+        return None
+    return values if len(values) == want else None
+
+
 def date_floor(seconds):
     return EPOCH + datetime.timedelta(seconds=math.floor(seconds))
 
 
 def as_xml(v):
     """What plistlib should read from the -k document; NULL drops out."""
+    if isinstance(v, str):
+        return xml_text(v)
+    if isinstance(v, datetime.datetime):  # a date stored as a plain date object
+        return v.replace(microsecond=0)
     if isinstance(v, Date):
         return date_floor(v.seconds)
     if isinstance(v, UID):
         return {"CF$UID": v.data}
     if isinstance(v, dict):
-        return {k: as_xml(x) for k, x in v.items() if x is not NULL and x is not FILL}
+        return {xml_text(k): as_xml(x) for k, x in v.items() if x is not NULL and x is not FILL}
     if isinstance(v, list):
         return [as_xml(x) for x in v if x is not NULL and x is not FILL]
     return v
@@ -427,6 +703,46 @@ def handmade():
         42, -7, {"$class": UID(16), "NS.objects": [1]}, cls("NSArray"),
         {"$class": UID(18), "name": "x"}, cls("Thing"), "v",
     ])))
+    objects = [
+        {"$class": UID(2), "NS.objects": [UID(i) for i in range(3, 17)]}, cls("NSArray"),
+        {"$class": UID(17), "NS.special": 4, "NS.rangeval.location": 5, "NS.rangeval.length": 2},
+        {"$class": UID(17), "NS.special": 3, "NS.rectval": "{{1.5, -2}, {640, 480}}"},
+        {"$class": UID(17), "NS.special": 1, "NS.pointval": "{3, 4e2}"},
+        {"$class": UID(18), "NSRangeCount": 3, "NSRangeData": bytes([1, 2, 200, 1, 10, 0x80, 0x80, 1, 1])},
+        {"$class": UID(19), "NS.count": 2, "NS.object0": "a", "NS.count0": 3, "NS.object1": UID(20),
+         "NS.count1": 1},
+        {"$class": UID(21), "NS.name": "Europe/Paris", "NS.data": b"TZif"},
+        {"$class": UID(22), "NS.identifier": "fr_FR"},
+        {"$class": UID(23), "NS.year": 2024, "NS.month": 2, "NS.day": 2**63 - 1, "NS.isLeapMonth": False,
+         "NS.timezone": UID(8), "NS.calendar": UID(0)},
+        {"$class": UID(24), "NS.value": 90.0, "NS.unit": UID(25)},
+        {"$class": UID(26), "NSColorSpace": 1, "NSRGB": b"0 0.5 1\0"},
+        {"$class": UID(26), "NSColorSpace": 6, "NSCatalogName": "System", "NSColorName": "textColor",
+         "NSColor": UID(27)},
+        {"$class": UID(28), "NSName": "Monaco", "NSSize": 10.0, "NSfFlags": 16},
+        {"$class": UID(29), "NSString": "abc", "NSAttributes": UID(30),
+         "NSAttributeInfo": bytes([1, 0, 2, 0])},
+        {"$class": UID(29), "NSString": "plain"},
+        cls("NSValue"), cls("NSMutableIndexSet"), cls("NSCountedSet"),
+        {"$class": UID(31), "v": 1}, cls("NSTimeZone"), cls("NSLocale"), cls("NSDateComponents"),
+        cls("NSMeasurement"), {"$class": UID(31), "NS.symbol": "\u00b0"}, cls("NSColor"),
+        {"$class": UID(26), "NSColorSpace": 3, "NSWhite": b"0.25\0"}, cls("NSFont"), cls("NSAttributedString"),
+        {"$class": UID(32), "NS.objects": [UID(33)]}, cls("Thing"), cls("NSArray"),
+        {"$class": UID(34), "NS.keys": [UID(35)], "NS.objects": [UID(13)]}, cls("NSDictionary"), "NSFont",
+    ]
+    cases.append(("classes analysts meet", archive(objects)))
+    broken = [dict(o) if isinstance(o, dict) else o for o in objects]
+    for i in (2, 3, 5, 6, 9, 10, 11, 13):  # each decoding's fields made unfit: written as fields
+        obj = broken[i]
+        key = next(k for k in obj if k not in ("$class", "NS.special", "NSColorSpace"))
+        obj[key] = UID(0) if key != "NS.unit" else "not a unit"
+    cases.append(("classes analysts meet, damaged", archive(broken)))
+    nested = archive([{"$class": UID(2), "NS.string": "deep"}, cls("NSString")])
+    for depth in range(1, 11):  # opened eight deep, the rest stays data
+        data = plistlib.dumps(nested, fmt=plistlib.FMT_BINARY)
+        nested = archive([{"$class": UID(2), "NS.data": data, "plain": plistlib.dumps([depth, data],
+                          fmt=plistlib.FMT_BINARY)}, cls("Holder")])
+        cases.append(("files nested %d deep" % depth, nested))
     return cases
 
 
@@ -491,10 +807,24 @@ def check_archive(results, conv, name, data, archive=None):
     except NonStringKey:
         flat = None
     if flat is PLAIN:
-        for verb, plain in (("-k", "-c"), ("-kj", "-j")):
-            same = conv.run(data, verb)[:3] == conv.run(data, plain)[:3]
-            results.check(same, "%s %s" % (name, verb), "differs from %s" % plain)
-        return
+        return check_plain(results, conv, name, data, archive)
+    check_document(results, conv, name, data, flat)
+
+
+def check_plain(results, conv, name, data, top):
+    """Checks the -k and -kj documents of a file converted as without -k, the
+    data holding property lists opened; with none to open they are -c's and
+    -j's bytes."""
+    flat = open_plain(top, 0)
+    if flat != top:
+        return check_document(results, conv, name, data, flat)
+    for verb, plain in (("-k", "-c"), ("-kj", "-j")):
+        same = conv.run(data, verb)[:3] == conv.run(data, plain)[:3]
+        results.check(same, "%s %s" % (name, verb), "differs from %s" % plain)
+
+
+def check_document(results, conv, name, data, flat):
+    """Checks the -k and -kj documents of `data` against `flat`."""
     if flat is not None and nesting(as_xml(flat)) > MAX_DEPTH:
         src = os.path.join(conv.dir, "in.plist").encode()
         want = (b"File %s is valid but its document nests deeper than %d levels\r\n"
@@ -508,7 +838,8 @@ def check_archive(results, conv, name, data, archive=None):
     problem = "exit %s, printed %r" % (code, printed[:200]) if code != 0 else None
     if problem is None:
         try:
-            problem = close(as_xml(flat), plistlib.loads(doc)) if flat is not None else conv.well_formed(doc)
+            # XML reals keep 15 significant digits.
+            problem = difference(as_xml(flat), plistlib.loads(doc)) if flat is not None else conv.well_formed(doc)
         except Exception as e:
             problem = "plistlib cannot read the -k document: %s" % e
     results.check(problem is None, name + " -k", problem)
@@ -542,11 +873,15 @@ def main():
                 archived = False
             if archived:
                 check_archive(results, scratch, name, data)
-                continue
-            for verb, plain in (("-k", "-c"), ("-kj", "-j")):
-                a = scratch.run(data, verb)[:3]
-                b = scratch.run(data, plain)[:3]
-                results.check(a == b, "%s %s" % (name, verb), "differs from %s" % plain)
+            else:
+                try:
+                    top = plistlib.loads(data)
+                except Exception:
+                    top = None
+                check_plain(results, scratch, name, data, top)
+        plain = {"data": plistlib.dumps({"x": [1, b"bplist00"], "when": datetime.datetime(2020, 1, 2, 3, 4, 5, 500)},
+                                        fmt=plistlib.FMT_BINARY), "cut": b"bplist00" + bytes(40)}
+        check_plain(results, scratch, "plain file in data", plistlib.dumps(plain, fmt=plistlib.FMT_BINARY), plain)
         for name, archive in handmade() + deep_graphs():
             check_archive(results, scratch, name, plistlib.dumps(archive, fmt=plistlib.FMT_BINARY))
         for name, archive in null_and_fill():

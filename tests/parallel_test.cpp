@@ -15,6 +15,7 @@
 
 #include "PlistBuilder.h"
 #include "TestUtil.h"
+#include "bplist/ThreadPool.h"
 
 // Allocation failures on demand: every operator new of the test program
 // goes through here. While armed, the allocation that brings the countdown
@@ -327,6 +328,35 @@ TEST(Parallel, ExhaustedMemoryEndsCleanlyOrGoesOnAlone) {
   }
   std::printf("allocation failures: %lld points, %zu converted, %zu out of memory\n",
               (long long)total, converted, outOfMemory);
+}
+
+// The thread pool alone: every helper that starts takes part in every job
+// once, and a job closes only after each has left it, so the parts' counts
+// are complete the moment CloseJob returns.
+TEST(Parallel, ThreadPoolRunsEveryHelperInEveryJob) {
+  for (unsigned helpers : {1u, 3u}) {
+    SCOPED_TRACE(std::to_string(helpers) + " helpers");
+    bplist::ThreadPool pool;
+    std::vector<unsigned> parts(helpers + 1, 0);
+    pool.part = [&](unsigned helper, std::unique_lock<std::mutex>& lock) {
+      ASSERT_TRUE(lock.owns_lock());
+      ++parts[helper];
+      pool.wake.notify_all();
+      // Stay until the job closes, as a split's helper does while batches remain.
+      pool.wake.wait(lock, [&] { return !pool.open; });
+    };
+    ASSERT_EQ(bplist::StartHelpers(pool, helpers), helpers);
+    for (unsigned job = 1; job <= 3; ++job) {
+      std::unique_lock<std::mutex> lock(pool.m);
+      bplist::OpenJob(pool, lock);
+      pool.wake.wait(lock, [&] { return pool.busy == helpers; });
+      bplist::CloseJob(pool, lock);
+      EXPECT_EQ(pool.busy, 0u);
+      for (unsigned h = 1; h <= helpers; ++h) EXPECT_EQ(parts[h], job) << "helper " << h;
+    }
+    bplist::JoinHelpers(pool);
+    EXPECT_EQ(parts[0], 0u);  // numbered from 1: 0 is the caller's
+  }
 }
 
 }  // namespace
