@@ -55,7 +55,7 @@ ConvertResult Run(const Job& job, const InputFile& in, OutputBuffer& out, bool* 
   if (!job.binary)
     return ConvertBuffer(in.data(), in.size(), out, job.parallel, Limits(), job.format,
                          job.unarchive, false, job.sorted);
-  BinaryResult r = ConvertToBinary(in.data(), in.size(), out);
+  BinaryResult r = ConvertToBinary(in.data(), in.size(), out, job.sorted);
   *notPlist = r.notPlist;
   return r.result;
 }
@@ -137,16 +137,18 @@ bool BinaryToJSON(const std::string& InputP, const std::string& OutputP, bool un
   return Convert(InputP, OutputP, CommandLineJob(OutputFormat::Json, unarchive, sorted));
 }
 
-bool PlistToBinary(const std::string& InputP, const std::string& OutputP) {
-  Job job = CommandLineJob(OutputFormat::Xml, false, false);
+bool PlistToBinary(const std::string& InputP, const std::string& OutputP, bool sorted) {
+  Job job = CommandLineJob(OutputFormat::Xml, false, sorted);
   job.binary = true;
   return Convert(InputP, OutputP, job);
 }
 
-FileConversion ConvertOneOfMany(const std::string& InputP, const std::string& OutputP, bool json,
-                                bool unarchive, bool sorted, std::string* messages) {
+FileConversion ConvertOneOfMany(const std::string& InputP, const std::string& OutputP,
+                                OutputKind kind, bool unarchive, bool sorted,
+                                std::string* messages) {
   Job job;
-  job.format = json ? OutputFormat::Json : OutputFormat::Xml;
+  job.format = kind == OutputKind::kJson ? OutputFormat::Json : OutputFormat::Xml;
+  job.binary = kind == OutputKind::kBinary;
   job.unarchive = unarchive;
   job.sorted = sorted;
   job.messages = messages;
@@ -155,7 +157,8 @@ FileConversion ConvertOneOfMany(const std::string& InputP, const std::string& Ou
   try {
     if (Missing(job, InputP)) {
       ok = false;
-    } else if (!in.Load(InputP)) {
+    } else if (!in.Load(InputP, job.binary) ||
+               (job.binary && FormatOfContent(in.data(), in.size()) == PlistFormat::None)) {
       return FileConversion::kNotBinaryPlist;
     } else {
       ok = true;

@@ -73,9 +73,9 @@ bool ParseVerb(const std::string& option, Verb* verb) {
         return false;
     }
   }
-  // b stands alone: it is a third output beside c and j, and keyed
-  // archives, folders and sorted keys are not written to binary.
-  if (verb->binary) return seen == "b";
+  // b is a third output beside c and j; keyed archives are not written
+  // to binary.
+  if (verb->binary) return seen.find_first_of("cjk") == std::string::npos;
   return !(verb->json && seen.find('c') != std::string::npos);
 }
 
@@ -90,7 +90,10 @@ int Run(const std::vector<std::string>& args) {
     Verb verb;
     if (count == 3 && ParseVerb(option, &verb)) {
       if (verb.folders) {
-        switch (ConvertFolder(args[1], args[2], verb.json, verb.unarchive, verb.sorted)) {
+        OutputKind kind = verb.binary ? OutputKind::kBinary
+                          : verb.json ? OutputKind::kJson
+                                      : OutputKind::kXml;
+        switch (ConvertFolder(args[1], args[2], kind, verb.unarchive, verb.sorted)) {
           case FolderOutcome::kAllConverted:
             return kExitOk;
           case FolderOutcome::kSomeFailed:
@@ -98,7 +101,7 @@ int Run(const std::vector<std::string>& args) {
             return kExitConversionFailed;
         }
       }
-      bool ok = verb.binary ? PlistToBinary(args[1], args[2])
+      bool ok = verb.binary ? PlistToBinary(args[1], args[2], verb.sorted)
                 : verb.json ? BinaryToJSON(args[1], args[2], verb.unarchive, verb.sorted)
                             : BinaryToXML(args[1], args[2], verb.unarchive, verb.sorted);
       if (ok) return kExitOk;

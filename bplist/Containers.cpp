@@ -4,100 +4,12 @@
 #include <vector>
 
 #include "bplist/Context.h"
+#include "bplist/KeyOrder.h"
 #include "bplist/Texts.h"
 
 namespace bplist {
 
 namespace {
-
-// A dictionary entry while its dictionary is sorted: its references, and
-// where its key's text lies.
-struct SortEntry {
-  enum Kind : uint8_t {
-    kBytes,     // 8-bit text whose bytes are its code units (ASCII, or read as Latin-1)
-    kUtf8,      // 8-bit text that is UTF-8
-    kUtf16,     // big-endian UTF-16 code units
-    kInteger,   // an integer's value bytes, compared as its decimal text
-    kNotAText,  // any other key, or none: after the texts, in file order
-  };
-  uint64_t key;
-  uint64_t value;
-  uint64_t start;
-  uint64_t count;
-  // kBytes: the first eight code units, big-endian, zeros after a shorter
-  // text; most keys differ there, so most comparisons read nothing else.
-  uint64_t prefix;
-  uint32_t index;  // the entry's place in the file's order
-  Kind kind;
-};
-
-// Reads the UTF-16 code units of a key's text one at a time.
-class Units {
- public:
-  Units(const uint8_t* binary, const SortEntry& e)
-      : p_(binary + e.start),
-        end_(p_ + e.count * (e.kind == SortEntry::kUtf16 ? 2 : 1)),
-        kind_(e.kind) {
-    if (kind_ == SortEntry::kInteger) {
-      char* end = PutIntegerText(text_, p_, size_t(e.count));
-      p_ = reinterpret_cast<const uint8_t*>(text_);
-      end_ = reinterpret_cast<const uint8_t*>(end);
-      kind_ = SortEntry::kBytes;
-    }
-  }
-
-  // The next code unit, or -1 after the last.
-  long Next() {
-    if (low_ != 0) {
-      long unit = low_;
-      low_ = 0;
-      return unit;
-    }
-    if (p_ == end_) return -1;
-    if (kind_ == SortEntry::kUtf16) {
-      long unit = long(p_[0]) << 8 | p_[1];
-      p_ += 2;
-      return unit;
-    }
-    uint32_t b = *p_++;
-    if (kind_ == SortEntry::kBytes || b < 0x80) return long(b);
-    // Well-formed UTF-8 (checked before): a lead byte, then its continuations.
-    int more = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : 1;
-    uint32_t cp = b & (0x3F >> more);
-    for (int i = 0; i < more; ++i) cp = cp << 6 | (*p_++ & 0x3F);
-    if (cp < 0x10000) return long(cp);
-    low_ = long(0xDC00 | ((cp - 0x10000) & 0x3FF));
-    return long(0xD800 | ((cp - 0x10000) >> 10));
-  }
-
- private:
-  const uint8_t* p_;
-  const uint8_t* end_;
-  SortEntry::Kind kind_;
-  long low_ = 0;
-  char text_[kMaxIntegerText];
-};
-
-// Whether key a comes before key b: texts before other keys, texts by their
-// UTF-16 code units.
-bool KeyBefore(const uint8_t* binary, const SortEntry& a, const SortEntry& b) {
-  if (a.kind == SortEntry::kNotAText || b.kind == SortEntry::kNotAText)
-    return b.kind == SortEntry::kNotAText && a.kind != SortEntry::kNotAText;
-  // One text, however many objects or references name it.
-  if (a.start == b.start && a.count == b.count && a.kind == b.kind) return false;
-  if (a.kind == SortEntry::kBytes && b.kind == SortEntry::kBytes) {
-    if (a.prefix != b.prefix) return a.prefix < b.prefix;
-    uint64_t n = std::min(a.count, b.count);
-    int order = n == 0 ? 0 : std::memcmp(binary + a.start, binary + b.start, size_t(n));
-    return order != 0 ? order < 0 : a.count < b.count;
-  }
-  Units ua(binary, a), ub(binary, b);
-  for (;;) {
-    long x = ua.Next(), y = ub.Next();
-    if (x != y) return x < y;
-    if (x < 0) return false;
-  }
-}
 
 // Where the text of the key at object Pos lies, when it is a string whose
 // characters lie inside the object data.
@@ -110,7 +22,7 @@ void FindKeyText(const Context& c, uint64_t Pos, SortEntry* e) {
     // Written as its decimal text, widths of 1 to 16 bytes.
     uint64_t width = uint64_t(1) << (c.Binary[o] & 0x0F);
     if (width > 16 || width > c.End - (o + 1)) return;
-    e->start = o + 1;
+    e->text = c.Binary + o + 1;
     e->count = width;
     e->kind = SortEntry::kInteger;
     return;
@@ -127,20 +39,7 @@ void FindKeyText(const Context& c, uint64_t Pos, SortEntry* e) {
   }
   uint64_t unit = nibble == kNibbleUtf16 ? 2 : 1;
   if (count > (c.End - start) / unit) return;
-  e->start = start;
-  e->count = count;
-  if (nibble == kNibbleUtf16) {
-    e->kind = SortEntry::kUtf16;
-    return;
-  }
-  // ASCII text, and text that is not UTF-8 (read as Latin-1), has its bytes
-  // as its code units.
-  const uint8_t* text = c.Binary + start;
-  uint8_t high = 0;
-  for (uint64_t i = 0; i < count; ++i) high |= text[i];
-  e->kind = high >= 0x80 && IsUtf8(text, size_t(count)) ? SortEntry::kUtf8 : SortEntry::kBytes;
-  e->prefix = 0;
-  for (uint64_t i = 0; i < 8; ++i) e->prefix = e->prefix << 8 | (i < count ? text[i] : 0);
+  SetKeyText(e, c.Binary + start, count, nibble == kNibbleUtf16);
 }
 
 // Dictionaries of up to this many entries are sorted by insertion, which
@@ -267,7 +166,7 @@ bool SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* t
   // order, where the budget stops them, so that comparing them costs no
   // more than writing them. The bound is the same on every thread.
   if (textBytes > c.WorkBudget - c.OutputStart) return false;
-  auto before = [&](const SortEntry& a, const SortEntry& b) { return KeyBefore(c.Binary, a, b); };
+  auto before = [&](const SortEntry& a, const SortEntry& b) { return KeyBefore(a, b); };
   bool moved = false;
   if (entries.size() <= kInsertionSortEntries) {
     // Positions are moved, not the entries.

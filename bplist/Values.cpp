@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "bplist/Format.h"
+#include "bplist/KeyOrder.h"
 
 namespace bplist {
 
@@ -294,26 +295,89 @@ void TreeBuilder::CloseAsUid(uint64_t uid) {
   pending_.back() = Unique(index);
 }
 
-ReadResult ReadAnyPlist(const uint8_t* data, size_t size, ValueTree* tree) {
+PlistFormat FormatOfContent(const uint8_t* data, size_t size) {
   if (size >= kSignatureSize && std::memcmp(data, kSignature, kSignatureSize) == 0)
-    return ReadBinaryPlist(data, size, tree);
+    return PlistFormat::Binary;
   size_t i = 0;
   if (size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) i = 3;
   // A UTF-16 byte-order mark: only XML may be UTF-16.
   if (size >= 2 && ((data[0] == 0xFE && data[1] == 0xFF) || (data[0] == 0xFF && data[1] == 0xFE)))
-    return ReadXmlPlist(data, size, tree);
+    return PlistFormat::Xml;
   while (i < size && (data[i] == ' ' || data[i] == '\t' || data[i] == '\n' || data[i] == '\r')) ++i;
+  if (i == size) return PlistFormat::None;
+  uint8_t first = data[i];
+  if (first == '<') return PlistFormat::Xml;
+  if (std::strchr("{[\"-0123456789tfn", first) != nullptr && first != 0) return PlistFormat::Json;
+  return PlistFormat::None;
+}
+
+ReadResult ReadAnyPlist(const uint8_t* data, size_t size, ValueTree* tree) {
+  switch (FormatOfContent(data, size)) {
+    case PlistFormat::Binary:
+      return ReadBinaryPlist(data, size, tree);
+    case PlistFormat::Xml:
+      return ReadXmlPlist(data, size, tree);
+    case PlistFormat::Json:
+      return ReadJsonPlist(data, size, tree);
+    case PlistFormat::None:
+      break;
+  }
   ReadResult none;
   none.notPlist = true;
-  if (i == size) return none;
-  uint8_t first = data[i];
-  if (first == '<') return ReadXmlPlist(data, size, tree);
-  if (std::strchr("{[\"-0123456789tfn", first) != nullptr && first != 0)
-    return ReadJsonPlist(data, size, tree);
   return none;
 }
 
-BinaryResult ConvertToBinary(const uint8_t* data, size_t size, OutputBuffer& out) {
+bool SortDictionaries(ValueTree* tree, uint64_t textBudget) {
+  ValueTree& t = *tree;
+  uint64_t textBytes = 0;
+  for (const Value& v : t.values) {
+    if (v.kind != ValueKind::Dict) continue;
+    for (uint64_t i = 0; i < v.count; i += 2) textBytes += t.values[t.kids[size_t(v.at + i)]].count;
+    if (textBytes > textBudget) return false;
+  }
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(t.bytes.data());
+  std::vector<SortEntry> entries;
+  std::vector<uint32_t> sorted;
+  // The keys of the last dictionary sorted, in the order read, and where
+  // each entry went: an array of records with the same keys sorts them once.
+  std::vector<uint32_t> lastKeys, lastOrder;
+  for (const Value& v : t.values) {
+    if (v.kind != ValueKind::Dict || v.count < 4) continue;
+    uint32_t* kids = t.kids.data() + v.at;
+    size_t n = size_t(v.count / 2);
+    bool same = lastKeys.size() == n;
+    for (size_t i = 0; same && i < n; ++i) same = lastKeys[i] == kids[2 * i];
+    if (!same) {
+      entries.resize(n);
+      lastKeys.resize(n);
+      for (size_t i = 0; i < n; ++i) {
+        SortEntry& e = entries[i];
+        const Value& key = t.values[kids[2 * i]];
+        e.key = kids[2 * i];
+        e.index = uint32_t(i);
+        // Keys are strings: the readers refuse any other.
+        SetKeyText(&e, bytes + key.at, key.kind == ValueKind::String16 ? key.count / 2 : key.count,
+                   key.kind == ValueKind::String16);
+        lastKeys[i] = kids[2 * i];
+      }
+      lastOrder.clear();
+      if (!std::is_sorted(entries.begin(), entries.end(), KeyBefore)) {
+        std::stable_sort(entries.begin(), entries.end(), KeyBefore);
+        for (const SortEntry& e : entries) lastOrder.push_back(e.index);
+      }
+    }
+    if (lastOrder.empty()) continue;
+    sorted.assign(kids, kids + 2 * n);
+    for (size_t i = 0; i < n; ++i) {
+      kids[2 * i] = sorted[2 * lastOrder[i]];
+      kids[2 * i + 1] = sorted[2 * lastOrder[i] + 1];
+    }
+  }
+  return true;
+}
+
+BinaryResult ConvertToBinary(const uint8_t* data, size_t size, OutputBuffer& out, bool sorted,
+                             const Limits& limits) {
   BinaryResult r;
   ValueTree tree;
   // Room for what a text of this size is likely to hold, so the tree does
@@ -327,6 +391,15 @@ BinaryResult ConvertToBinary(const uint8_t* data, size_t size, OutputBuffer& out
     r.notPlist = read.notPlist;
     r.result.outcome = read.tooLarge ? Outcome::TooLarge : Outcome::Damaged;
     r.result.reason = read.reason;
+    return r;
+  }
+  // Comparing keys costs at most what writing each entry's key would:
+  // past the work budget of the other verbs the file is too large.
+  uint64_t budget = limits.BudgetBase + limits.BudgetPerInputByte * uint64_t(size);
+  if (sorted && !SortDictionaries(&tree, budget)) {
+    r.result.outcome = Outcome::TooLarge;
+    r.result.reason = "its keys, one text for each entry, pass the limit of " +
+                      std::to_string(budget >> 20) + " MiB to sort";
     return r;
   }
   WriteBinary(tree, out);

@@ -81,10 +81,21 @@ uint64_t ValueBudget(size_t size);
 ReadResult ReadXmlPlist(const uint8_t* data, size_t size, ValueTree* tree);
 ReadResult ReadJsonPlist(const uint8_t* data, size_t size, ValueTree* tree);
 ReadResult ReadBinaryPlist(const uint8_t* data, size_t size, ValueTree* tree);
-// Picks the reader by the content: "bplist" first is binary, '<' first
-// (after a byte-order mark and white space) XML, a JSON value's first
-// character JSON; anything else is not a property list.
+// The format of a property list, as its first bytes tell it.
+enum class PlistFormat { None, Binary, Xml, Json };
+// Tells the format by the content: "bplist" first is binary, '<' first
+// (after a byte-order mark and white space) or a UTF-16 byte-order mark
+// XML, a JSON value's first character JSON; anything else is not a
+// property list.
+PlistFormat FormatOfContent(const uint8_t* data, size_t size);
+// Picks the reader by FormatOfContent.
 ReadResult ReadAnyPlist(const uint8_t* data, size_t size, ValueTree* tree);
+
+// Puts the entries of every dictionary of `tree` in the order of their
+// keys' texts as UTF-16 code units, equal texts in the order read (see
+// KeyOrder.h). Returns false, with the tree as it was, when the key texts,
+// counted once for each entry, pass `textBudget` bytes.
+bool SortDictionaries(ValueTree* tree, uint64_t textBudget);
 
 // Writes `tree` to `out` as a binary plist in Apple's layout: objects
 // numbered in pre-order (a dictionary's keys, then its values), strings,
@@ -100,8 +111,10 @@ struct BinaryResult {
 };
 
 // Reads the property list data[0, size) in any of the three formats and
-// writes it to `out` as a binary plist.
-BinaryResult ConvertToBinary(const uint8_t* data, size_t size, OutputBuffer& out);
+// writes it to `out` as a binary plist; with `sorted`, each dictionary's
+// entries in the order of their keys, within the work budget of `limits`.
+BinaryResult ConvertToBinary(const uint8_t* data, size_t size, OutputBuffer& out,
+                             bool sorted = false, const Limits& limits = Limits());
 
 // Building a tree in document order, for the readers: Open a container, add
 // its entries (containers nested inside as they come), Close it.

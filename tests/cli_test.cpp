@@ -94,7 +94,6 @@ TEST(Cli, ArgumentTableFallsBackToUsage) {
       {"-dd", in, out},
       {"-jsj", in, out},
       {"-dcj", in, out},
-      {"-db", in, out},
       {"-x", in, out},
       {"-h", in, out},
       {"-sS", in, out},
@@ -102,16 +101,20 @@ TEST(Cli, ArgumentTableFallsBackToUsage) {
       {"-s", in},
       {"-dj", in},
       {"-dj", in, out, out},
-      // b stands alone.
+      // b, a third output: with d and s, never with c, j or k.
       {"-b"},
       {"-b", in},
       {"-b", in, out, out},
       {"-B", in, out},
       {"-kb", in, out},
-      {"-bs", in, out},
       {"-bc", in, out},
       {"-bk", in, out},
       {"-bj", in, out},
+      {"-bb", in, out},
+      {"-dbk", in, out},
+      {"-sbj", in, out},
+      {"-bs", in},
+      {"-db", in, out, out},
   };
   for (const auto& args : table) {
     std::string name;
