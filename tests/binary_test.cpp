@@ -27,14 +27,22 @@ bplist::ReadResult ReadText(const std::string& text) {
   return bplist::ReadAnyPlist(reinterpret_cast<const uint8_t*>(text.data()), text.size(), &tree);
 }
 
-// The binary plist -b makes of `text`, or "" when refused.
-std::string ToBinary(const std::string& text) {
+// The binary plist -b (-bs with `sorted`) makes of `text`, or "" when
+// refused, with the reason in *reason.
+std::string ToBinary(const std::string& text, bool sorted = false,
+                     const bplist::Limits& limits = bplist::Limits(),
+                     std::string* reason = nullptr) {
   bplist::OutputBuffer out(uint64_t(1) << 30);
-  bplist::BinaryResult r =
-      bplist::ConvertToBinary(reinterpret_cast<const uint8_t*>(text.data()), text.size(), out);
+  bplist::BinaryResult r = bplist::ConvertToBinary(reinterpret_cast<const uint8_t*>(text.data()),
+                                                   text.size(), out, sorted, limits);
+  if (reason != nullptr) *reason = r.result.reason;
   if (r.result.outcome != bplist::Outcome::Converted) return "";
   out.Flush();
   return out.Text();
+}
+
+std::string Text(const Bytes& b) {
+  return std::string(b.begin(), b.end());
 }
 
 uint64_t ObjectCount(const std::string& binary) {
@@ -247,6 +255,68 @@ TEST(BinaryInput, SharedContainersCyclesAndKeys) {
   }
   std::string kept = ToBinary(std::string(table[3].file.begin(), table[3].file.end()));
   EXPECT_EQ(ObjectCount(kept), 2u);
+}
+
+// -bs writes each dictionary's entries in the order of their keys' UTF-16
+// code units, equal texts in input order: the same bytes as -b of the
+// entries given in that order by hand.
+TEST(BinaryWriter, SortedKeysFollowUtf16CodeUnits) {
+  auto dict = [](const std::vector<const char*>& keys) {
+    std::string body = "<dict>";
+    for (const char* k : keys)
+      body += std::string("<key>") + k + "</key><string>" + k + "</string>";
+    return body + "</dict>";
+  };
+  // Binary inputs: a key given twice, and a Latin-1 key (0xE9) beside the
+  // UTF-8 text of the same character, which are equal texts.
+  auto binary = [](const std::vector<std::pair<std::string, std::string>>& entries) {
+    PlistBuilder b;
+    std::vector<std::pair<uint64_t, uint64_t>> pairs;
+    for (const auto& e : entries) pairs.push_back({b.Str(e.first), b.Str(e.second)});
+    b.top = b.Dict(pairs);
+    return Text(b.Build());
+  };
+  struct Case {
+    const char* name;
+    std::string input, sorted;
+  };
+  const std::vector<Case> table = {
+      {"UTF-16 units, not code points",
+       Plist(dict({"b", "a", "\xc3\xa9", "\xf0\x9f\x98\x80", "\xef\xbd\x81", "A", ""})),
+       Plist(dict({"", "A", "a", "b", "\xc3\xa9", "\xf0\x9f\x98\x80", "\xef\xbd\x81"}))},
+      {"nested, records with the same keys in two orders",
+       Plist("<array>" + dict({"y", "x"}) + dict({"x", "y"}) + dict({"y", "x"}) +
+             "<dict><key>z</key>" + dict({"q", "p"}) + "<key>a</key><true/></dict></array>"),
+       Plist("<array>" + dict({"x", "y"}) + dict({"x", "y"}) + dict({"x", "y"}) +
+             "<dict><key>a</key><true/><key>z</key>" + dict({"p", "q"}) + "</dict></array>")},
+      {"a key given twice keeps its input order",
+       binary({{"k", "1"}, {"b", "x"}, {"k", "2"}, {"a", "y"}}),
+       binary({{"a", "y"}, {"b", "x"}, {"k", "1"}, {"k", "2"}})},
+      {"Latin-1 and UTF-8 of one character",
+       binary({{"\xe9", "latin"}, {"z", "z"}, {"\xc3\xa9", "utf8"}, {"\xc3\xa0", "a-grave"}}),
+       binary({{"z", "z"}, {"\xc3\xa0", "a-grave"}, {"\xe9", "latin"}, {"\xc3\xa9", "utf8"}})},
+      {"JSON", R"({"b": {"d": 1, "c": [{"f": 0, "e": 1}]}, "a": 2})",
+       R"({"a": 2, "b": {"c": [{"e": 1, "f": 0}], "d": 1}})"},
+  };
+  for (const Case& c : table) {
+    SCOPED_TRACE(c.name);
+    std::string got = ToBinary(c.input, true);
+    EXPECT_EQ(got, ToBinary(c.sorted));
+    EXPECT_NE(got, ToBinary(c.input));
+    EXPECT_NE(got, "");
+  }
+  // Comparing the keys costs no more than the work budget: past it, the
+  // file is too large for -bs, and -b still takes it.
+  std::string keys = Plist(dict({"a-long-key-one", "a-long-key-two", "a-long-key-three"}));
+  bplist::Limits small;
+  small.BudgetBase = 40;
+  small.BudgetPerInputByte = 0;
+  std::string reason;
+  EXPECT_EQ(ToBinary(keys, true, small, &reason), "");
+  EXPECT_EQ(reason, "its keys, one text for each entry, pass the limit of 0 MiB to sort");
+  EXPECT_EQ(ToBinary(keys, false, small), ToBinary(keys));
+  small.BudgetBase = 44;
+  EXPECT_EQ(ToBinary(keys, true, small), ToBinary(keys, true));
 }
 
 // -b takes any property list and has -c's messages and exit codes; -c and -j
