@@ -289,7 +289,7 @@ ReadResult JsonReader::Read() {
           ok = Fail("an object's member without a string key", at);
           break;
         }
-        ok = String(&text_) && (b_.Text(text_) || Budget(at));
+        ok = String(&text_) && (b_.Key(text_) || Budget(at));
         next_.back() = Next::AfterKey;
         break;
       case Next::AfterKey:

@@ -245,6 +245,25 @@ bool TreeBuilder::Text(std::string_view utf8) {
   return AddUnique(v);
 }
 
+bool TreeBuilder::Key(std::string_view utf8) {
+  size_t depth = open_.size();
+  size_t place = Entries() / 2;
+  if (place >= kKeyPlaces) return Text(utf8);
+  if (recentKeys_.size() <= depth) recentKeys_.resize(depth + 1);
+  std::vector<uint32_t>& recent = recentKeys_[depth];
+  if (place < recent.size()) {
+    // Text stores ASCII keys as String8, so equal bytes are the same key.
+    const Value& v = tree_->values[recent[place]];
+    if (v.kind == ValueKind::String8 && v.count == utf8.size() &&
+        std::memcmp(tree_->bytes.data() + v.at, utf8.data(), utf8.size()) == 0)
+      return Reuse(recent[place]);
+  }
+  if (!Text(utf8)) return false;
+  if (recent.size() <= place) recent.resize(place + 1);
+  recent[place] = Last();
+  return true;
+}
+
 bool TreeBuilder::Open(ValueKind kind) {
   if (open_.size() >= kMaxValueDepth) {
     tooDeep_ = true;

@@ -131,6 +131,10 @@ class TreeBuilder {
   bool Text(std::string_view utf8);
   // Adds a value of a kind stored in Bytes, the bytes as they are.
   bool Bytes(ValueKind kind, std::string_view bytes);
+  // Adds a dictionary key, as Text does. A key equal to the one at the same
+  // place of the last dictionary read at this depth is found without the
+  // index of distinct scalars: records mostly repeat their keys.
+  bool Key(std::string_view utf8);
   // Adds the value at `index` again, as another reference to it.
   bool Reuse(uint32_t index);
   // The index of the value added last.
@@ -189,6 +193,10 @@ class TreeBuilder {
   std::vector<std::pair<uint32_t, size_t>> open_;
   bool overBudget_ = false;
   bool tooDeep_ = false;
+  // For each depth, the keys of the first kKeyPlaces places of the last
+  // dictionaries read there.
+  static constexpr size_t kKeyPlaces = 64;
+  std::vector<std::vector<uint32_t>> recentKeys_;
 };
 
 // Appends the UTF-8 form of code point `cp` to `out`.

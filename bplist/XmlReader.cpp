@@ -24,10 +24,17 @@ bool IsSpace(uint8_t b) {
   return b == ' ' || b == '\t' || b == '\n' || b == '\r';
 }
 
-bool IsNameChar(uint8_t b) {
-  return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '_' ||
-         b == ':' || b == '.' || b == '-' || b >= 0x80;
-}
+// The bytes a name may hold: ASCII letters, digits, '_', ':', '.', '-', and
+// every byte of a UTF-8 sequence.
+constexpr struct NameBytes {
+  bool name[256] = {};
+  constexpr NameBytes() {
+    for (int b = 0; b < 256; ++b)
+      name[b] = (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') ||
+                b == '_' || b == ':' || b == '.' || b == '-' || b >= 0x80;
+  }
+  constexpr bool operator[](uint8_t b) const { return name[b]; }
+} kNameByte;
 
 // Trims XML white space from both ends.
 std::string_view Trimmed(std::string_view s) {
@@ -96,8 +103,16 @@ class XmlReader {
     size_t len = std::strlen(s);
     return n_ - pos_ >= len && std::memcmp(p_ + pos_, s, len) == 0;
   }
+  // Skips white space; the indentation of a written document is runs of
+  // spaces, taken eight at a time.
   void SkipSpace() {
-    while (pos_ < n_ && IsSpace(p_[pos_])) ++pos_;
+    constexpr uint64_t kSpaces = 0x2020202020202020ull;
+    uint64_t word;
+    for (;;) {
+      while (n_ - pos_ >= 8 && (std::memcpy(&word, p_ + pos_, 8), word == kSpaces)) pos_ += 8;
+      if (pos_ == n_ || !IsSpace(p_[pos_])) return;
+      ++pos_;
+    }
   }
   // Skips past `end`, or fails with `what` when the text ends first.
   bool SkipPast(const char* end, const char* what);
@@ -176,7 +191,10 @@ bool XmlReader::SkipDoctype() {
 bool XmlReader::SkipMisc() {
   for (;;) {
     SkipSpace();
-    if (StartsWith("<!--")) {
+    // Most often an element starts here.
+    if (n_ - pos_ < 2 || p_[pos_] != '<' || (p_[pos_ + 1] != '!' && p_[pos_ + 1] != '?')) {
+      return true;
+    } else if (StartsWith("<!--")) {
       pos_ += 4;
       if (!SkipPast("-->", "a comment")) return false;
     } else if (StartsWith("<?")) {
@@ -190,7 +208,7 @@ bool XmlReader::SkipMisc() {
 
 std::string_view XmlReader::Name() {
   size_t start = pos_;
-  while (pos_ < n_ && IsNameChar(p_[pos_])) ++pos_;
+  while (pos_ < n_ && kNameByte[p_[pos_]]) ++pos_;
   return std::string_view(reinterpret_cast<const char*>(p_) + start, pos_ - start);
 }
 
@@ -312,6 +330,15 @@ bool XmlReader::Content(std::string_view name) {
       if (pos_ < n_ && p_[pos_] == '\n') ++pos_;
     } else if (b == '&') {
       if (!Reference()) return false;
+    } else if (StartsWith("</")) {
+      size_t at = pos_;
+      pos_ += 2;
+      std::string_view end = Name();
+      SkipSpace();
+      if (end != name || pos_ == n_ || p_[pos_] != '>')
+        return Fail("<" + std::string(name) + "> is closed by </" + std::string(end) + ">", at);
+      ++pos_;
+      return true;
     } else if (StartsWith("<![CDATA[")) {
       pos_ += 9;
       size_t from = pos_;
@@ -329,15 +356,6 @@ bool XmlReader::Content(std::string_view name) {
     } else if (StartsWith("<?")) {
       pos_ += 2;
       if (!SkipPast("?>", "a processing instruction")) return false;
-    } else if (StartsWith("</")) {
-      size_t at = pos_;
-      pos_ += 2;
-      std::string_view end = Name();
-      SkipSpace();
-      if (end != name || pos_ == n_ || p_[pos_] != '>')
-        return Fail("<" + std::string(name) + "> is closed by </" + std::string(end) + ">", at);
-      ++pos_;
-      return true;
     } else {
       return Fail("an element inside <" + std::string(name) + ">");
     }
@@ -412,7 +430,7 @@ bool XmlReader::StartElement() {
     open_.back() = Open::DictValue;
     if (!empty && !Content(name)) return false;
     if (empty) text_.clear();
-    return b_.Text(text_) || Budget(at);
+    return b_.Key(text_) || Budget(at);
   }
   if (name == "plist") {
     if (!open_.empty()) return Fail("a <plist> inside a value", at);
