@@ -6,6 +6,7 @@
 #include "bplist/InputFile.h"
 #include "bplist/Platform.h"
 #include "bplist/RuntimeFailure.h"
+#include "bplist/Values.h"
 
 using namespace bplist;
 
@@ -16,6 +17,8 @@ struct Job {
   OutputFormat format = OutputFormat::Xml;
   bool unarchive = false;
   bool sorted = false;
+  // A binary plist from any property list, instead of `format`.
+  bool binary = false;
   Parallelism parallel;
   // Lines are appended here when set, else printed.
   std::string* messages = nullptr;
@@ -35,15 +38,26 @@ bool NotBinaryPlist(const Job& job, const std::string& InputP) {
 }
 
 // Prints why the conversion failed, where the engine knows.
-bool Report(const Job& job, const ConvertResult& r, const std::string& InputP) {
+bool Report(const Job& job, const ConvertResult& r, const std::string& InputP,
+            bool notPlist = false) {
+  if (notPlist) {
+    Say(job, "File " + InputP + " is not a property list!");
+    return false;
+  }
   if (r.outcome == Outcome::Damaged) Say(job, "File " + InputP + " is damaged: " + r.reason);
   if (r.outcome == Outcome::TooLarge) Say(job, "File " + InputP + " is valid but " + r.reason);
   return r.outcome == Outcome::Converted;
 }
 
-ConvertResult Run(const Job& job, const InputFile& in, OutputBuffer& out) {
-  return ConvertBuffer(in.data(), in.size(), out, job.parallel, Limits(), job.format, job.unarchive,
-                       false, job.sorted);
+// Runs the conversion into `out`; *notPlist is set when a binary job's
+// input is no property list at all.
+ConvertResult Run(const Job& job, const InputFile& in, OutputBuffer& out, bool* notPlist) {
+  if (!job.binary)
+    return ConvertBuffer(in.data(), in.size(), out, job.parallel, Limits(), job.format,
+                         job.unarchive, false, job.sorted);
+  BinaryResult r = ConvertToBinary(in.data(), in.size(), out, job.sorted);
+  *notPlist = r.notPlist;
+  return r.result;
 }
 
 // Writes to an output that cannot be taken back (standard output, a device,
@@ -52,10 +66,12 @@ ConvertResult Run(const Job& job, const InputFile& in, OutputBuffer& out) {
 bool ConvertInPlace(const Job& job, const InputFile& in, const std::string& InputP,
                     const std::string& path, const std::string& OutputP) {
   OutputBuffer dry(platform::kNoFile, OutputP, in.size());
-  if (!Report(job, Run(job, in, dry), InputP)) return false;
+  bool notPlist = false;
+  ConvertResult tried = Run(job, in, dry, &notPlist);
+  if (!Report(job, tried, InputP, notPlist)) return false;
   platform::InPlaceOutput stream(path, OutputP);
   OutputBuffer out(stream.handle(), OutputP, in.size());
-  Run(job, in, out);
+  Run(job, in, out, &notPlist);
   out.Flush();
   return true;
 }
@@ -66,16 +82,17 @@ bool ConvertInPlace(const Job& job, const InputFile& in, const std::string& Inpu
 bool ConvertToFile(const Job& job, const InputFile& in, const std::string& InputP,
                    const std::string& target) {
   ConvertResult result;
+  bool notPlist = false;
   {
     platform::TempFile temp(target);
     OutputBuffer out(temp.handle(), target, in.size());
-    result = Run(job, in, out);
+    result = Run(job, in, out, &notPlist);
     if (result.outcome == Outcome::Converted) {
       out.Flush();
       temp.PutInPlace();
     }
   }
-  return Report(job, result, InputP);
+  return Report(job, result, InputP, notPlist);
 }
 
 bool Missing(const Job& job, const std::string& InputP) {
@@ -95,7 +112,7 @@ bool ConvertLoaded(const Job& job, const InputFile& in, const std::string& Input
 bool Convert(const std::string& InputP, const std::string& OutputP, const Job& job) {
   if (Missing(job, InputP)) return false;
   InputFile in;
-  if (!in.Load(InputP)) return NotBinaryPlist(job, InputP);
+  if (!in.Load(InputP, job.binary)) return NotBinaryPlist(job, InputP);
   return ConvertLoaded(job, in, InputP, OutputP);
 }
 
@@ -120,10 +137,18 @@ bool BinaryToJSON(const std::string& InputP, const std::string& OutputP, bool un
   return Convert(InputP, OutputP, CommandLineJob(OutputFormat::Json, unarchive, sorted));
 }
 
-FileConversion ConvertOneOfMany(const std::string& InputP, const std::string& OutputP, bool json,
-                                bool unarchive, bool sorted, std::string* messages) {
+bool PlistToBinary(const std::string& InputP, const std::string& OutputP, bool sorted) {
+  Job job = CommandLineJob(OutputFormat::Xml, false, sorted);
+  job.binary = true;
+  return Convert(InputP, OutputP, job);
+}
+
+FileConversion ConvertOneOfMany(const std::string& InputP, const std::string& OutputP,
+                                OutputKind kind, bool unarchive, bool sorted,
+                                std::string* messages) {
   Job job;
-  job.format = json ? OutputFormat::Json : OutputFormat::Xml;
+  job.format = kind == OutputKind::kJson ? OutputFormat::Json : OutputFormat::Xml;
+  job.binary = kind == OutputKind::kBinary;
   job.unarchive = unarchive;
   job.sorted = sorted;
   job.messages = messages;
@@ -132,7 +157,8 @@ FileConversion ConvertOneOfMany(const std::string& InputP, const std::string& Ou
   try {
     if (Missing(job, InputP)) {
       ok = false;
-    } else if (!in.Load(InputP)) {
+    } else if (!in.Load(InputP, job.binary) ||
+               (job.binary && FormatOfContent(in.data(), in.size()) == PlistFormat::None)) {
       return FileConversion::kNotBinaryPlist;
     } else {
       ok = true;

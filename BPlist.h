@@ -16,19 +16,29 @@ bool BinaryToXML(const std::string& InputP, const std::string& OutputP, bool una
 // The same with a JSON document instead of the XML one.
 bool BinaryToJSON(const std::string& InputP, const std::string& OutputP, bool unarchive = false,
                   bool sorted = false);
+// Converts the XML, JSON or binary property list at InputP into a binary
+// plist at OutputP, as BinaryToXML does; with `sorted`, each dictionary's
+// entries in the order of their keys.
+bool PlistToBinary(const std::string& InputP, const std::string& OutputP, bool sorted = false);
 
 // What the conversion of one file of a folder came to.
 enum class FileConversion {
   kConverted,
   kFailed,         // the lines BinaryToXML prints for it are in *messages
-  kNotBinaryPlist  // it does not begin with the signature; nothing is said
+  kNotBinaryPlist  // it does not begin with the signature (for a binary plist out: it is no
+                   // property list by its content); nothing is said
 };
 
-// Converts InputP into OutputP as BinaryToXML or BinaryToJSON (`json`) do,
+// The document each file of a folder becomes.
+enum class OutputKind { kXml, kJson, kBinary };
+
+// Converts InputP into OutputP as BinaryToXML, BinaryToJSON or PlistToBinary
+// do (by `kind`),
 // on the calling thread alone, for one file among many converted at once:
 // the lines that they would print are appended to *messages instead,
 // failure line included, and an input that cannot be read is a failed file
 // (its message names the cause). A failed write of the output, or exhausted
 // memory, throws as they do.
-FileConversion ConvertOneOfMany(const std::string& InputP, const std::string& OutputP, bool json,
-                                bool unarchive, bool sorted, std::string* messages);
+FileConversion ConvertOneOfMany(const std::string& InputP, const std::string& OutputP,
+                                OutputKind kind, bool unarchive, bool sorted,
+                                std::string* messages);

@@ -35,6 +35,19 @@ std::string Join(const std::string& folder, const std::string& name) {
   return folder + platform::FolderSeparator() + name;
 }
 
+// What each output file's name has appended to its input's.
+const char* Suffix(OutputKind kind) {
+  switch (kind) {
+    case OutputKind::kJson:
+      return ".json";
+    case OutputKind::kBinary:
+      return ".bplist";
+    case OutputKind::kXml:
+      break;
+  }
+  return ".xml";
+}
+
 // One item of the walk: a file to convert, or a folder that cannot be read.
 struct Item {
   std::string relative;    // from the input folder, with the system's separator
@@ -85,11 +98,11 @@ struct Result {
 // The files of a walk, converted on `threads` threads.
 class Pool {
  public:
-  Pool(const std::string& input, const std::string& output, bool json, bool unarchive, bool sorted,
-       const std::vector<Item>& items)
+  Pool(const std::string& input, const std::string& output, OutputKind kind, bool unarchive,
+       bool sorted, const std::vector<Item>& items)
       : input_(input),
         output_(output),
-        json_(json),
+        kind_(kind),
         unarchive_(unarchive),
         sorted_(sorted),
         items_(items),
@@ -146,12 +159,12 @@ class Pool {
       r->messages = "Folder " + in + " cannot be read: " + item.unreadable + "\r\n";
       return;
     }
-    std::string out = Join(output_, item.relative) + (json_ ? ".json" : ".xml");
+    std::string out = Join(output_, item.relative) + Suffix(kind_);
     size_t sep = item.relative.size();
     while (sep > 0 && !IsSeparator(item.relative[sep - 1])) --sep;
     try {
       if (sep > 0) MakeParent(item.relative.substr(0, sep - 1));
-      r->conversion = ConvertOneOfMany(in, out, json_, unarchive_, sorted_, &r->messages);
+      r->conversion = ConvertOneOfMany(in, out, kind_, unarchive_, sorted_, &r->messages);
     } catch (const RuntimeFailure& failure) {
       // An output that cannot be made for its path alone (a name too long
       // or not allowed, a file where its folder goes) fails that file with
@@ -178,7 +191,8 @@ class Pool {
 
   const std::string& input_;
   const std::string& output_;
-  const bool json_, unarchive_, sorted_;
+  const OutputKind kind_;
+  const bool unarchive_, sorted_;
   const std::vector<Item>& items_;
   std::vector<Result> results_;
   std::set<std::string> made_;
@@ -242,7 +256,7 @@ bool Overlapping(const std::string& input, const std::string& output) {
 
 }  // namespace
 
-FolderOutcome ConvertFolder(const std::string& input, const std::string& output, bool json,
+FolderOutcome ConvertFolder(const std::string& input, const std::string& output, OutputKind kind,
                             bool unarchive, bool sorted) {
   if (platform::KindOf(input) != platform::PathKind::kDirectory) {
     PrintLine("Folder " + input + " not found!");
@@ -255,7 +269,7 @@ FolderOutcome ConvertFolder(const std::string& input, const std::string& output,
 
   unsigned threads = std::min<unsigned>(platform::ProcessorCount(), platform::kMaxTempFiles);
   threads = unsigned(std::min<size_t>(threads, items.size()));
-  Pool pool(input, output, json, unarchive, sorted, items);
+  Pool pool(input, output, kind, unarchive, sorted, items);
   pool.Start(threads);
   Progress progress(items.size());
   size_t converted = 0, failed = 0, skipped = 0;

@@ -1,5 +1,6 @@
 // tarnwick: converts a binary property list into an XML property list, or
-// with -j into a JSON document; with -d every binary plist under a folder.
+// with -j into a JSON document; with -d every binary plist under a folder;
+// with -b any property list into a binary one.
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -38,6 +39,7 @@ struct Verb {
   bool unarchive = false;  // k: a keyed archive as the object graph it encodes
   bool sorted = false;     // s: dictionary entries in the order of their keys
   bool json = false;       // j: JSON; c, or neither, XML
+  bool binary = false;     // b: a binary plist from any property list
 };
 
 // Reads `option` as a verb; false when it is not one (no letter, a letter
@@ -64,10 +66,16 @@ bool ParseVerb(const std::string& option, Verb* verb) {
         break;
       case 'c':
         break;
+      case 'b':
+        verb->binary = true;
+        break;
       default:
         return false;
     }
   }
+  // b is a third output beside c and j; keyed archives are not written
+  // to binary.
+  if (verb->binary) return seen.find_first_of("cjk") == std::string::npos;
   return !(verb->json && seen.find('c') != std::string::npos);
 }
 
@@ -82,7 +90,10 @@ int Run(const std::vector<std::string>& args) {
     Verb verb;
     if (count == 3 && ParseVerb(option, &verb)) {
       if (verb.folders) {
-        switch (ConvertFolder(args[1], args[2], verb.json, verb.unarchive, verb.sorted)) {
+        OutputKind kind = verb.binary ? OutputKind::kBinary
+                          : verb.json ? OutputKind::kJson
+                                      : OutputKind::kXml;
+        switch (ConvertFolder(args[1], args[2], kind, verb.unarchive, verb.sorted)) {
           case FolderOutcome::kAllConverted:
             return kExitOk;
           case FolderOutcome::kSomeFailed:
@@ -90,8 +101,9 @@ int Run(const std::vector<std::string>& args) {
             return kExitConversionFailed;
         }
       }
-      bool ok = verb.json ? BinaryToJSON(args[1], args[2], verb.unarchive, verb.sorted)
-                          : BinaryToXML(args[1], args[2], verb.unarchive, verb.sorted);
+      bool ok = verb.binary ? PlistToBinary(args[1], args[2], verb.sorted)
+                : verb.json ? BinaryToJSON(args[1], args[2], verb.unarchive, verb.sorted)
+                            : BinaryToXML(args[1], args[2], verb.unarchive, verb.sorted);
       if (ok) return kExitOk;
       bplist::PrintLine("Error: Unable convert file " + args[1]);
       return kExitConversionFailed;

@@ -2,7 +2,8 @@
 # The speed and memory benchmark: converts the same generated binary plists
 # with tarnwick, libplist's plistutil and Python's plistlib in one run and
 # prints median wall times, peak resident memory, tarnwick's ratios against
-# each peer and against copying its output, its scaling from N to 4N records,
+# each peer and against copying its output, -b against the peers' binary
+# writers on the same file's XML, its scaling from N to 4N records,
 # its cost on huge single objects, and the hot-path micro-benchmarks.
 #
 # Usage: bench/run.sh
@@ -11,7 +12,7 @@
 # default 1000), TARNWICK_BENCH_BUILD (build directory, default
 # build-bench at the top of the tree), BASELINE (a tarnwick program whose
 # instruction counts the build's are compared with), ONLY (a list of the sections
-# "sorted", "folders" and "instructions" to run alone, after the build and the records file). Generated inputs are cached in
+# "sorted", "folders", "binary" and "instructions" to run alone, after the build and the records file). Generated inputs are cached in
 # bench/out/ and remade when make_plist.py changes.
 set -euo pipefail
 
@@ -67,6 +68,17 @@ make_input() {
     python3 "$here/make_plist.py" "$@" "$file.part"
     mv "$file.part" "$file"
   fi
+}
+
+# The plistlib binary peer: load the XML property list, dump it as binary.
+write_binary_peer() {
+  cat >"$out/binary_peer.py" <<'EOF'
+import plistlib, sys
+with open(sys.argv[1], "rb") as f:
+    value = plistlib.load(f)
+with open(sys.argv[2], "wb") as f:
+    plistlib.dump(value, f, fmt=plistlib.FMT_BINARY, sort_keys=False)
+EOF
 }
 
 # The plistlib peer: load the binary plist, dump it as XML.
@@ -301,6 +313,39 @@ bench_instructions() {
   "$here/instructions.sh" "$BASELINE" "$tw" "$records" || missed+=("instructions")
 }
 
+# -b of the records file's XML against plistutil -f bin and plistlib's
+# load + dump, with the speed and memory targets.
+bench_binary() {
+  echo
+  echo "== binary output: tarnwick -b against plistutil -f bin and plistlib, the records file's XML =="
+  local records_xml=$out/records-$n.xml runs_saved bin_size xml_size
+  "$tw" -c "$records" "$records_xml"
+  measure bin_tw "$out/tw.bplist" "$tw" -b "$records_xml" "$out/tw.bplist"
+  bin_size=$(size_of "$out/tw.bplist")
+  # The peers take minutes on this file: timed on two runs.
+  runs_saved=$runs
+  runs=2
+  measure bin_pu "$out/pu.bplist" plistutil -i "$records_xml" -f bin -o "$out/pu.bplist"
+  measure bin_py "$out/py.bplist" python3 "$out/binary_peer.py" "$records_xml" "$out/py.bplist"
+  runs=$runs_saved
+  xml_size=$(size_of "$records_xml")
+  rm -f "$out"/tw.bplist "$out"/pu.bplist "$out"/py.bplist "$records_xml"
+  echo "  $(mib_of "$xml_size") MiB of XML in; tarnwick writes $(mib_of "$bin_size") MiB"
+  row "command" "wall s" "cpu s" "peak RSS MiB" ""
+  row "tarnwick -b IN OUT" "$(calc %.3f "${median[bin_tw]}")" "$(calc %.3f "${cpu[bin_tw]}")" \
+    "$(calc %.1f "${rss[bin_tw]} / 1024")" ""
+  row "plistutil -i IN -f bin -o OUT" "$(calc %.3f "${median[bin_pu]}")" "$(calc %.3f "${cpu[bin_pu]}")" \
+    "$(calc %.1f "${rss[bin_pu]} / 1024")" ""
+  row "python3 plistlib load + dump binary" "$(calc %.3f "${median[bin_py]}")" \
+    "$(calc %.3f "${cpu[bin_py]}")" "$(calc %.1f "${rss[bin_py]} / 1024")" ""
+  target "plistutil wall time / -b's" "$(calc %.1f "${median[bin_pu]} / ${median[bin_tw]}")" ">= 5" \
+    "${median[bin_pu]} >= 5 * ${median[bin_tw]}"
+  target "plistlib wall time / -b's" "$(calc %.1f "${median[bin_py]} / ${median[bin_tw]}")" ">= 20" \
+    "${median[bin_py]} >= 20 * ${median[bin_tw]}"
+  target "-b peak RSS / plistutil's" "$(calc %.3f "${rss[bin_tw]} / ${rss[bin_pu]}")" "<= 0.5" \
+    "${rss[bin_tw]} <= 0.5 * ${rss[bin_pu]}"
+}
+
 # ---- the run ---------------------------------------------------------------
 
 mkdir -p "$out"
@@ -308,6 +353,7 @@ install_missing
 build_release
 check_cache
 write_plistlib_peer
+write_binary_peer
 tw=$build/tarnwick
 : >"$out/hyperfine.log"
 
@@ -463,6 +509,8 @@ target "-k peak RSS MiB" "$(calc %.1f "${rss[keyed_tw]} / 1024")" \
 bench_sorted
 bench_folders
 bench_instructions
+
+bench_binary
 
 echo
 echo "== compiled nibs (tests/corpus): tarnwick -k against -c, alternating, $small_runs runs each =="

@@ -23,7 +23,7 @@ constexpr size_t kUnknownSizeStart = size_t(64) << 10;
 
 }  // namespace
 
-bool InputFile::Load(const std::string& path) {
+bool InputFile::Load(const std::string& path, bool anyContent) {
   platform::InputHandle in(path);
   // A regular file is read up to the size it has now, in one read where the
   // system allows; anything else until its end.
@@ -31,7 +31,7 @@ bool InputFile::Load(const std::string& path) {
   size_t want = known == platform::kUnknownSize ? SIZE_MAX : size_t(known);
   if (known != platform::kUnknownSize && known != uint64_t(want)) throw std::bad_alloc();
   Grow(want != SIZE_MAX ? (want > kSignatureSize ? want : kSignatureSize) : kUnknownSizeStart);
-  bool checked = false;
+  bool checked = anyContent;
   while (size_ < want) {
     if (size_ == capacity_) Grow(capacity_ * 2);
     // The signature is read alone first, so that a stream without it is

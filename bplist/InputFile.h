@@ -18,7 +18,8 @@ class InputFile {
   // Returns false, having read no more than the signature's length, when they
   // are not, so an endless stream is refused at once. A failed file operation
   // raises a RuntimeFailure.
-  bool Load(const std::string& path);
+  // With `anyContent` the file is loaded whatever its first bytes are.
+  bool Load(const std::string& path, bool anyContent = false);
 
   const uint8_t* data() const { return data_; }
   size_t size() const { return size_; }

@@ -13,6 +13,7 @@
 
 #include "bplist/Convert.h"
 #include "bplist/Format.h"
+#include "bplist/Values.h"
 #include "tarnwick.h"
 
 using namespace bplist;
@@ -56,10 +57,28 @@ bool WriteToCaller(void* context, const char* bytes, size_t size) {
   return caller->write(caller->context, bytes, size) == 0;
 }
 
+// Any property list to a binary plist; the caller catches what it throws.
+int ToBinary(const uint8_t* bytes, size_t size, OutputBuffer& out, tarnwick_error* error) {
+  static const uint8_t kNothing = 0;
+  BinaryResult r = ConvertToBinary(size != 0 ? bytes : &kNothing, size, out);
+  if (r.notPlist) return Finish(error, TARNWICK_NOT_BPLIST, "not a property list");
+  switch (r.result.outcome) {
+    case Outcome::Converted:
+      out.Flush();
+      return Finish(error, TARNWICK_OK);
+    case Outcome::TooLarge:
+      return Finish(error, TARNWICK_TOO_LARGE, r.result.reason);
+    case Outcome::Damaged:
+    case Outcome::Failed:
+      break;
+  }
+  return Finish(error, TARNWICK_DAMAGED, r.result.reason);
+}
+
 int Convert(const void* data, size_t size, int format, unsigned options, Sink sink,
             tarnwick_error* error) {
   if (data == nullptr && size != 0) return Finish(error, TARNWICK_BAD_ARGUMENT, "no data");
-  if (format < TARNWICK_XML || format > TARNWICK_KEYED_JSON) {
+  if (format < TARNWICK_XML || format > TARNWICK_BINARY) {
     char text[32];
     std::snprintf(text, sizeof text, "unknown format %d", format);
     return Finish(error, TARNWICK_BAD_ARGUMENT, text);
@@ -73,10 +92,12 @@ int Convert(const void* data, size_t size, int format, unsigned options, Sink si
     return Finish(error, TARNWICK_BAD_ARGUMENT, text);
   }
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
-  if (size < kSignatureSize || std::memcmp(bytes, kSignature, kSignatureSize) != 0)
+  bool binary = format == TARNWICK_BINARY;
+  if (!binary && (size < kSignatureSize || std::memcmp(bytes, kSignature, kSignatureSize) != 0))
     return Finish(error, TARNWICK_NOT_BPLIST, "not a binary plist");
   try {
     OutputBuffer out(sink, size);
+    if (binary) return ToBinary(bytes, size, out, error);
     Parallelism parallel = (options & TARNWICK_ALL_THREADS) != 0 ? ForThisMachine() : Parallelism();
     ConvertResult r = ConvertBuffer(bytes, size, out, parallel, Limits(), FormatOf(format),
                                     Unarchives(format), (options & TARNWICK_TYPED_VALUES) != 0);

@@ -15,6 +15,8 @@ libFuzzer dictionaries: the format's markers and trailer shapes with
 interesting reals and dates, and the bare 8-byte reals and dates.
 """
 import datetime
+import json
+import math
 import os
 import plistlib
 import random
@@ -272,6 +274,59 @@ TRAILER_TOKENS = [bytes(6) + bytes([o, r]) for o in (1, 2, 4, 8) for r in (1, 2,
                  [be(v, 8) for v in (0, 1, 2, 8, 255, 256)]
 
 
+# XML and JSON: the elements, the XML around them and what is refused
+# (entities, declarations), and JSON's punctuation, words and escapes.
+XML_TOKENS = [t.encode() for t in [
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>", "<!DOCTYPE plist SYSTEM \"x\">", "<plist>",
+    "</plist>", "<dict>", "</dict>", "<dict/>", "<key>", "</key>", "<array>", "</array>",
+    "<array/>", "<string>", "</string>", "<data>", "</data>", "<date>", "</date>", "<integer>",
+    "</integer>", "<real>", "</real>", "<true/>", "<false/>", "<key>CF$UID</key>", "<!--", "-->",
+    "<![CDATA[", "]]>", "<?pi ?>", "&lt;", "&amp;", "&#x1F600;", "&#65;", "&e;",
+    "<!ENTITY e \"x\">", "[", "]", "nan", "-inf", "1e308", "0x7f", "18446744073709551615",
+    "2001-01-01T00:00:00Z", "-0001-12-31T23:59:59Z", "AAEC=", "\r\n", "\xc3\xa9", "\xf0\x9f\x98\x80"]]
+JSON_TOKENS = [t.encode() for t in [
+    "{", "}", "[", "]", ",", ":", "\"", "\"CF$UID\"", "true", "false", "null", "-0", "1e-400",
+    "1.5e308", "18446744073709551615", "-9223372036854775808", "\\u00e9", "\\ud83d\\ude00",
+    "\\ud800", "\\n", "\xef\xbb\xbf"]]
+
+
+def text_plists(rng):
+    """XML and JSON seeds: plistlib's XML of random values, small documents
+    of the kinds that are refused, and JSON of the values JSON holds."""
+    xml, json_seeds = {}, {}
+    for i in range(12):
+        value = {"k%d" % j: random_value(rng, 3) for j in range(4)}
+        value = _no_uids(value)
+        xml["plistlib-%d" % i] = plistlib.dumps(value, fmt=plistlib.FMT_XML)
+        json_seeds["json-%d" % i] = json.dumps(_json_values(value), ensure_ascii=i % 2 == 0).encode()
+    xml["uid"] = b"<plist><dict><key>CF$UID</key><integer>7</integer></dict></plist>"
+    xml["utf16"] = "<plist><string>\u00e9</string></plist>".encode("utf-16")
+    xml["entities"] = b"<!DOCTYPE plist [<!ENTITY a \"b\">]><plist><string>&a;</string></plist>"
+    xml["cdata"] = b"<plist><array><string><![CDATA[<x>]]>&#xE9;</string><!-- c --></array></plist>"
+    json_seeds["uid"] = b'{"a": {"CF$UID": 3}, "b": [1.5, -0.0, "\\u00e9"]}'
+    return xml, json_seeds
+
+
+def _no_uids(value):
+    if isinstance(value, dict):
+        return {k: _no_uids(v) for k, v in value.items()}
+    if isinstance(value, list):
+        return [_no_uids(v) for v in value]
+    return {"CF$UID": value.data} if isinstance(value, plistlib.UID) else value
+
+
+def _json_values(value):
+    if isinstance(value, dict):
+        return {k: _json_values(v) for k, v in value.items()}
+    if isinstance(value, list):
+        return [_json_values(v) for v in value]
+    if isinstance(value, (bytes, datetime.datetime)):
+        return str(value)
+    if isinstance(value, float) and (math.isnan(value) or math.isinf(value)):
+        return 0.5
+    return value
+
+
 def write_dictionary(path, tokens):
     with open(path, "w") as f:
         for token in tokens:
@@ -317,6 +372,11 @@ def main():
     count = write_seeds(os.path.join(out, "file"), files, max_len)
     for target, seeds in text_seeds().items():
         count += write_seeds(os.path.join(out, target), seeds, max_len)
+    xml, json_seeds = text_plists(random.Random(7))
+    count += write_seeds(os.path.join(out, "xml"), xml, max_len)
+    count += write_seeds(os.path.join(out, "json"), json_seeds, max_len)
+    write_dictionary(os.path.join(out, "xml.dict"), XML_TOKENS)
+    write_dictionary(os.path.join(out, "json.dict"), JSON_TOKENS)
     reals = [be(bits, 8) for bits in REALS]
     dates = [struct.pack(">d", s) for s in DATES]
     write_dictionary(os.path.join(out, "number.dict"), reals + dates)

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets and runs each on two processes at once (one
-# per core): the whole-file target for RUNS executions in all (default
-# 1,000,000), the split-versus-one-thread target and each text target for a
-# bounded share of that. Every run also stops at a time cap (at most 495
-# seconds in all), so the whole run stays within ten minutes on a loaded
-# two-core machine; on an idle one the runs end well before their caps.
+# per core): the whole-file target and the XML and JSON readers for RUNS
+# executions in all (default 1,000,000), the split-versus-one-thread target
+# and each text target for a bounded share of that. Every run also stops at
+# a time cap (at most 575 seconds in all), so the whole run stays within ten
+# minutes on a loaded two-core machine; on an idle one the runs end well
+# before their caps.
 #
 # Exits non-zero on any finding: a crash, a sanitizer report, a leak, a
 # difference from the exact reference, a slow input (a text above 10 ms or a
@@ -32,6 +33,8 @@ processes="${TARNWICK_FUZZ_PROCESSES:-2}"
 targets=(
   "bplist file 1 360 8192 file.dict"
   "split file 20 45 8192 file.dict"
+  "xml xml 1 40 4096 xml.dict"
+  "json json 1 40 4096 json.dict"
   "real real 5 15 16 number.dict"
   "date date 5 15 16 number.dict"
   "integer integer 5 15 256 number.dict"

@@ -1,12 +1,14 @@
 """Converts binary property lists (bplist00) to XML or JSON documents, or to
-Python values, through libtarnwick. Pure Python over ctypes: no compiler and
-nothing beyond the standard library.
+Python values, and any property list (XML, JSON or binary) to a binary one,
+through libtarnwick. Pure Python over ctypes: no compiler and nothing beyond
+the standard library.
 
     import tarnwick
     with open("Info.plist", "rb") as f:
         data = f.read()
     xml = tarnwick.to_xml(data)      # bytes, as `tarnwick -c` writes them
     value = tarnwick.loads(data)     # the values plistlib.loads gives
+    binary = tarnwick.to_binary(b"<plist><true/></plist>")  # as `tarnwick -b`
 
 load(fp) and loads(data) return what plistlib.load and plistlib.loads return
 for the same binary file: dict, list, str, int, float, bool, bytes, datetime
@@ -50,7 +52,7 @@ import plistlib
 import re
 import sys
 
-__all__ = ["to_xml", "to_json", "to_keyed_xml", "to_keyed_json", "load", "loads", "to_datetime",
+__all__ = ["to_xml", "to_json", "to_keyed_xml", "to_keyed_json", "to_binary", "load", "loads", "to_datetime",
            "to_bytes", "version", "TarnwickError", "__version__"]
 
 # Formats, codes of TarnwickError (OK is none), the option bit and the
@@ -173,6 +175,14 @@ def to_keyed_xml(data, threads=True):
 def to_keyed_json(data, threads=True):
     """As to_json, with a keyed archive written as the objects it encodes."""
     return _convert(data, KEYED_JSON, threads)
+
+
+def to_binary(data):
+    """The binary plist (bplist00) of the XML property list, JSON document or
+    binary plist `data`, as bytes, written as `tarnwick -b` writes it. Data
+    that is none of them raises TarnwickError with code NOT_BPLIST, a
+    damaged one DAMAGED with the line and column of the fault."""
+    return _convert(data, BINARY, False)
 
 
 _EPOCH = datetime.datetime(2001, 1, 1)

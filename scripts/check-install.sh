@@ -79,7 +79,8 @@ options=$(sed -n '/^SYNOPSIS/,/^DESCRIPTION/s/^ *tarnwick \([^ ]*\).*/\1/p' <<<"
 option_text=$(sed -n '/^OPTIONS/,/^EXIT STATUS/p' <<<"$page")
 [ "$(wc -w <<<"$options")" -ge 5 ] || fail "the manual page's synopsis shows the options: $options"
 for option in $options; do
-  # The verbs' grammar, -[d][k][s][c|j], is told by its letters' paragraphs.
+  # The verbs' grammars, -[d][k][s][c|j] and -[d][s]b, are told by their
+  # letters' paragraphs.
   [[ "$option" == *"["* ]] && continue
   grep -Eq "^ {7}$option( |\$)" <<<"$option_text" ||
     fail "the manual page's OPTIONS gives $option no paragraph of its own"

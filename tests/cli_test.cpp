@@ -57,7 +57,7 @@ TEST(Cli, AboutTextIsFourLinesAndExitsZero) {
 }
 
 // Every argument list that is not "-about" (alone or with two more) or "-c"
-// or "-j" with exactly two paths prints the usage text, exits 2 and touches no file.
+// or "-j" (or "-b") with exactly two paths prints the usage text, exits 2 and touches no file.
 TEST(Cli, ArgumentTableFallsBackToUsage) {
   ScratchDir dir;
   const std::string in = dir.File("in.plist"), out = dir.File("out.xml");
@@ -94,8 +94,6 @@ TEST(Cli, ArgumentTableFallsBackToUsage) {
       {"-dd", in, out},
       {"-jsj", in, out},
       {"-dcj", in, out},
-      {"-b", in, out},
-      {"-db", in, out},
       {"-x", in, out},
       {"-h", in, out},
       {"-sS", in, out},
@@ -103,6 +101,20 @@ TEST(Cli, ArgumentTableFallsBackToUsage) {
       {"-s", in},
       {"-dj", in},
       {"-dj", in, out, out},
+      // b, a third output: with d and s, never with c, j or k.
+      {"-b"},
+      {"-b", in},
+      {"-b", in, out, out},
+      {"-B", in, out},
+      {"-kb", in, out},
+      {"-bc", in, out},
+      {"-bk", in, out},
+      {"-bj", in, out},
+      {"-bb", in, out},
+      {"-dbk", in, out},
+      {"-sbj", in, out},
+      {"-bs", in},
+      {"-db", in, out, out},
   };
   for (const auto& args : table) {
     std::string name;

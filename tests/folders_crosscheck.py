@@ -106,10 +106,12 @@ def read_back(path, json_doc):
 # ---- the tree ---------------------------------------------------------------
 
 def make_tree(root, rng):
-    """Writes the evidence tree; returns {relative path: value or None} for
-    the files the reference expects converted (None: damaged) and the list of
-    files it expects skipped."""
-    plists, skipped, damaged = {}, [], []
+    """Writes the evidence tree; returns {relative path: value} for the
+    binary plists, the files every verb skips, the damaged binary plists,
+    {relative path: value} for the XML and JSON property lists (skipped but
+    by the b verbs), and {relative path: reason} for the text files the b
+    verbs read as damaged."""
+    plists, skipped, damaged, texts, text_damaged = {}, [], [], {}, {}
 
     def put(rel, data):
         path = os.path.join(root, rel)
@@ -131,13 +133,28 @@ def make_tree(root, rng):
     for rel in ["damaged.plist", "a/short.bplist"]:
         put(rel, b"bplist00 not really")
         damaged.append(rel)
+    for i, rel in enumerate(["text/a.plist", "text/b.xml", "日本語/c.json", "many/1/d.json"]):
+        value = {random_key(rng): random_value(rng) for _ in range(rng.randint(1, 8))}
+        if rel.endswith(".json"):
+            put(rel, json.dumps(value, ensure_ascii=i % 2 == 0).encode())
+        else:
+            put(rel, plistlib.dumps(value, fmt=plistlib.FMT_XML, sort_keys=False))
+        texts[rel] = value
+    for rel, data, reason in [
+            ("text/broken.xml", b"<plist><dict><key>a</key></dict></plist>",
+             "a dictionary key without a value at line 1, column 26"),
+            ("text/null.json", b'{"a": null}',
+             "null (a property list has no null value) at line 1, column 7"),
+            ("text/image.svg", b"<svg/>", "the unknown element <svg> at line 1, column 1")]:
+        put(rel, data)
+        text_damaged[rel] = reason
     # Links: to a file inside (converted at the link's place), to a folder
     # (not followed), to nothing (no file at all).
     os.symlink("prefs.plist", os.path.join(root, "link-to-prefs"))
     plists["link-to-prefs"] = plists["prefs.plist"]
     os.symlink("a", os.path.join(root, "link-to-a"))
     os.symlink("missing", os.path.join(root, "dangling"))
-    return plists, skipped, damaged
+    return plists, skipped, damaged, texts, text_damaged
 
 
 def walk_order(root):
@@ -153,13 +170,17 @@ def walk_order(root):
     return sorted(found, key=lambda p: [c.encode() for c in p.split(os.sep)])
 
 
-def expected_messages(root, order, damaged):
+def expected_messages(root, order, damaged, text_damaged):
     lines = []
     for rel in order:
+        path = os.path.join(root, rel)
         if rel in damaged:
-            path = os.path.join(root, rel)
             lines.append("File %s is damaged: too short to hold a header and a trailer" % path)
-            lines.append("Error: Unable convert file %s" % path)
+        elif rel in text_damaged:
+            lines.append("File %s is damaged: %s" % (path, text_damaged[rel]))
+        else:
+            continue
+        lines.append("Error: Unable convert file %s" % path)
     return lines
 
 
@@ -176,17 +197,26 @@ def snapshot(root):
 
 def check_folder(work, rng):
     ev = os.path.join(work, "evidence")
-    plists, skipped, damaged = make_tree(ev, rng)
+    plists, skipped, damaged, texts, text_damaged = make_tree(ev, rng)
     order = walk_order(ev)
     before = snapshot(ev)
-    expect_lines = expected_messages(ev, order, damaged)
-    summary = "%d converted, %d failed, %d skipped" % (len(plists), len(damaged), len(skipped))
+    expect_lines = expected_messages(ev, order, damaged, {})
+    summary = "%d converted, %d failed, %d skipped" % (
+        len(plists), len(damaged), len(skipped) + len(texts) + len(text_damaged))
     expect_out = ("\r\n".join(expect_lines + [summary]) + "\r\n").encode()
+    # The b verbs read the text property lists too, and fail the text files
+    # they cannot read.
+    binary_lines = expected_messages(ev, order, damaged, text_damaged)
+    binary_summary = "%d converted, %d failed, %d skipped" % (
+        len(plists) + len(texts), len(damaged) + len(text_damaged), len(skipped))
+    binary_out = ("\r\n".join(binary_lines + [binary_summary]) + "\r\n").encode()
 
     outputs = {}
-    for verb in ["-dc", "-dj", "-dsj", "-dks", "-d"]:
+    for verb in ["-dc", "-dj", "-dsj", "-dks", "-d", "-db", "-dbs"]:
         json_doc = "j" in verb
-        ext = ".json" if json_doc else ".xml"
+        ext = ".json" if json_doc else ".bplist" if "b" in verb else ".xml"
+        converted = dict(plists, **texts) if "b" in verb else plists
+        expect = binary_out if "b" in verb else expect_out
         for one in (False, True):
             out = os.path.join(work, "out%s%d" % (verb, one), "new")
             if verb == "-dc" and not one:
@@ -196,12 +226,12 @@ def check_folder(work, rng):
                     f.write(b"old")
             r = run([verb, ev, out], one_thread=one)
             check(r.returncode == 1, "%s exit code %d" % (verb, r.returncode))
-            check(r.stdout == expect_out, "%s messages:\n%r\n%r" % (verb, r.stdout, expect_out))
+            check(r.stdout == expect, "%s messages:\n%r\n%r" % (verb, r.stdout, expect))
             check(r.stderr == b"", "%s writes on standard error off a terminal" % verb)
             got = snapshot(out)
-            want = sorted(rel + ext for rel in plists)
+            want = sorted(rel + ext for rel in converted)
             check(sorted(got) == want, "%s output tree %s" % (verb, sorted(set(got) ^ set(want))))
-            for rel, value in plists.items():
+            for rel, value in converted.items():
                 path = os.path.join(out, rel + ext)
                 if not os.path.exists(path):
                     continue
@@ -215,6 +245,11 @@ def check_folder(work, rng):
             outputs.setdefault(verb, []).append(got)
         check(outputs[verb][0] == outputs[verb][1], "%s differs on one thread" % verb)
     check(outputs["-d"][0] == outputs["-dc"][0], "-d is not -dc")
+    # Each file of -db is the file -b writes of it.
+    for rel in ["prefs.plist", "text/a.plist", "日本語/c.json"]:
+        r = run(["-b", os.path.join(ev, rel), ""])
+        check(r.returncode == 0 and r.stdout == outputs["-db"][0][rel + ".bplist"],
+              "-db of %s is not -b's file" % rel)
     check(snapshot(ev) == before, "the evidence changed")
 
     # A progress line on a terminal, and the same standard output.
@@ -333,7 +368,7 @@ def check_sorted_files(work, rng):
         path = os.path.join(work, "s%d.plist" % i)
         with open(path, "wb") as f:
             f.write(binary(value))
-        for verb, json_doc in [("-s", False), ("-sj", True), ("-jks", True)]:
+        for verb, json_doc in [("-s", False), ("-sj", True), ("-jks", True), ("-bs", False)]:
             r = run([verb, path, ""])
             check(r.returncode == 0, "%s on %s: %r" % (verb, path, r.stdout[:200]))
             keys = pairs_in_order(r.stdout, json_doc)
@@ -398,8 +433,14 @@ def check_sorted_files(work, rng):
                   "%s holds other entries than %s on %s" % (sort, plain, name))
             keys = pairs_in_order(b.stdout, True)
             check(all(in_order(k) for k in keys), "%s order on %s" % (sort, name))
+        # A binary plist with sorted keys is the XML of -s, where -b takes the file.
+        sb = run(["-sb", path, ""])
+        if sb.returncode == 0:
+            check(run(["-c", "/dev/stdin", ""], input=sb.stdout).stdout == run(["-s", path, ""]).stdout,
+                  "-c of -sb is not -s on %s" % name)
     # Arguments that are not verbs keep the usage text.
-    for bad in ["-", "-cc", "-cj", "-C", "-x", "-h", "-dd", "-b", "-db", "-sjc", "-ss"]:
+    for bad in ["-", "-cc", "-cj", "-C", "-x", "-h", "-dd", "-bk", "-dbj", "-bc", "-kb", "-sjc",
+                "-ss", "-bsb"]:
         r = run([bad, "a", "b"])
         check(r.returncode == 2 and r.stdout.startswith(b"Usage:"), "%s is a verb" % bad)
 

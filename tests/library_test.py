@@ -163,6 +163,30 @@ for name in tarnwick.__all__:
     if callable(getattr(tarnwick, name)) and not getattr(tarnwick, name).__doc__:
         failures.append("tarnwick.%s has no docstring" % name)
 
+# to_binary: every corpus file plistlib reads gives plistlib's values back,
+# and its XML the same XML again; text that is no property list and damaged text raise.
+for path in paths:
+    if os.path.dirname(path) != corpus:
+        continue
+    data = open(path, "rb").read()
+    try:
+        want = plistlib.loads(data)
+    except Exception:
+        continue
+    xml = tarnwick.to_xml(data)
+    if tarnwick.to_xml(tarnwick.to_binary(xml)) != xml:
+        failures.append("to_binary of the XML of %s is another document" % path)
+    if plistlib.loads(tarnwick.to_binary(bytearray(data))) != want:
+        failures.append("to_binary of %s is not plistlib's values" % path)
+for text, code in ((b"hello", tarnwick.NOT_BPLIST), (b"<plist><dict><key>a</key></dict></plist>",
+                                                     tarnwick.DAMAGED)):
+    try:
+        tarnwick.to_binary(text)
+        failures.append("to_binary(%r) did not raise" % text)
+    except tarnwick.TarnwickError as e:
+        if e.code != code:
+            failures.append("to_binary(%r) raised code %d" % (text, e.code))
+
 # Item 22: bytes-like data alone, and a bool for threads.
 small = open(paths[0], "rb").read()
 for data in (bytearray(small), memoryview(small), memoryview(b"xx" + small)[2:],
