@@ -66,6 +66,10 @@ class JsonReader {
     }
   }
   bool CloseObject(size_t at);
+  void CloseArray();
+  // Reads what comes next inside the innermost container, whose next byte
+  // is b at `at`.
+  bool Step(uint8_t b, size_t at);
 
   const uint8_t* p_;
   size_t n_;
@@ -227,6 +231,65 @@ bool JsonReader::CloseObject(size_t at) {
   return true;
 }
 
+// Closes the innermost array at its ']'.
+void JsonReader::CloseArray() {
+  ++pos_;
+  std::string unused;
+  b_.Close(&unused);
+  next_.pop_back();
+  ValueDone();
+}
+
+bool JsonReader::Step(uint8_t b, size_t at) {
+  switch (next_.back()) {
+    case Next::FirstValue:
+      if (b == ']') {
+        CloseArray();
+        return true;
+      }
+      [[fallthrough]];
+    case Next::Value:
+    case Next::MemberValue:
+      return Value();
+    case Next::AfterValue:
+      if (b == ',') {
+        ++pos_;
+        next_.back() = Next::Value;
+        return true;
+      }
+      if (b != ']') return Fail("an array's values without a ',' between them", at);
+      CloseArray();
+      return true;
+    case Next::FirstKey:
+      if (b == '}') {
+        ++pos_;
+        return CloseObject(at);
+      }
+      [[fallthrough]];
+    case Next::Key: {
+      if (b != '"') return Fail("an object's member without a string key", at);
+      bool ok = String(&text_) && (b_.Key(text_) || Budget(at));
+      next_.back() = Next::AfterKey;
+      return ok;
+    }
+    case Next::AfterKey:
+      if (b != ':') return Fail("an object's key without a ':'", at);
+      ++pos_;
+      next_.back() = Next::MemberValue;
+      return true;
+    case Next::AfterMember:
+      if (b == ',') {
+        ++pos_;
+        next_.back() = Next::Key;
+        return true;
+      }
+      if (b != '}') return Fail("an object's members without a ',' between them", at);
+      ++pos_;
+      return CloseObject(at);
+  }
+  return true;
+}
+
 ReadResult JsonReader::Read() {
   ReadResult r;
   if (n_ >= 3 && p_[0] == 0xEF && p_[1] == 0xBB && p_[2] == 0xBF) pos_ = 3;
@@ -242,76 +305,7 @@ ReadResult JsonReader::Read() {
                 pos_);
       break;
     }
-    size_t at = pos_;
-    uint8_t b = p_[pos_];
-    if (next_.empty()) {
-      ok = Value();
-      continue;
-    }
-    switch (next_.back()) {
-      case Next::FirstValue:
-        if (b == ']') {
-          ++pos_;
-          std::string unused;
-          b_.Close(&unused);
-          next_.pop_back();
-          ValueDone();
-          break;
-        }
-        [[fallthrough]];
-      case Next::Value:
-      case Next::MemberValue:
-        ok = Value();
-        break;
-      case Next::AfterValue:
-        if (b == ',') {
-          ++pos_;
-          next_.back() = Next::Value;
-        } else if (b == ']') {
-          ++pos_;
-          std::string unused;
-          b_.Close(&unused);
-          next_.pop_back();
-          ValueDone();
-        } else {
-          ok = Fail("an array's values without a ',' between them", at);
-        }
-        break;
-      case Next::FirstKey:
-        if (b == '}') {
-          ++pos_;
-          ok = CloseObject(at);
-          break;
-        }
-        [[fallthrough]];
-      case Next::Key:
-        if (b != '"') {
-          ok = Fail("an object's member without a string key", at);
-          break;
-        }
-        ok = String(&text_) && (b_.Key(text_) || Budget(at));
-        next_.back() = Next::AfterKey;
-        break;
-      case Next::AfterKey:
-        if (b != ':') {
-          ok = Fail("an object's key without a ':'", at);
-          break;
-        }
-        ++pos_;
-        next_.back() = Next::MemberValue;
-        break;
-      case Next::AfterMember:
-        if (b == ',') {
-          ++pos_;
-          next_.back() = Next::Key;
-        } else if (b == '}') {
-          ++pos_;
-          ok = CloseObject(at);
-        } else {
-          ok = Fail("an object's members without a ',' between them", at);
-        }
-        break;
-    }
+    ok = next_.empty() ? Value() : Step(p_[pos_], pos_);
   }
   if (!ok) {
     r.tooLarge = b_.OverBudget();
