@@ -1,9 +1,10 @@
 // Integers, reals and dates from the texts of XML and JSON property lists,
 // and the place of a fault in a text.
-#include <charconv>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
+#include "bplist/ShortestReal.h"
 #include "bplist/Values.h"
 
 namespace bplist {
@@ -140,17 +141,18 @@ std::string RealFromText(std::string_view s, bool words, uint64_t* bits) {
   if (j != s.size()) return bad;
   double d = 0;
   const char* first = s.data() + i - (negative ? 1 : 0);
-  auto [end, ec] = std::from_chars(first, s.data() + s.size(), d, std::chars_format::general);
+  const char* last = s.data() + s.size();
   (void)plus;
-  if (ec == std::errc::result_out_of_range) {
+  // The grammar is checked: a text that does not read whole, or reads as
+  // infinity or as zero with a digit that is not, is out of range.
+  bool read = ReadDecimal(first, last, &d) == last;
+  if (!read || !std::isfinite(d) || (d == 0 && significant)) {
     // Past the largest double, or below the smallest: the decimal exponent
     // of the first significant digit tells which.
     int64_t magnitude = int64_t(intDigits - leadingZeros) + exponent;
     if (intDigits == leadingZeros) magnitude = exponent - int64_t(fracZeros);
     if (magnitude > 0) return "the real " + std::string(s.substr(0, 40)) + " is out of range";
     d = negative ? -0.0 : 0.0;
-  } else if (ec != std::errc() || end != s.data() + s.size()) {
-    return bad;
   }
   *bits = BitsOf(d);
   return "";
