@@ -101,7 +101,10 @@ ConvertResult ConvertBuffer(const uint8_t* data, size_t size, OutputBuffer& out,
   } else {
     c.Work += kXmlHeader.size();
   }
-  if (unarchive ? WriteArchive(c) : GetTopObject(c)) {
+  // The budget is checked before each entry, and once more at the end, so
+  // that the document's last value cannot carry it past the limit: the
+  // limit then holds in whatever order the entries are written.
+  if ((unarchive ? WriteArchive(c) : GetTopObject(c)) && WithinBudget(c, 0)) {
     out.Put(xml ? "</plist>\r\n" : "\r\n");
     result.outcome = Outcome::Converted;
   } else if (!c.Damage.empty()) {

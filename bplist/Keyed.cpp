@@ -382,6 +382,16 @@ bool WriteColor(Context& c, uint64_t o, bool* done);
 bool WriteFont(Context& c, uint64_t o, bool* done);
 
 // Writes the archived object at o, $objects entry n (kNoObject when no UID
+// led to it), as its fields: a dictionary.
+bool WriteFields(Context& c, uint64_t o, uint64_t n) {
+  size_t space = c.DictSpace;
+  Show(c, n);
+  bool ok = RoomForContainer(c) && GetDict(c, o);
+  c.DictSpace = space;
+  return ok;
+}
+
+// Writes the archived object at o, $objects entry n (kNoObject when no UID
 // led to it), as the plain value of its class.
 bool WriteAsValue(Context& c, uint64_t o, uint64_t n, ArchivedClass kind, Role role, bool* done) {
   switch (kind) {
@@ -403,10 +413,16 @@ bool WriteAsValue(Context& c, uint64_t o, uint64_t n, ArchivedClass kind, Role r
       return WriteAttributed(c, o, role, done);
     case ArchivedClass::Null:
       // Only where a null can stand: an element, or a JSON value. An NSNull
-      // met anywhere else (not through a UID) is written as its fields.
-      if (role == Role::Element || (role == Role::Value && c.Format == OutputFormat::Json)) {
+      // met anywhere else (not through a UID) is written as its fields. XML
+      // writes a value's fields, so JSON still reads and checks them: both
+      // meet the same faults.
+      if (role == Role::Element) {
         *done = true;
         PutNull(c);
+      } else if (role == Role::Value && c.Format == OutputFormat::Json) {
+        *done = true;
+        PutNull(c);
+        return Unwritten(c, [&] { return WriteFields(c, o, n); });
       }
       return true;
     case ArchivedClass::Value:
@@ -1442,12 +1458,7 @@ bool WriteArchived(Context& c, uint64_t Pos, uint64_t o, Role role) {
   if (!PushPath(c, Pos)) return false;
   bool done = false;
   bool ok = record->named ? WriteAsValue(c, o, n, record->kind, role, &done) : true;
-  if (ok && !done) {
-    size_t space = c.DictSpace;
-    Show(c, n);
-    ok = RoomForContainer(c) && GetDict(c, o);
-    c.DictSpace = space;
-  }
+  if (ok && !done) ok = WriteFields(c, o, n);
   LeavePath(c);
   return ok;
 }

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <limits>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -264,6 +265,58 @@ TEST(Containers, SortedKeysReadCountsAsTheWalkDoes) {
     ASSERT_EQ(int(r.outcome), int(bplist::Outcome::Converted)) << r.reason;
     EXPECT_LT(r.xml.find("<key>a</key>"), r.xml.find("<key>b</key>"));
   }
+}
+
+// A budget is a limit on the whole document, whatever the order it is
+// written in. The file's last entry is its largest value, which sorted keys
+// write first, and nothing is checked against the budget after the last. With the budget swept
+// across the document's size, a run sorted and one in file order, each on one thread and split,
+// convert or are too large alike, and a converted document is the whole one.
+TEST(Containers, BudgetBoundsTheWholeDocumentInEveryOrder) {
+  PlistBuilder b;
+  b.offsetSize = 2;
+  uint64_t text = b.Str(std::string(300, 'x')), small = b.Str("y");
+  uint64_t many = b.Array(std::vector<uint64_t>(600, small));
+  uint64_t second = b.Str("b"), first = b.Str("a");
+  b.top = b.Dict({{second, many}, {first, text}});
+  Bytes file = b.Build();
+  std::string whole[2];
+  for (bool sorted : {false, true}) {
+    whole[sorted] = testutil::ConvertWith(file, bplist::Parallelism(), bplist::Limits(),
+                                          bplist::OutputFormat::Xml, false, sorted)
+                        .xml;
+  }
+  ASSERT_GT(whole[0].size(), 12000u);
+  // The least budget that converts in file order, found by halves.
+  auto limitsOf = [](uint64_t budget) {
+    bplist::Limits limits;
+    limits.BudgetPerInputByte = 0;
+    limits.BudgetBase = budget;
+    return limits;
+  };
+  uint64_t low = 0, high = uint64_t(1) << 20;
+  while (low + 1 < high) {
+    uint64_t mid = (low + high) / 2;
+    bool fits = testutil::ConvertWith(file, bplist::Parallelism(), limitsOf(mid)).outcome ==
+                bplist::Outcome::Converted;
+    (fits ? high : low) = mid;
+  }
+  std::set<int> seen;
+  for (uint64_t budget = high - 400; budget <= high + 400; budget += 5) {
+    SCOPED_TRACE("budget " + std::to_string(budget));
+    bplist::Limits limits = limitsOf(budget);
+    testutil::MemoryResult r[2];
+    for (bool sorted : {false, true}) {
+      r[sorted] = testutil::ExpectSameOnThreads(file, limits, bplist::OutputFormat::Xml, sorted);
+      if (r[sorted].outcome == bplist::Outcome::Converted) {
+        EXPECT_EQ(r[sorted].xml, whole[sorted]);
+      }
+    }
+    EXPECT_EQ(int(r[0].outcome), int(r[1].outcome));
+    EXPECT_EQ(r[0].reason, r[1].reason);
+    seen.insert(int(r[0].outcome));
+  }
+  EXPECT_EQ(seen, std::set<int>({int(bplist::Outcome::Converted), int(bplist::Outcome::TooLarge)}));
 }
 
 // The builder's own extended counts are the expected bytes.

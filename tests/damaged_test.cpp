@@ -569,8 +569,10 @@ TEST(DamagedInput, RegressionInputsFailCleanlyOrConvert) {
 
 // The same inputs as keyed archives: -k and -kj see one object graph, so
 // they agree on the outcome and its reason, the budget aside (their texts
-// differ in length) and XML's sets. Two of them once failed in one format alone, where a
-// loop through UIDs came back to a container the file shares.
+// differ in length) and XML's sets. Two of them once failed in one format
+// alone, where a loop through UIDs came back to a container the file
+// shares; two more where an NSNull stood as a value, which JSON wrote as
+// null without reading the fields that XML writes.
 TEST(DamagedInput, RegressionInputsAgreeAsKeyedArchives) {
   for (const std::string& path :
        testutil::FilesIn(std::string(TARNWICK_SOURCE_DIR) + "/tests/regressions")) {
