@@ -38,13 +38,10 @@ void FindKeyText(const Context& c, uint64_t Pos, SortEntry* e) {
   SetKeyText(e, c.Binary + start, count, nibble == kNibbleUtf16);
 }
 
-// Dictionaries of up to this many entries are sorted by insertion, which
-// needs no memory of its own; larger ones by std::stable_sort.
-constexpr size_t kInsertionSortEntries = 24;
-
 // Puts dictionary e's key and value references, two per entry, into
 // c.SortedOrders[c.SortLevel] in the order SortPairs gives them, and returns
-// them; null when that is the file's order.
+// them; null when that is the file's order. A dictionary with the last
+// one's keys takes over their order.
 const uint64_t* SortEntries(Context& c, const Entries& e);
 
 // Finds the reference block of the container at o: `perEntry` references for
@@ -117,31 +114,30 @@ bool WriteAllEntries(Context& c, const Entries& e) {
 
 const uint64_t* SortEntries(Context& c, const Entries& e) {
   // One set of buffers per level of nesting, kept for the dictionaries that
-  // follow: an array of records with the same keys sorts them once.
+  // follow.
   if (c.SortedOrders.size() <= c.SortLevel) c.SortedOrders.resize(c.SortLevel + 1);
   SortBuffers& b = c.SortedOrders[c.SortLevel];
   size_t n = size_t(e.count);
   uint64_t values = e.start + e.count * c.T.ObjRefSize;
-  bool same = b.valid && b.keys.size() == n;
-  for (size_t i = 0; same && i < n; ++i) same = b.keys[i] == Reference(c, e.start, i);
-  if (same) {
-    if (b.inOrder) return nullptr;
+  auto keyAt = [&](size_t i) { return Reference(c, e.start, i); };
+  b.pairs.resize(2 * n);
+  if (b.memo.Same(n, keyAt)) {
+    if (b.memo.order.empty()) return nullptr;
     for (size_t i = 0; i < n; ++i) {
-      uint32_t from = b.positions[i];
-      b.order[2 * i] = b.keys[from];
-      b.order[2 * i + 1] = Reference(c, values, from);
+      uint32_t from = b.memo.order[i];
+      b.pairs[2 * i] = b.memo.keys[from];
+      b.pairs[2 * i + 1] = Reference(c, values, from);
     }
-    return b.order.data();
+    return b.pairs.data();
   }
-  b.keys.resize(n);
-  b.order.resize(2 * n);
+  b.memo.Remember(n, keyAt);
   for (size_t i = 0; i < n; ++i) {
-    b.keys[i] = b.order[2 * i] = Reference(c, e.start, i);
-    b.order[2 * i + 1] = Reference(c, values, i);
+    b.pairs[2 * i] = keyAt(i);
+    b.pairs[2 * i + 1] = Reference(c, values, i);
   }
-  b.valid = n <= UINT32_MAX;
-  b.inOrder = !SortPairs(c, &b.order, nullptr, &b.positions);
-  return b.inOrder ? nullptr : b.order.data();
+  if (SortPairs(c, &b.pairs, nullptr, &b.memo.order)) return b.pairs.data();
+  b.memo.order.clear();
+  return nullptr;
 }
 
 // With sorted keys, the number of entries of dictionary e, in the order
@@ -171,13 +167,11 @@ bool SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* t
   uint64_t textBytes = 0;
   for (size_t i = 0; i < entries.size(); ++i) {
     SortEntry& s = entries[i];
-    s.key = (*pairs)[2 * i];
-    s.value = (*pairs)[2 * i + 1];
     s.index = uint32_t(i);
     if (own != nullptr && own[i] != nullptr) {
       SetKeyText(&s, reinterpret_cast<const uint8_t*>(own[i]->data()), own[i]->size(), false);
     } else {
-      FindKeyText(c, texts != nullptr ? texts[i] : s.key, &s);
+      FindKeyText(c, texts != nullptr ? texts[i] : (*pairs)[2 * i], &s);
     }
     if (s.kind != SortEntry::kNotAText) textBytes += s.count;
   }
@@ -185,39 +179,11 @@ bool SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* t
   // order, where the budget stops them, so that comparing them costs no
   // more than writing them. The bound is the same on every thread.
   if (textBytes > c.WorkBudget - c.OutputStart) return false;
-  auto before = [](const SortEntry& a, const SortEntry& b) { return KeyBefore(a, b); };
-  bool moved = false;
-  if (entries.size() <= kInsertionSortEntries) {
-    // Positions are moved, not the entries.
-    uint8_t at[kInsertionSortEntries];
-    size_t n = entries.size();
-    for (size_t i = 0; i < n; ++i) at[i] = uint8_t(i);
-    for (size_t i = 1; i < n; ++i) {
-      uint8_t next = at[i];
-      size_t j = i;
-      for (; j > 0 && before(entries[next], entries[at[j - 1]]); --j) at[j] = at[j - 1];
-      at[j] = next;
-      moved |= j != i;
-    }
-    if (!moved) return false;
-    if (positions != nullptr) positions->assign(at, at + n);
-    for (size_t i = 0; i < n; ++i) {
-      (*pairs)[2 * i] = entries[at[i]].key;
-      (*pairs)[2 * i + 1] = entries[at[i]].value;
-    }
-    return true;
-  }
-  if (!std::is_sorted(entries.begin(), entries.end(), before)) {
-    std::stable_sort(entries.begin(), entries.end(), before);
-    moved = true;
-  }
-  if (!moved) return false;
-  if (positions != nullptr) positions->resize(entries.size());
-  for (size_t i = 0; i < entries.size(); ++i) {
-    if (positions != nullptr) (*positions)[i] = entries[i].index;
-    (*pairs)[2 * i] = entries[i].key;
-    (*pairs)[2 * i + 1] = entries[i].value;
-  }
+  thread_local std::vector<uint32_t> order;
+  thread_local std::vector<uint64_t> scratch;
+  if (!SortOrder(entries, &order)) return false;
+  PutInOrder(pairs->data(), entries.size(), order, &scratch);
+  if (positions != nullptr) *positions = order;
   return true;
 }
 

@@ -13,6 +13,7 @@
 #include "bplist/Parallelism.h"
 #include "bplist/Place.h"
 #include "bplist/Reader.h"
+#include "bplist/SortMemo.h"
 
 namespace bplist {
 
@@ -26,14 +27,10 @@ constexpr unsigned kMaxDepth = 512;
 struct Archive;
 
 // The sorted entries of a dictionary (-s): a key and a value reference per
-// entry, and the last sorted dictionary's keys and the places they took,
-// which a dictionary with the same keys takes over.
+// entry, and what the last sorted dictionary's keys taught.
 struct SortBuffers {
-  std::vector<uint64_t> order;
-  std::vector<uint64_t> keys;
-  std::vector<uint32_t> positions;
-  bool valid = false;    // keys and positions describe a dictionary
-  bool inOrder = false;  // its keys were in order already
+  std::vector<uint64_t> pairs;
+  SortMemo memo;
 };
 
 // A short dictionary key known to need no escaping in the document's

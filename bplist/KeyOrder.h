@@ -7,13 +7,14 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "bplist/Texts.h"
 
 namespace bplist {
 
-// A dictionary entry while its dictionary is sorted: its references, and
-// where its key's text lies.
+// A dictionary entry while its dictionary is sorted: where its key's text
+// lies.
 struct SortEntry {
   enum Kind : uint8_t {
     kBytes,     // 8-bit text whose bytes are its code units (ASCII, or read as Latin-1)
@@ -23,8 +24,6 @@ struct SortEntry {
     kUid,       // a UID's value bytes, compared as its decimal text
     kNotAText,  // any other key, or none: after the texts, in file order
   };
-  uint64_t key;
-  uint64_t value;
   // The text's first byte: in the file, in the value tree, or in a text the
   // writer makes itself.
   const uint8_t* text;
@@ -126,6 +125,45 @@ inline bool KeyBefore(const SortEntry& a, const SortEntry& b) {
     if (x != y) return x < y;
     if (x < 0) return false;
   }
+}
+
+// Dictionaries of up to this many entries are sorted by insertion, which
+// needs no memory of its own; larger ones by std::stable_sort.
+constexpr size_t kInsertionSortEntries = 24;
+
+// Puts in *order, for each place in the order of KeyBefore (equal keys as
+// they come), the index of the entry of `entries` that goes there. Returns
+// false, with *order empty, when that is the order they are in. `entries`
+// may be reordered.
+inline bool SortOrder(std::vector<SortEntry>& entries, std::vector<uint32_t>* order) {
+  order->clear();
+  size_t n = entries.size();
+  if (n <= kInsertionSortEntries) {
+    // Places are moved, not the entries.
+    uint8_t at[kInsertionSortEntries];
+    bool moved = false;
+    for (size_t i = 0; i < n; ++i) at[i] = uint8_t(i);
+    for (size_t i = 1; i < n; ++i) {
+      uint8_t next = at[i];
+      size_t j = i;
+      // A key before the first goes to the front with one comparison.
+      if (KeyBefore(entries[next], entries[at[0]])) {
+        std::memmove(at + 1, at, i);
+        j = 0;
+      } else {
+        for (; KeyBefore(entries[next], entries[at[j - 1]]); --j) at[j] = at[j - 1];
+      }
+      at[j] = next;
+      moved |= j != i;
+    }
+    if (moved)
+      for (size_t i = 0; i < n; ++i) order->push_back(entries[at[i]].index);
+    return moved;
+  }
+  if (std::is_sorted(entries.begin(), entries.end(), KeyBefore)) return false;
+  std::stable_sort(entries.begin(), entries.end(), KeyBefore);
+  for (const SortEntry& e : entries) order->push_back(e.index);
+  return true;
 }
 
 }  // namespace bplist

@@ -7,6 +7,7 @@
 
 #include "bplist/Format.h"
 #include "bplist/KeyOrder.h"
+#include "bplist/SortMemo.h"
 
 namespace bplist {
 
@@ -356,41 +357,27 @@ bool SortDictionaries(ValueTree* tree, uint64_t textBudget) {
   }
   const uint8_t* bytes = reinterpret_cast<const uint8_t*>(t.bytes.data());
   std::vector<SortEntry> entries;
-  std::vector<uint32_t> sorted;
-  // The keys of the last dictionary sorted, in the order read, and where
-  // each entry went: an array of records with the same keys sorts them once.
-  std::vector<uint32_t> lastKeys, lastOrder;
+  std::vector<uint32_t> scratch;
+  SortMemo memo;
   for (const Value& v : t.values) {
     if (v.kind != ValueKind::Dict || v.count < 4) continue;
     uint32_t* kids = t.kids.data() + v.at;
     size_t n = size_t(v.count / 2);
-    bool same = lastKeys.size() == n;
-    for (size_t i = 0; same && i < n; ++i) same = lastKeys[i] == kids[2 * i];
-    if (!same) {
+    auto keyAt = [&](size_t i) { return uint64_t(kids[2 * i]); };
+    if (!memo.Same(n, keyAt)) {
+      memo.Remember(n, keyAt);
       entries.resize(n);
-      lastKeys.resize(n);
       for (size_t i = 0; i < n; ++i) {
         SortEntry& e = entries[i];
         const Value& key = t.values[kids[2 * i]];
-        e.key = kids[2 * i];
         e.index = uint32_t(i);
         // Keys are strings: the readers refuse any other.
         SetKeyText(&e, bytes + key.at, key.kind == ValueKind::String16 ? key.count / 2 : key.count,
                    key.kind == ValueKind::String16);
-        lastKeys[i] = kids[2 * i];
       }
-      lastOrder.clear();
-      if (!std::is_sorted(entries.begin(), entries.end(), KeyBefore)) {
-        std::stable_sort(entries.begin(), entries.end(), KeyBefore);
-        for (const SortEntry& e : entries) lastOrder.push_back(e.index);
-      }
+      SortOrder(entries, &memo.order);
     }
-    if (lastOrder.empty()) continue;
-    sorted.assign(kids, kids + 2 * n);
-    for (size_t i = 0; i < n; ++i) {
-      kids[2 * i] = sorted[2 * lastOrder[i]];
-      kids[2 * i + 1] = sorted[2 * lastOrder[i] + 1];
-    }
+    if (!memo.order.empty()) PutInOrder(kids, n, memo.order, &scratch);
   }
   return true;
 }
