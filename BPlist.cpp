@@ -37,6 +37,20 @@ bool NotBinaryPlist(const Job& job, const std::string& InputP) {
   return false;
 }
 
+// The b verbs load a file that may be a property list of any format, as
+// FormatOfContent tells from its first bytes: that many are read first,
+// far more than the byte-order mark and white space before a text's first
+// character in any real file. A longer file whose first bytes are white
+// space alone is refused, as an endless stream of it must be.
+constexpr size_t kPlistTestBytes = size_t(64) << 10;
+const ContentTest kAnyPlistContent = {kPlistTestBytes, [](const uint8_t* data, size_t size) {
+                                        return FormatOfContent(data, size) != PlistFormat::None;
+                                      }};
+
+const ContentTest& ContentOf(const Job& job) {
+  return job.binary ? kAnyPlistContent : kBinaryPlistContent;
+}
+
 // Prints why the conversion failed, where the engine knows.
 bool Report(const Job& job, const ConvertResult& r, const std::string& InputP,
             bool notPlist = false) {
@@ -112,7 +126,10 @@ bool ConvertLoaded(const Job& job, const InputFile& in, const std::string& Input
 bool Convert(const std::string& InputP, const std::string& OutputP, const Job& job) {
   if (Missing(job, InputP)) return false;
   InputFile in;
-  if (!in.Load(InputP, job.binary)) return NotBinaryPlist(job, InputP);
+  if (!in.Load(InputP, ContentOf(job))) {
+    if (job.binary) return Report(job, ConvertResult(), InputP, true);
+    return NotBinaryPlist(job, InputP);
+  }
   return ConvertLoaded(job, in, InputP, OutputP);
 }
 
@@ -157,8 +174,7 @@ FileConversion ConvertOneOfMany(const std::string& InputP, const std::string& Ou
   try {
     if (Missing(job, InputP)) {
       ok = false;
-    } else if (!in.Load(InputP, job.binary) ||
-               (job.binary && FormatOfContent(in.data(), in.size()) == PlistFormat::None)) {
+    } else if (!in.Load(InputP, ContentOf(job))) {
       return FileConversion::kNotBinaryPlist;
     } else {
       ok = true;

@@ -23,30 +23,36 @@ constexpr size_t kUnknownSizeStart = size_t(64) << 10;
 
 }  // namespace
 
-bool InputFile::Load(const std::string& path, bool anyContent) {
+const ContentTest kBinaryPlistContent = {
+    kSignatureSize, [](const uint8_t* data, size_t size) {
+      return size == kSignatureSize && std::memcmp(data, kSignature, kSignatureSize) == 0;
+    }};
+
+bool InputFile::Load(const std::string& path, const ContentTest& test) {
   platform::InputHandle in(path);
   // A regular file is read up to the size it has now, in one read where the
   // system allows; anything else until its end.
   uint64_t known = in.Size();
   size_t want = known == platform::kUnknownSize ? SIZE_MAX : size_t(known);
   if (known != platform::kUnknownSize && known != uint64_t(want)) throw std::bad_alloc();
-  Grow(want != SIZE_MAX ? (want > kSignatureSize ? want : kSignatureSize) : kUnknownSizeStart);
-  bool checked = anyContent;
+  Grow(want != SIZE_MAX ? (want > 0 ? want : 1) : kUnknownSizeStart);
+  bool checked = false;
   while (size_ < want) {
     if (size_ == capacity_) Grow(capacity_ * 2);
-    // The signature is read alone first, so that a stream without it is
+    // The test's bytes are read alone first, so that a stream it refuses is
     // refused before more of it is read.
-    size_t room = checked ? capacity_ - size_ : kSignatureSize - size_;
+    size_t room = capacity_ - size_;
+    if (!checked && room > test.bytes - size_) room = test.bytes - size_;
     if (room > want - size_) room = want - size_;
     size_t got = in.Read(data_ + size_, room);
     if (got == 0) break;
     size_ += got;
-    if (!checked && size_ >= kSignatureSize) {
-      if (std::memcmp(data_, kSignature, kSignatureSize) != 0) return false;
+    if (!checked && size_ >= test.bytes) {
+      if (!test.accept(data_, size_)) return false;
       checked = true;
     }
   }
-  return checked;
+  return checked || test.accept(data_, size_);
 }
 
 InputFile::~InputFile() {

@@ -7,6 +7,16 @@
 
 namespace bplist {
 
+// Decides from a file's first bytes whether it is to be loaded: `bytes` of
+// them (fewer only when the file is shorter) go to `accept`.
+struct ContentTest {
+  size_t bytes;
+  bool (*accept)(const uint8_t* data, size_t size);
+};
+
+// Files that begin with the signature "bplist".
+extern const ContentTest kBinaryPlistContent;
+
 class InputFile {
  public:
   InputFile() = default;
@@ -14,12 +24,11 @@ class InputFile {
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
-  // Loads the file at `path` when its first bytes are the signature "bplist".
-  // Returns false, having read no more than the signature's length, when they
-  // are not, so an endless stream is refused at once. A failed file operation
-  // raises a RuntimeFailure.
-  // With `anyContent` the file is loaded whatever its first bytes are.
-  bool Load(const std::string& path, bool anyContent = false);
+  // Loads the file at `path` when `test` accepts its first bytes. Returns
+  // false, having read no more than the test's bytes, when it does not, so
+  // an endless stream is refused at once. A failed file operation raises a
+  // RuntimeFailure.
+  bool Load(const std::string& path, const ContentTest& test = kBinaryPlistContent);
 
   const uint8_t* data() const { return data_; }
   size_t size() const { return size_; }

@@ -149,22 +149,33 @@ TEST(Posix, LongestOutputNamesConvert) {
 }
 
 // Regression: an endless input was read whole before its signature was
-// checked, until memory ran out. Now it is refused at once, and the output
-// is left as it was.
+// checked, until memory ran out; under -b, which takes any format, it
+// still was. Now it is refused at once, and the output is left as it was:
+// -b reads a stream of white space no further than its first 64 KiB.
 TEST(Posix, EndlessInputIsRefusedAtOnce) {
-  const std::pair<const char*, const char*> table[] = {
-      {"timeout 10", "/dev/zero"},
-      {"yes | timeout 10", "/dev/stdin"},
-      {"cat /dev/zero | timeout 10", "/dev/stdin"},
+  struct Row {
+    const char* verb;
+    const char* prelude;
+    const char* input;
   };
-  for (const auto& [prelude, input] : table) {
-    SCOPED_TRACE(prelude);
+  const Row table[] = {
+      {"-c", "timeout 10", "/dev/zero"},
+      {"-c", "yes | timeout 10", "/dev/stdin"},
+      {"-c", "cat /dev/zero | timeout 10", "/dev/stdin"},
+      {"-b", "timeout 10", "/dev/zero"},
+      {"-b", "yes | timeout 10", "/dev/stdin"},
+      {"-b", "yes ' ' | timeout 10", "/dev/stdin"},
+  };
+  for (const Row& row : table) {
+    SCOPED_TRACE(std::string(row.verb) + " " + row.prelude);
     ScratchDir dir;
     WriteFile(dir.File("out.xml"), std::string("old"));
-    RunResult r = RunTarnwick({"-c", input, dir.File("out.xml")}, prelude);
+    RunResult r = RunTarnwick({row.verb, row.input, dir.File("out.xml")}, row.prelude);
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.output, std::string("File ") + input + " is not a binary plist!\r\n" +
-                            "Error: Unable convert file " + input + "\r\n");
+    std::string refusal = std::string(row.verb) == "-b" ? " is not a property list!\r\n"
+                                                        : " is not a binary plist!\r\n";
+    EXPECT_EQ(r.output, std::string("File ") + row.input + refusal + "Error: Unable convert file " +
+                            row.input + "\r\n");
     EXPECT_EQ(ReadFile(dir.File("out.xml")), "old");
   }
 }
