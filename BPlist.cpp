@@ -47,8 +47,8 @@ const ContentTest kAnyPlistContent = {kPlistTestBytes, [](const uint8_t* data, s
                                         return FormatOfContent(data, size) != PlistFormat::None;
                                       }};
 
-const ContentTest& ContentOf(const Job& job) {
-  return job.binary ? kAnyPlistContent : kBinaryPlistContent;
+ContentTest ContentOf(const Job& job) {
+  return job.binary ? kAnyPlistContent : ContentTest{kSignatureSize, IsSignature};
 }
 
 // Prints why the conversion failed, where the engine knows.

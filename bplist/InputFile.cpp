@@ -23,12 +23,11 @@ constexpr size_t kUnknownSizeStart = size_t(64) << 10;
 
 }  // namespace
 
-const ContentTest kBinaryPlistContent = {
-    kSignatureSize, [](const uint8_t* data, size_t size) {
-      return size == kSignatureSize && std::memcmp(data, kSignature, kSignatureSize) == 0;
-    }};
+bool IsSignature(const uint8_t* data, size_t size) {
+  return size == kSignatureSize && std::memcmp(data, kSignature, kSignatureSize) == 0;
+}
 
-bool InputFile::Load(const std::string& path, const ContentTest& test) {
+bool InputFile::Load(const std::string& path, ContentTest test) {
   platform::InputHandle in(path);
   // A regular file is read up to the size it has now, in one read where the
   // system allows; anything else until its end.

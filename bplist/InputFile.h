@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "bplist/Format.h"
+
 namespace bplist {
 
 // Decides from a file's first bytes whether it is to be loaded: `bytes` of
@@ -14,8 +16,9 @@ struct ContentTest {
   bool (*accept)(const uint8_t* data, size_t size);
 };
 
-// Files that begin with the signature "bplist".
-extern const ContentTest kBinaryPlistContent;
+// Whether data[0, size) is the signature "bplist": the test of files that
+// must be binary plists, with kSignatureSize bytes.
+bool IsSignature(const uint8_t* data, size_t size);
 
 class InputFile {
  public:
@@ -28,7 +31,7 @@ class InputFile {
   // false, having read no more than the test's bytes, when it does not, so
   // an endless stream is refused at once. A failed file operation raises a
   // RuntimeFailure.
-  bool Load(const std::string& path, const ContentTest& test = kBinaryPlistContent);
+  bool Load(const std::string& path, ContentTest test = {kSignatureSize, IsSignature});
 
   const uint8_t* data() const { return data_; }
   size_t size() const { return size_; }

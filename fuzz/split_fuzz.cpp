@@ -1,9 +1,10 @@
 // Converts each input, to XML and to JSON, on one thread and again with
 // every container of two or more elements split across threads in batches
-// of about 512 bytes of text, some outgrowing their 2 KiB memory limit. The
-// two must agree on the outcome, the reason and the document's bytes, and
-// the helper threads must start only once. Kept apart from the whole-file target, which it would
-// slow down several times over.
+// of about 512 bytes of text, some outgrowing their 2 KiB memory limit; an
+// input of odd length with sorted keys. The two must agree on the outcome,
+// the reason and the document's bytes, and the helper threads must start
+// only once. Kept apart from the whole-file target, which it would slow
+// down several times over.
 #include <cstddef>
 #include <cstdint>
 
@@ -35,13 +36,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bplist::OutputBuffer single(kMaxDocument), split(kMaxDocument);
   static const bplist::Parallelism splitting = Splitting();
   static const bplist::Limits limits = fuzzlimits::Small();
+  // Inputs of odd length are converted with sorted keys, which a split
+  // dictionary sorts before its batches are handed out.
+  bool sorted = size % 2 == 1;
   for (bplist::OutputFormat format : {bplist::OutputFormat::Xml, bplist::OutputFormat::Json}) {
     single.Clear();
     split.Clear();
-    bplist::ConvertResult one =
-        bplist::ConvertBuffer(data, size, single, bplist::Parallelism(), limits, format);
+    bplist::ConvertResult one = bplist::ConvertBuffer(data, size, single, bplist::Parallelism(),
+                                                      limits, format, false, false, sorted);
     bplist::ConvertResult many =
-        bplist::ConvertBuffer(data, size, split, splitting, limits, format);
+        bplist::ConvertBuffer(data, size, split, splitting, limits, format, false, false, sorted);
     if (many.outcome != one.outcome || many.reason != one.reason) __builtin_trap();
     if (one.outcome == bplist::Outcome::Converted && single.Text() != split.Text())
       __builtin_trap();
