@@ -179,11 +179,12 @@ bool SortPairs(const Context& c, std::vector<uint64_t>* pairs, const uint64_t* t
   // order, where the budget stops them, so that comparing them costs no
   // more than writing them. The bound is the same on every thread.
   if (textBytes > c.WorkBudget - c.OutputStart) return false;
-  thread_local std::vector<uint32_t> order;
+  // The order goes to *positions when the caller keeps it.
+  thread_local std::vector<uint32_t> localOrder;
   thread_local std::vector<uint64_t> scratch;
+  std::vector<uint32_t>& order = positions != nullptr ? *positions : localOrder;
   if (!SortOrder(entries, &order)) return false;
   PutInOrder(pairs->data(), entries.size(), order, &scratch);
-  if (positions != nullptr) *positions = order;
   return true;
 }
 

@@ -5,9 +5,6 @@
 
 namespace bplist {
 
-namespace {
-
-// Days from 1970-01-01 to the proleptic Gregorian date y-m-d.
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
   y -= m <= 2;
   int64_t era = (y >= 0 ? y : y - 399) / 400;
@@ -16,6 +13,8 @@ int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
   unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
   return era * 146097 + int64_t(doe) - 719468;
 }
+
+namespace {
 
 // The date `days` after 1970-01-01.
 void CivilFromDays(int64_t days, int64_t* y, unsigned* m, unsigned* d) {

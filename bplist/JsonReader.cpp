@@ -291,7 +291,6 @@ bool JsonReader::Step(uint8_t b, size_t at) {
 }
 
 ReadResult JsonReader::Read() {
-  ReadResult r;
   if (n_ >= 3 && p_[0] == 0xEF && p_[1] == 0xBB && p_[2] == 0xBF) pos_ = 3;
   bool ok = true;
   while (ok) {
@@ -307,14 +306,7 @@ ReadResult JsonReader::Read() {
     }
     ok = next_.empty() ? Value() : Step(p_[pos_], pos_);
   }
-  if (!ok) {
-    r.tooLarge = b_.OverBudget();
-    r.reason = error_ + LineAndColumn(p_, errorAt_);
-    return r;
-  }
-  b_.Finish();
-  r.ok = true;
-  return r;
+  return TextResult(ok, b_, error_, p_, errorAt_);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "bplist/ShortestReal.h"
+#include "bplist/Texts.h"
 #include "bplist/Values.h"
 
 namespace bplist {
@@ -28,17 +29,6 @@ uint64_t BitsOf(double d) {
   uint64_t bits;
   std::memcpy(&bits, &d, 8);
   return bits;
-}
-
-// Days from 1970-01-01 to the proleptic Gregorian date y-m-d, for years
-// whose day count an int64_t holds.
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  int64_t era = (y >= 0 ? y : y - 399) / 400;
-  unsigned yoe = unsigned(y - era * 400);
-  unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + int64_t(doe) - 719468;
 }
 
 bool LeapYear(int64_t y) {
@@ -208,6 +198,19 @@ std::string LineAndColumn(const uint8_t* data, size_t at) {
     }
   }
   return " at line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+ReadResult TextResult(bool ok, TreeBuilder& b, const std::string& error, const uint8_t* text,
+                      size_t errorAt) {
+  ReadResult r;
+  if (!ok) {
+    r.tooLarge = b.OverBudget();
+    r.reason = error + LineAndColumn(text, errorAt);
+    return r;
+  }
+  b.Finish();
+  r.ok = true;
+  return r;
 }
 
 }  // namespace bplist

@@ -39,6 +39,11 @@ bool SplitSeconds(double seconds, int64_t* whole, uint32_t* micros);
 // year with at least four digits, and a minus sign before year 0000.
 void WholeDateText(int64_t seconds, std::string* text);
 
+// Days from 1970-01-01 to the proleptic Gregorian date y-m-d (month 1 to
+// 12), for years whose day count an int64_t holds. The readers of date
+// texts use it too.
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d);
+
 // Writes seconds since 2001-01-01T00:00:00Z as WholeDateText does, the
 // fraction of a second dropped (rounded toward the past). Returns false for
 // a non-finite value or whole seconds outside a signed 64-bit integer.

@@ -219,5 +219,10 @@ std::string DateFromText(std::string_view s, uint64_t* bits);
 // " at line L, column C" for byte `at` of the UTF-8 text data, columns
 // counted in characters from 1.
 std::string LineAndColumn(const uint8_t* data, size_t at);
+// What a text reader's run gives: with `ok`, the tree b has built, finished;
+// else `error` at byte errorAt of `text` with its line and column, and
+// whether b's budget was what ran out.
+ReadResult TextResult(bool ok, TreeBuilder& b, const std::string& error, const uint8_t* text,
+                      size_t errorAt);
 
 }  // namespace bplist

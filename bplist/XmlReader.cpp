@@ -119,6 +119,10 @@ class XmlReader {
   bool SkipDoctype();
   // Skips comments, processing instructions and white space.
   bool SkipMisc();
+  // Skips the comment or processing instruction at pos_, setting *skipped;
+  // leaves *skipped false where neither starts. False for one that does not
+  // end.
+  bool SkipNote(bool* skipped);
   // Reads a name at pos_.
   std::string_view Name();
   // Reads the rest of a start tag after its name: attributes, then '>' or
@@ -188,21 +192,29 @@ bool XmlReader::SkipDoctype() {
   return Fail("the document ends inside its DOCTYPE", start);
 }
 
+bool XmlReader::SkipNote(bool* skipped) {
+  *skipped = true;
+  if (StartsWith("<!--")) {
+    pos_ += 4;
+    return SkipPast("-->", "a comment");
+  }
+  if (StartsWith("<?")) {
+    pos_ += 2;
+    return SkipPast("?>", "a processing instruction");
+  }
+  *skipped = false;
+  return true;
+}
+
 bool XmlReader::SkipMisc() {
   for (;;) {
     SkipSpace();
     // Most often an element starts here.
-    if (n_ - pos_ < 2 || p_[pos_] != '<' || (p_[pos_ + 1] != '!' && p_[pos_ + 1] != '?')) {
+    if (n_ - pos_ < 2 || p_[pos_] != '<' || (p_[pos_ + 1] != '!' && p_[pos_ + 1] != '?'))
       return true;
-    } else if (StartsWith("<!--")) {
-      pos_ += 4;
-      if (!SkipPast("-->", "a comment")) return false;
-    } else if (StartsWith("<?")) {
-      pos_ += 2;
-      if (!SkipPast("?>", "a processing instruction")) return false;
-    } else {
-      return true;
-    }
+    bool skipped;
+    if (!SkipNote(&skipped)) return false;
+    if (!skipped) return true;
   }
 }
 
@@ -350,14 +362,10 @@ bool XmlReader::Content(std::string_view name) {
           text_.push_back('\n');
         }
       }
-    } else if (StartsWith("<!--")) {
-      pos_ += 4;
-      if (!SkipPast("-->", "a comment")) return false;
-    } else if (StartsWith("<?")) {
-      pos_ += 2;
-      if (!SkipPast("?>", "a processing instruction")) return false;
     } else {
-      return Fail("an element inside <" + std::string(name) + ">");
+      bool skipped;
+      if (!SkipNote(&skipped)) return false;
+      if (!skipped) return Fail("an element inside <" + std::string(name) + ">");
     }
   }
 }
@@ -492,7 +500,6 @@ bool XmlReader::EndElement() {
 }
 
 ReadResult XmlReader::Read() {
-  ReadResult r;
   if (n_ >= 3 && p_[0] == 0xEF && p_[1] == 0xBB && p_[2] == 0xBF) pos_ = 3;
   bool ok = SkipMisc();
   if (ok && StartsWith("<!DOCTYPE")) ok = SkipDoctype() && SkipMisc();
@@ -528,14 +535,7 @@ ReadResult XmlReader::Read() {
       ok = StartElement();
     }
   }
-  if (!ok) {
-    r.tooLarge = b_.OverBudget();
-    r.reason = error_ + LineAndColumn(p_, errorAt_);
-    return r;
-  }
-  b_.Finish();
-  r.ok = true;
-  return r;
+  return TextResult(ok, b_, error_, p_, errorAt_);
 }
 
 }  // namespace
