@@ -109,23 +109,8 @@ struct JsonEscapes {
 
 template <typename Escapes>
 char* PutCodePoint(char* dst, uint32_t cp) {
-  if (cp < 0x80) {
-    if (Escapes::Special(uint8_t(cp))) return Escapes::PutAscii(dst, uint8_t(cp));
-    *dst++ = char(cp);
-  } else if (cp < 0x800) {
-    *dst++ = char(0xC0 | cp >> 6);
-    *dst++ = char(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    *dst++ = char(0xE0 | cp >> 12);
-    *dst++ = char(0x80 | (cp >> 6 & 0x3F));
-    *dst++ = char(0x80 | (cp & 0x3F));
-  } else {
-    *dst++ = char(0xF0 | cp >> 18);
-    *dst++ = char(0x80 | (cp >> 12 & 0x3F));
-    *dst++ = char(0x80 | (cp >> 6 & 0x3F));
-    *dst++ = char(0x80 | (cp & 0x3F));
-  }
-  return dst;
+  if (cp < 0x80 && Escapes::Special(uint8_t(cp))) return Escapes::PutAscii(dst, uint8_t(cp));
+  return PutUtf8(dst, cp);
 }
 
 // Length of the well-formed UTF-8 sequence at p (at most `left` bytes), or

@@ -69,6 +69,27 @@ void PutBase64(OutputBuffer& out, const uint8_t* p, size_t n);
 // values past U+10FFFF).
 bool IsUtf8(const uint8_t* p, size_t n);
 
+// Writes the UTF-8 form of code point `cp` (at most U+10FFFF) at dst and
+// returns the end: one to four bytes.
+inline char* PutUtf8(char* dst, uint32_t cp) {
+  if (cp < 0x80) {
+    *dst++ = char(cp);
+  } else if (cp < 0x800) {
+    *dst++ = char(0xC0 | cp >> 6);
+    *dst++ = char(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    *dst++ = char(0xE0 | cp >> 12);
+    *dst++ = char(0x80 | (cp >> 6 & 0x3F));
+    *dst++ = char(0x80 | (cp & 0x3F));
+  } else {
+    *dst++ = char(0xF0 | cp >> 18);
+    *dst++ = char(0x80 | (cp >> 12 & 0x3F));
+    *dst++ = char(0x80 | (cp >> 6 & 0x3F));
+    *dst++ = char(0x80 | (cp & 0x3F));
+  }
+  return dst;
+}
+
 // The UTF-8 of an 8-bit string, unescaped: unchanged when it is valid
 // UTF-8, each byte taken as Latin-1 otherwise, as PutEscaped8 reads it. For
 // texts that are looked at before they are written (URLs, class names).

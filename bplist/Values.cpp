@@ -8,6 +8,7 @@
 #include "bplist/Format.h"
 #include "bplist/KeyOrder.h"
 #include "bplist/SortMemo.h"
+#include "bplist/Texts.h"
 
 namespace bplist {
 
@@ -31,17 +32,7 @@ std::string_view BytesOf(const ValueTree& t, const Value& v) {
 std::string KeyText(const ValueTree& t, const Value& v) {
   std::string_view b = BytesOf(t, v);
   if (v.kind == ValueKind::String8) return std::string(b);
-  std::string out;
-  for (size_t i = 0; i + 1 < b.size(); i += 2) {
-    uint32_t u = uint32_t(uint8_t(b[i])) << 8 | uint8_t(b[i + 1]);
-    if (u >= 0xD800 && u < 0xDC00 && i + 3 < b.size()) {
-      uint32_t lo = uint32_t(uint8_t(b[i + 2])) << 8 | uint8_t(b[i + 3]);
-      u = 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00);
-      i += 2;
-    }
-    AppendUtf8(u, &out);
-  }
-  return out;
+  return Utf8Of16(reinterpret_cast<const uint8_t*>(b.data()), b.size() / 2);
 }
 
 }  // namespace
@@ -52,21 +43,8 @@ uint64_t ValueBudget(size_t size) {
 }
 
 void AppendUtf8(uint32_t cp, std::string* out) {
-  if (cp < 0x80) {
-    out->push_back(char(cp));
-  } else if (cp < 0x800) {
-    out->push_back(char(0xC0 | cp >> 6));
-    out->push_back(char(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out->push_back(char(0xE0 | cp >> 12));
-    out->push_back(char(0x80 | (cp >> 6 & 0x3F)));
-    out->push_back(char(0x80 | (cp & 0x3F)));
-  } else {
-    out->push_back(char(0xF0 | cp >> 18));
-    out->push_back(char(0x80 | (cp >> 12 & 0x3F)));
-    out->push_back(char(0x80 | (cp >> 6 & 0x3F)));
-    out->push_back(char(0x80 | (cp & 0x3F)));
-  }
+  char bytes[4];
+  out->append(bytes, size_t(PutUtf8(bytes, cp) - bytes));
 }
 
 size_t DecodeUtf8(const uint8_t* p, size_t n, uint32_t* cp) {
